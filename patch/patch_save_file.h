@@ -1,0 +1,31 @@
+// The backup-and-patch work on one save file.
+#ifndef SAVEFIX_PATCH_PATCH_SAVE_FILE_H
+#define SAVEFIX_PATCH_PATCH_SAVE_FILE_H
+
+#include <cstddef>
+
+constexpr char kSaveExtension[] = ".HDR";
+constexpr char kBackupExtension[] = ".BAK";
+constexpr char kSaveStreamMode[] = "r+b";
+constexpr char kBackupStreamMode[] = "wb";
+constexpr std::size_t kCopyChunkSize = 100;
+constexpr long kPatchDistanceFromEnd = 252;
+constexpr unsigned char kPatchValue = 4;
+
+constexpr char kProcessingFileMessage[] = "Processing file %s\n";
+constexpr char kFailedToOpenMessage[] = "Failed to open file %s\n";
+constexpr char kFailedBackupMessage[] = "Failed to make backup %s... Skipping file\n";
+constexpr char kBackupMadeMessage[] = "Backup made %s\n";
+constexpr char kParseErrorMessage[] = "Error parsing file?!\n";
+constexpr char kFailedToPatchMessage[] = "Failed to patch file %s\n";
+constexpr char kFileProcessedMessage[] = "File Processed\n";
+constexpr char kEntryEndMessage[] = "\n";
+
+// Backs up the save file whose path is in `path` (a 500-byte buffer) to the
+// same name with ".BAK" in place of the first ".HDR" behind the first
+// `save_dir_length` characters, then sets the byte 252 before the end of the
+// save to 4. Reports every step on standard output. On return the buffer
+// holds the backup path, or the save path if no backup name could be formed.
+void PatchSaveFile(char* path, std::size_t save_dir_length);
+
+#endif

@@ -1,0 +1,15 @@
+#include "platform/platform.h"
+
+namespace {
+StreamOpener current_opener = OpenFileStream;
+}
+
+StreamOpener ReplaceStreamOpener(StreamOpener opener) {
+  StreamOpener previous = current_opener;
+  current_opener = opener;
+  return previous;
+}
+
+std::FILE* OpenStream(const char* path, const char* mode) {
+  return current_opener(path, mode);
+}

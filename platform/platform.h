@@ -1,0 +1,55 @@
+// The narrow layer between savefix and the operating system: opening and
+// removing files, reading the install path from the registry, and the
+// directory search. platform_win32 files make the real Windows calls; the
+// platform_posix files stand in for them so the same program runs on Linux.
+#ifndef SAVEFIX_PLATFORM_PLATFORM_H
+#define SAVEFIX_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Size of the path buffer and of the search-pattern buffer, terminator included.
+constexpr std::size_t kPathBufferSize = 500;
+
+// Room for one entry name returned by the directory search, terminator included.
+constexpr std::size_t kEntryNameSize = 260;
+
+// ---- Files ---------------------------------------------------------------
+
+// Opens a buffered stream on `path` with the C mode string `mode`; null on
+// failure. Paths are written the Windows way: on POSIX a backslash is read as
+// the path separator.
+std::FILE* OpenFileStream(const char* path, const char* mode);
+
+// Deletes the file at `path`; true if it is gone.
+bool RemoveFile(const char* path);
+
+// Every stream the program opens goes through this seam, so tests can hand
+// out streams that fail on cue. Returns the opener that was in place.
+using StreamOpener = std::FILE* (*)(const char* path, const char* mode);
+StreamOpener ReplaceStreamOpener(StreamOpener opener);
+std::FILE* OpenStream(const char* path, const char* mode);
+
+// ---- Registry ------------------------------------------------------------
+
+// Reads the "AppPath" string of the game's key under HKEY_LOCAL_MACHINE into
+// `buffer` (kPathBufferSize bytes) and ends it with a zero byte. False if the
+// key or value is missing, is not a string, or does not fit.
+bool ReadInstallPath(char* buffer);
+
+// ---- Directory search ----------------------------------------------------
+
+struct DirectorySearch;
+
+// Starts a search for `pattern` (a directory path followed by a wildcard
+// name, matched without regard to case). Puts the first entry's name in
+// `name` and returns the open search, or null when nothing matches.
+DirectorySearch* FindFirstEntry(const char* pattern, char (&name)[kEntryNameSize]);
+
+// Puts the next entry's name in `name`; false when there is none.
+bool FindNextEntry(DirectorySearch* search, char (&name)[kEntryNameSize]);
+
+// Ends a search started by FindFirstEntry.
+void CloseSearch(DirectorySearch* search);
+
+#endif

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+
+struct DirectorySearch {
+  HANDLE handle;
+};
+
+namespace {
+
+void CopyEntryName(const WIN32_FIND_DATAA& found, char (&name)[kEntryNameSize]) {
+  static_assert(sizeof found.cFileName <= kEntryNameSize, "entry name room");
+  std::memcpy(name, found.cFileName, sizeof found.cFileName);
+  name[sizeof found.cFileName - 1] = '\0';
+}
+
+}  // namespace
+
+DirectorySearch* FindFirstEntry(const char* pattern, char (&name)[kEntryNameSize]) {
+  WIN32_FIND_DATAA found;
+  HANDLE handle = FindFirstFileA(pattern, &found);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  DirectorySearch* search = new (std::nothrow) DirectorySearch{handle};
+  if (search == nullptr) {
+    FindClose(handle);
+    return nullptr;
+  }
+  CopyEntryName(found, name);
+  return search;
+}
+
+bool FindNextEntry(DirectorySearch* search, char (&name)[kEntryNameSize]) {
+  WIN32_FIND_DATAA found;
+  if (!FindNextFileA(search->handle, &found)) return false;
+  CopyEntryName(found, name);
+  return true;
+}
+
+void CloseSearch(DirectorySearch* search) {
+  FindClose(search->handle);
+  delete search;
+}

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian 12, as root) when it is
+# missing, then configures, builds and tests every preset: native, asan,
+# fuzz and win32. Prints "N passed, N failed" last and exits non-zero if any
+# test failed or could not run.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+need_packages=()
+have() { command -v "$1" > /dev/null 2>&1; }
+have cmake || need_packages+=(cmake)
+have g++ || need_packages+=(g++)
+have clang++ || need_packages+=(clang)
+[ -f /usr/include/gtest/gtest.h ] || need_packages+=(libgtest-dev)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a > /dev/null 2>&1 ||
+  need_packages+=(libclang-rt-dev)
+have i686-w64-mingw32-g++ || need_packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+
+if [ "${#need_packages[@]}" -gt 0 ]; then
+  echo "Installing: ${need_packages[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need_packages[@]}" ||
+    { echo "0 passed, 1 failed: could not install ${need_packages[*]}"; exit 1; }
+fi
+
+passed=0
+failed=0
+broken=()
+
+# Runs one workflow preset and adds its test counts to the totals.
+run_preset() {
+  local preset=$1 log
+  log=$(mktemp)
+  echo "== $preset"
+  if cmake --workflow --preset "$preset" 2>&1 | tee "$log"; then :; fi
+  local summary
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$summary" ]; then
+    broken+=("$preset")
+    failed=$((failed + 1))
+  else
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<< "$summary")
+    total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<< "$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  rm -f "$log"
+}
+
+for preset in native asan fuzz win32; do
+  run_preset "$preset"
+done
+
+echo
+[ "${#broken[@]}" -gt 0 ] && echo "Did not build or run: ${broken[*]}"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

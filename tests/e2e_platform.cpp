@@ -1,0 +1,182 @@
+#include "tests/e2e_platform.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+extern char** environ;
+
+namespace {
+
+// Runs `argv` with standard input from `input_file` and standard output into
+// `output_file`; standard error stays the test's own.
+RunResult Spawn(const std::vector<std::string>& args, const std::string& input_file,
+                const std::string& output_file) {
+  RunResult result;
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input_file.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid;
+  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    result.output = "cannot start " + args[0];
+    return result;
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    result.output = "did not exit normally: " + args[0];
+    return result;
+  }
+  result.ran = true;
+  result.exit_status = WEXITSTATUS(status);
+  result.output = ReadFileBytes(output_file);
+  return result;
+}
+
+std::string EscapeRegString(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+const char kGameKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Vellmoor\\1.0]\r\n";
+
+class NativePlatform : public E2ePlatform {
+ public:
+  explicit NativePlatform(std::string program) : program_(std::move(program)) {}
+
+  std::string ProgramPath(const std::string& disk_path) const override { return disk_path; }
+
+  bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
+    const std::string file = scratch + "registry.reg";
+    setenv("SAVEFIX_REGISTRY", file.c_str(), 1);
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+    switch (registry) {
+      case Registry::kNothing:
+        return true;
+      case Registry::kOtherKey:
+        WriteFileBytes(file, header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n\"AppPath\"=\"" +
+                                 EscapeRegString(value) + "\"\r\n");
+        return true;
+      case Registry::kKeyNoValue:
+        WriteFileBytes(file, header + kGameKey + "\"Version\"=\"1.0\"\r\n");
+        return true;
+      case Registry::kString:
+        WriteFileBytes(file, header + kGameKey + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n");
+        return true;
+      case Registry::kDword:
+        WriteFileBytes(file, header + kGameKey + "\"AppPath\"=dword:00000005\r\n");
+        return true;
+      case Registry::kMalformed:
+        WriteFileBytes(file, "AppPath=" + value + "\n");
+        return true;
+    }
+    return false;
+  }
+
+  RunResult Run(const std::string& input, const std::string& scratch) override {
+    const std::string input_file = scratch + "input.txt";
+    WriteFileBytes(input_file, input);
+    return Spawn(Command(), input_file, scratch + "output.txt");
+  }
+
+  std::vector<std::string> Command() const override { return {program_}; }
+
+  std::string LineEnd() const override { return "\n"; }
+
+ private:
+  std::string program_;
+};
+
+}  // namespace
+
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms) {
+  PromptResult result;
+  int to_child[2];
+  int from_child[2];
+  if (pipe(to_child) != 0) return result;
+  if (pipe(from_child) != 0) {
+    close(to_child[0]);
+    close(to_child[1]);
+    return result;
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, to_child[1]);
+  posix_spawn_file_actions_addclose(&actions, from_child[0]);
+  pid_t pid;
+  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(to_child[0]);
+  close(from_child[1]);
+  if (spawned != 0) {
+    close(to_child[1]);
+    close(from_child[0]);
+    return result;
+  }
+
+  std::string& output = result.run.output;
+  char chunk[4096];
+  int waited = 0;
+  while (output.find(prompt) == std::string::npos && waited < timeout_ms) {
+    pollfd readable = {from_child[0], POLLIN, 0};
+    if (poll(&readable, 1, 100) == 0) {
+      waited += 100;
+      continue;
+    }
+    ssize_t count = read(from_child[0], chunk, sizeof chunk);
+    if (count <= 0) break;
+    output.append(chunk, static_cast<std::size_t>(count));
+  }
+  result.prompt_seen = output.find(prompt) != std::string::npos;
+  int status = 0;
+  result.waiting_at_prompt = result.prompt_seen && waitpid(pid, &status, WNOHANG) == 0;
+
+  signal(SIGPIPE, SIG_IGN);
+  ssize_t typed = write(to_child[1], "\n", 1);
+  (void)typed;  // if it ended already, its exit status tells
+  close(to_child[1]);
+  ssize_t count;
+  while ((count = read(from_child[0], chunk, sizeof chunk)) > 0) {
+    output.append(chunk, static_cast<std::size_t>(count));
+  }
+  close(from_child[0]);
+  if (result.waiting_at_prompt && waitpid(pid, &status, 0) != pid) return result;
+  if (!result.prompt_seen) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return result;
+  }
+  result.run.ran = WIFEXITED(status);
+  result.run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program) {
+  if (target == "native") return std::make_unique<NativePlatform>(program);
+  return nullptr;
+}

@@ -1,0 +1,48 @@
+// How the end-to-end scenarios reach one build of the program: how it names
+// paths, where its registry lives and how it is started.
+#ifndef SAVEFIX_TESTS_E2E_PLATFORM_H
+#define SAVEFIX_TESTS_E2E_PLATFORM_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_scenarios.h"
+
+struct RunResult {
+  bool ran = false;
+  int exit_status = -1;
+  std::string output;  // standard output, byte for byte
+};
+
+class E2ePlatform {
+ public:
+  virtual ~E2ePlatform() = default;
+  // The program's own spelling of a directory on disk given with '/'.
+  virtual std::string ProgramPath(const std::string& disk_path) const = 0;
+  // Puts the scenario's registry in place; `scratch` is a directory for files.
+  virtual bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) = 0;
+  virtual RunResult Run(const std::string& input, const std::string& scratch) = 0;
+  // The command line that starts the program.
+  virtual std::vector<std::string> Command() const = 0;
+  virtual std::string LineEnd() const = 0;
+  // The output in a form that can be compared: as it is where the search
+  // order is defined, with per-entry blocks sorted where it is not.
+  virtual std::string Ordered(const std::string& output) const { return output; }
+};
+
+// Starts `command` with pipes on its standard input and output and waits,
+// up to `timeout_ms`, for `prompt` to appear in its output. Then records
+// whether the program was still running (waiting for input), types a line
+// feed and collects the rest of the output and the exit status.
+struct PromptResult {
+  bool prompt_seen = false;
+  bool waiting_at_prompt = false;
+  RunResult run;
+};
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms);
+
+// "native" or "wine"; null for anything else.
+std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program);
+
+#endif

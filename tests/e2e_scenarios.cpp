@@ -1,0 +1,117 @@
+#include "tests/e2e_scenarios.h"
+
+#include <string>
+
+namespace {
+
+const char kPrompt[] = "Press any key to close...";
+const char kRegistryFailed[] = "Failed reading registry\nPress any key to close...";
+const char kSaveDir[] = "Save game directory: {SAVES}\n";
+
+std::string Patched(const std::string& name, const std::string& backup) {
+  return "Processing file {SAVES}" + name + "\nBackup made {SAVES}" + backup + "\nFile Processed\n\n";
+}
+
+std::string Skipped(const std::string& name) {
+  return "Processing file {SAVES}" + name + "\nFailed to make backup {SAVES}" + name +
+         "... Skipping file\n\n";
+}
+
+Scenario RegistryFailure(const std::string& label, Registry registry, std::size_t pad_to = 0) {
+  return Scenario{label,  registry, "{GAME}", pad_to, false, true, {{"A.HDR", Item::kSave, 300}},
+                  "\n",   kRegistryFailed, 0, {{"A.HDR", State::kUnchanged, ""}},
+                  registry == Registry::kMalformed ? Runs::kNativeOnly : Runs::kEverywhere};
+}
+
+std::vector<Scenario> BuildScenarios() {
+  const std::string long_name = std::string(200, 'L') + ".HDR";
+  return {
+      RegistryFailure("NoRegistry", Registry::kNothing),
+      RegistryFailure("OtherKeyOnly", Registry::kOtherKey),
+      RegistryFailure("KeyWithoutValue", Registry::kKeyNoValue),
+      RegistryFailure("NumberValue", Registry::kDword),
+      RegistryFailure("MalformedRegistryFile", Registry::kMalformed),
+      // 500 characters and a terminator do not fit in 500 bytes.
+      RegistryFailure("Value500Characters", Registry::kString, 500),
+
+      {"OneSave", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+
+      // Without the trailing separator "SaveGames\" runs straight on from the
+      // install directory's name, which names no directory.
+      {"InstallPathWithoutSeparator", Registry::kString, "{GAME-}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300}}, "\n",
+       "Save game directory: {VALUE}SaveGames\\\nNo save game found\nPress any key to close...", 0,
+       {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
+
+      {"EmptySaveDirectory", Registry::kString, "{GAME}", 0, false, true, {}, "\n",
+       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
+
+      {"NoSaveDirectory", Registry::kString, "{GAME}", 0, false, false, {}, "\n",
+       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
+
+      {"OnlyOtherFiles", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.BAK", Item::kOldBackup, 50}, {"notes.txt", Item::kOldBackup, 10}}, "\n",
+       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0,
+       {{"A.BAK", State::kUnchanged, ""}, {"notes.txt", State::kUnchanged, ""}}, Runs::kEverywhere},
+
+      {"TwoSavesAndADirectory", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 4096},
+        {"B.HDR", Item::kSave, 100},
+        {"B.BAK", Item::kOldBackup, 9000},
+        {"D.HDR", Item::kDirectory, 0}},
+       "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + Patched("B.HDR", "B.BAK") +
+           "Failed to open file {SAVES}D.HDR\nFailed to make backup {SAVES}D.BAK... Skipping file\n\n" +
+           kPrompt,
+       0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"},
+        {"A.HDR", State::kPatched, ""},
+        {"B.BAK", State::kCopyOf, "B.HDR"},
+        {"B.HDR", State::kPatched, ""},
+        {"D.HDR", State::kDirectory, ""}},
+       Runs::kEverywhere},
+
+      {"LowerCaseExtension", Registry::kString, "{GAME}", 0, false, true,
+       {{"x.hdr", Item::kSave, 300}}, "\n", kSaveDir + Skipped("x.hdr") + kPrompt, 0,
+       {{"x.hdr", State::kUnchanged, ""}}, Runs::kEverywhere},
+
+      {"BackupOnFullDevice", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
+       std::string(kSaveDir) +
+           "Processing file {SAVES}A.HDR\nFailed to make backup {SAVES}A.BAK... Skipping file\n\n" +
+           kPrompt,
+       0, {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
+
+      {"EndOfInputAtPrompt", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 252}}, "", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+
+      {"LongLineAtPrompt", Registry::kString, "{GAME}", 0, false, true, {}, std::string(200000, 'k') + "\nmore\n",
+       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
+
+      // 484 characters, "SaveGames\", "*.HDR" and the terminator fill the
+      // 500-byte pattern buffer exactly; one more does not fit.
+      {"PatternJustFits", Registry::kString, "{GAME}", 484, false, true, {}, "\n",
+       "Save game directory: {VALUE}SaveGames\\\nNo save game found\n" + std::string(kPrompt), 0, {},
+       Runs::kEverywhere},
+      {"PatternTooLong", Registry::kString, "{GAME}", 485, false, true, {}, "\n",
+       "Save game directory path too long\n" + std::string(kPrompt), 0, {}, Runs::kEverywhere},
+
+      {"EntryNameTooLong", Registry::kString, "{GAME}", 0, true, true,
+       {{"A.HDR", Item::kSave, 300}, {long_name, Item::kSave, 300}}, "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + "File name too long " + long_name + "... Skipping file\n\n" +
+           kPrompt,
+       0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}, {long_name, State::kUnchanged, ""}},
+       Runs::kNativeOnly},
+  };
+}
+
+}  // namespace
+
+const std::vector<Scenario>& EndToEndScenarios() {
+  static const std::vector<Scenario> scenarios = BuildScenarios();
+  return scenarios;
+}

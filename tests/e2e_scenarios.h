@@ -1,0 +1,69 @@
+// The end-to-end scenarios: a temporary game install, what the program prints
+// over it and what it leaves in the save directory. The same table runs
+// against the native program and against savefix.exe under Wine.
+#ifndef SAVEFIX_TESTS_E2E_SCENARIOS_H
+#define SAVEFIX_TESTS_E2E_SCENARIOS_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+enum class Registry {
+  kNothing,       // no registry file (native) or no key at all (Windows)
+  kOtherKey,      // a registry holding some other key only
+  kKeyNoValue,    // the game's key without "AppPath"
+  kString,        // "AppPath" holds the install path
+  kDword,         // "AppPath" holds a number
+  kMalformed,     // native only: a registry file that is not an export
+};
+
+// What lies in the save directory before the run.
+enum class Item {
+  kSave,       // a save file of `size` bytes
+  kOldBackup,  // a file of `size` bytes
+  kDirectory,
+  kLinkToDevFull,  // a symbolic link to /dev/full, where every write fails
+};
+
+// What each name in the save directory must hold after the run.
+enum class State { kPatched, kUnchanged, kCopyOf, kDirectory };
+
+enum class Runs { kEverywhere, kNativeOnly, kWindowsOnly };
+
+struct ItemSpec {
+  std::string name;
+  Item kind;
+  std::size_t size;
+};
+
+struct AfterSpec {
+  std::string name;
+  State state;
+  std::string of;  // for kCopyOf: the item whose old contents it holds
+};
+
+struct Scenario {
+  std::string label;
+  Registry registry;
+  // The "AppPath" value. "{GAME}" stands for the install directory with its
+  // trailing separator, "{GAME-}" for it without one.
+  std::string app_path;
+  std::size_t pad_to;  // when nonzero, 'x' is appended to the value up to this length
+  bool deep_install;   // installs the game some 300 characters deep
+  bool save_directory; // whether SaveGames exists at all
+  std::vector<ItemSpec> items;
+  std::string input;  // standard input
+  // "{SAVES}" is the save directory as the program names it, "{VALUE}" the
+  // registry value as stored; '\n' is a line end.
+  std::string expected;
+  int exit_status;
+  std::vector<AfterSpec> after;  // every name left in the save directory
+  Runs runs;
+};
+
+const std::vector<Scenario>& EndToEndScenarios();
+
+// Test names show the label, not the bytes of the struct.
+inline void PrintTo(const Scenario& s, std::ostream* os) { *os << s.label; }
+
+#endif

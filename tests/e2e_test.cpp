@@ -1,0 +1,185 @@
+// Runs the end-to-end scenario table against a built program:
+//   e2e_test --target=native --program=build/native/savefix
+//   e2e_test --target=wine --program=build/win32/savefix.exe
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "tests/e2e_platform.h"
+#include "tests/e2e_scenarios.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string target_name = "native";
+std::string program_path;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Lays out the game install of one scenario under `root` and returns the
+// directory the program should see as the install directory, on disk.
+std::string LayOutInstall(const Scenario& s, const std::string& root) {
+  std::string game = root;
+  if (s.deep_install) {
+    for (char c : {'p', 'q', 'r'}) {
+      game += std::string(90, c) + "/";
+      mkdir(game.c_str(), 0755);
+    }
+  }
+  game += "game/";
+  mkdir(game.c_str(), 0755);
+  return game;
+}
+
+void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::string, std::string>& contents) {
+  if (!s.save_directory) return;
+  mkdir(saves.c_str(), 0755);
+  unsigned tag = 1;
+  for (const ItemSpec& item : s.items) {
+    const std::string path = saves + item.name;
+    switch (item.kind) {
+      case Item::kSave:
+      case Item::kOldBackup:
+        contents[item.name] = SampleBytes(item.size, tag++);
+        WriteFileBytes(path, contents[item.name]);
+        break;
+      case Item::kDirectory:
+        mkdir(path.c_str(), 0755);
+        break;
+      case Item::kLinkToDevFull:
+        ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+        break;
+    }
+  }
+}
+
+std::string WithPatchByte(std::string bytes) {
+  if (bytes.size() >= 252) bytes[bytes.size() - 252] = 4;
+  return bytes;
+}
+
+void CheckSaveDirectory(const Scenario& s, const std::string& saves,
+                        std::map<std::string, std::string>& contents) {
+  std::vector<std::string> expected_names;
+  for (const AfterSpec& after : s.after) {
+    expected_names.push_back(after.name);
+    const std::string path = saves + after.name;
+    switch (after.state) {
+      case State::kPatched:
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), WithPatchByte(contents[after.name]))) << after.name;
+        break;
+      case State::kUnchanged:
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.name])) << after.name;
+        break;
+      case State::kCopyOf:
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.of])) << after.name;
+        break;
+      case State::kDirectory: {
+        struct stat info;
+        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) << after.name;
+        break;
+      }
+    }
+  }
+  std::sort(expected_names.begin(), expected_names.end());
+  EXPECT_EQ(ListDirectory(saves), expected_names);
+}
+
+// One scenario laid out on disk, with its registry in place.
+struct Prepared {
+  std::string saves;  // the save directory on disk
+  std::string value;  // the registry value as stored
+  std::map<std::string, std::string> contents;
+};
+
+Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) {
+  Prepared p;
+  const std::string game = LayOutInstall(s, root.path());
+  p.saves = game + "SaveGames/";
+  LayOutSaves(s, p.saves, p.contents);
+  p.value = Replace(s.app_path, "{GAME}", platform.ProgramPath(game));
+  p.value = Replace(p.value, "{GAME-}", platform.ProgramPath(game.substr(0, game.size() - 1)));
+  if (s.pad_to > p.value.size()) p.value.append(s.pad_to - p.value.size(), 'x');
+  EXPECT_TRUE(platform.SetRegistry(s.registry, p.value, root.path()));
+  return p;
+}
+
+std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatform& platform) {
+  std::string expected = Replace(s.expected, "{SAVES}", p.value + "SaveGames\\");
+  expected = Replace(expected, "{VALUE}", p.value);
+  return Replace(expected, "\n", platform.LineEnd());
+}
+
+std::unique_ptr<E2ePlatform> TargetPlatform() { return MakeE2ePlatform(target_name, program_path); }
+
+class EndToEnd : public testing::TestWithParam<Scenario> {};
+
+TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
+  const Scenario& s = GetParam();
+  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
+  ASSERT_TRUE(platform) << "unknown target " << target_name;
+  TempDir root;
+  Prepared p = Prepare(s, *platform, root);
+  if (HasFatalFailure() || HasNonfatalFailure()) return;
+
+  RunResult result = platform->Run(s.input, root.path());
+  ASSERT_TRUE(result.ran) << result.output;
+  EXPECT_EQ(platform->Ordered(result.output), platform->Ordered(ExpectedOutput(s, p, *platform)));
+  EXPECT_EQ(result.exit_status, s.exit_status);
+  CheckSaveDirectory(s, p.saves, p.contents);
+}
+
+// The prompt has no line end, yet it must be on the screen while the
+// program waits, not only once it ends.
+TEST(EndToEndPrompt, IsShownWhileTheProgramWaitsForEnter) {
+  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
+  ASSERT_TRUE(platform) << "unknown target " << target_name;
+  const auto& all = EndToEndScenarios();
+  const auto one_save =
+      std::find_if(all.begin(), all.end(), [](const Scenario& s) { return s.label == "OneSave"; });
+  ASSERT_NE(one_save, all.end());
+  TempDir root;
+  Prepared p = Prepare(*one_save, *platform, root);
+
+  PromptResult result = RunToPrompt(platform->Command(), "Press any key to close...", 60000);
+  EXPECT_TRUE(result.prompt_seen) << result.run.output;
+  EXPECT_TRUE(result.waiting_at_prompt);
+  ASSERT_TRUE(result.run.ran);
+  EXPECT_EQ(result.run.exit_status, 0);
+  EXPECT_EQ(result.run.output, ExpectedOutput(*one_save, p, *platform));
+  CheckSaveDirectory(*one_save, p.saves, p.contents);
+}
+
+std::vector<Scenario> ScenariosForTarget() {
+  const Runs excluded = target_name == "native" ? Runs::kWindowsOnly : Runs::kNativeOnly;
+  std::vector<Scenario> chosen;
+  for (const Scenario& s : EndToEndScenarios()) {
+    if (s.runs != excluded) chosen.push_back(s);
+  }
+  return chosen;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, testing::ValuesIn(ScenariosForTarget()),
+                         [](const testing::TestParamInfo<Scenario>& param) { return param.param.label; });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--target=", 9) == 0) target_name = argv[i] + 9;
+    if (std::strncmp(argv[i], "--program=", 10) == 0) program_path = argv[i] + 10;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,125 @@
+// The run sequence in-process where the end-to-end table cannot reach: a
+// failing buffer source, and the platform pieces it relies on.
+#include "run/run_sequence.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/registry_value.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// ---- Memory ----------------------------------------------------------------
+
+int buffers_before_failure = 0;
+int buffers_obtained = 0;
+int buffers_released = 0;
+
+void* ObtainUntilFailure(std::size_t size) {
+  if (buffers_obtained == buffers_before_failure) return nullptr;
+  ++buffers_obtained;
+  return std::malloc(size);
+}
+
+void ReleaseCounted(void* buffer) {
+  ++buffers_released;
+  std::free(buffer);
+}
+
+class NoMemory : public testing::TestWithParam<int> {};
+
+TEST_P(NoMemory, SaysSoAndEndsWithoutPromptOrWait) {
+  buffers_before_failure = GetParam();
+  buffers_obtained = buffers_released = 0;
+  TempDir dir;
+  // Standard input holds a line; the run must not read it.
+  WriteFileBytes(dir.path() + "input", "line\n");
+  ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
+
+  StdoutCapture capture;
+  int status = RunSavefix(BufferSource{ObtainUntilFailure, ReleaseCounted});
+  EXPECT_EQ(capture.Finish(), "Insufficient Memory\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(std::ftell(stdin), 0);
+  EXPECT_EQ(buffers_released, buffers_obtained);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhichBuffer, NoMemory, testing::Values(0, 1));
+
+// ---- Registry strings -------------------------------------------------------
+
+struct StringCase {
+  std::string data;
+  std::size_t capacity;
+  bool ok;
+  std::string result;
+};
+
+TEST(EndRegistryString, EndsAtFirstZeroOrBehindTheDataIfThereIsRoom) {
+  const std::vector<StringCase> cases = {
+      {std::string("C:\\G\\\0", 6), 500, true, "C:\\G\\"},
+      {std::string("AB\0CD\0", 6), 500, true, "AB"},
+      {"ABC", 500, true, "ABC"},               // stored without a terminator
+      {"", 500, true, ""},                     // empty data
+      {std::string(499, 'a'), 500, true, std::string(499, 'a')},
+      {std::string(500, 'a'), 500, false, ""},  // fills the buffer, no terminator
+      {std::string(499, 'a') + '\0', 500, true, std::string(499, 'a')},
+  };
+  for (const StringCase& c : cases) {
+    std::vector<char> buffer(c.capacity, 'Z');
+    std::memcpy(buffer.data(), c.data.data(), c.data.size());
+    ASSERT_EQ(EndRegistryString(buffer.data(), c.data.size(), c.capacity), c.ok) << c.data.size();
+    if (c.ok) {
+      EXPECT_EQ(std::string(buffer.data()), c.result);
+    }
+  }
+}
+
+// ---- Directory search (POSIX stand-in) -----------------------------------------
+
+std::vector<std::string> Search(const std::string& pattern) {
+  std::vector<std::string> found;
+  char name[kEntryNameSize];
+  DirectorySearch* search = FindFirstEntry(pattern.c_str(), name);
+  if (search == nullptr) return found;
+  do {
+    found.push_back(name);
+  } while (FindNextEntry(search, name));
+  CloseSearch(search);
+  return found;
+}
+
+TEST(DirectorySearch, MatchesWithoutCaseInAStableOrder) {
+  TempDir dir;
+  const std::string saves = dir.path() + "SaveGames/";
+  mkdir(saves.c_str(), 0755);
+  for (const char* name : {"b.HDR", "A.hdr", "C.HDR", "a.HDR", "D.HDRX", "E.HDR.bak", "F.BAK", ".HDR"}) {
+    WriteFileBytes(saves + name, "x");
+  }
+  mkdir((saves + "Dir.HDR").c_str(), 0755);
+  const std::string written = dir.path() + "SaveGames\\";
+
+  struct Case {
+    std::string pattern;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {written + "*.HDR", {".HDR", "A.hdr", "a.HDR", "b.HDR", "C.HDR", "Dir.HDR"}},
+      {written + "?.hdr", {"A.hdr", "a.HDR", "b.HDR", "C.HDR"}},
+      {written + "*.BAK", {"E.HDR.bak", "F.BAK"}},
+      {written + "*", {".HDR", "A.hdr", "a.HDR", "b.HDR", "C.HDR", "D.HDRX", "Dir.HDR", "E.HDR.bak", "F.BAK"}},
+      {written + "*.XYZ", {}},
+      {dir.path() + "Missing\\*.HDR", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Search(c.pattern), c.expected) << c.pattern;
+}
+
+}  // namespace
