@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian 12, as root) when it is
 # missing, then configures, builds and tests every preset: native, asan,
-# fuzz and win32. Prints "N passed, N failed" last and exits non-zero if any
+# fuzz, win32 and wine (the scenario table against savefix.exe under Wine). Prints "N passed, N failed" last and exits non-zero if any
 # test failed or could not run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +21,12 @@ if [ "${#need_packages[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need_packages[@]}" ||
     { echo "0 passed, 1 failed: could not install ${need_packages[*]}"; exit 1; }
+fi
+
+# Wine, and on machines that run no 32-bit code the emulation it needs there.
+if ! bash scripts/wine-setup.sh; then
+  echo "0 passed, 1 failed: Wine cannot run 32-bit programs here"
+  exit 1
 fi
 
 passed=0
@@ -48,7 +54,8 @@ run_preset() {
   rm -f "$log"
 }
 
-for preset in native asan fuzz win32; do
+# win32 comes before wine: the Wine scenarios run the savefix.exe it builds.
+for preset in native asan fuzz win32 wine; do
   run_preset "$preset"
 done
 

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -81,6 +83,7 @@ class NativePlatform : public E2ePlatform {
         WriteFileBytes(file, header + kGameKey + "\"Version\"=\"1.0\"\r\n");
         return true;
       case Registry::kString:
+      case Registry::kStringAndOther64:
         WriteFileBytes(file, header + kGameKey + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n");
         return true;
       case Registry::kDword:
@@ -104,6 +107,77 @@ class NativePlatform : public E2ePlatform {
   std::string LineEnd() const override { return "\n"; }
 
  private:
+  std::string program_;
+};
+
+// savefix.exe under Wine. The prefix comes from WINEPREFIX; the registry is
+// written with Wine's own reg tool, into the 32-bit view the program reads.
+class WinePlatform : public E2ePlatform {
+ public:
+  explicit WinePlatform(std::string program) : program_(std::move(program)) {}
+
+  std::string ProgramPath(const std::string& disk_path) const override {
+    std::string path = "Z:" + disk_path;
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    return path;
+  }
+
+  bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
+    const std::string clear = "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone]\r\n";
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n" + clear;
+    std::string view32 = header;
+    std::string view64 = header;
+    switch (registry) {
+      case Registry::kNothing:
+      case Registry::kMalformed:
+        break;
+      case Registry::kOtherKey:
+        view32 += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n\"AppPath\"=\"" +
+                  EscapeRegString(value) + "\"\r\n";
+        break;
+      case Registry::kKeyNoValue:
+        view32 += std::string(kGameKey) + "\"Version\"=\"1.0\"\r\n";
+        break;
+      case Registry::kString:
+        view32 += std::string(kGameKey) + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
+        break;
+      case Registry::kStringAndOther64:
+        view32 += std::string(kGameKey) + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
+        view64 += std::string(kGameKey) + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\r\n";
+        break;
+      case Registry::kDword:
+        view32 += std::string(kGameKey) + "\"AppPath\"=dword:00000005\r\n";
+        break;
+    }
+    // Wine's import drops the key from both views when told to delete it
+    // in the 64-bit one, so that view goes first.
+    return Import(view64, "/reg:64", scratch) && Import(view32, "/reg:32", scratch);
+  }
+
+  RunResult Run(const std::string& input, const std::string& scratch) override {
+    const std::string input_file = scratch + "input.txt";
+    WriteFileBytes(input_file, input);
+    return Spawn(Command(), input_file, scratch + "output.txt");
+  }
+
+  std::vector<std::string> Command() const override { return {"wine", program_}; }
+
+  std::string LineEnd() const override { return "\r\n"; }
+
+ private:
+  bool Import(const std::string& text, const char* view, const std::string& scratch) {
+    const std::string file = scratch + "registry.reg";
+    WriteFileBytes(file, text);
+    RunResult imported = Spawn({"wine", "reg", "import", ProgramPath(file), view}, "/dev/null", scratch + "reg.txt");
+    if (!imported.ran || imported.exit_status != 0) {
+      ADD_FAILURE() << "wine reg import " << view << " failed: " << imported.output;
+      return false;
+    }
+    return true;
+  }
+
   std::string program_;
 };
 
@@ -178,5 +252,6 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
 
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program) {
   if (target == "native") return std::make_unique<NativePlatform>(program);
+  if (target == "wine") return std::make_unique<WinePlatform>(program);
   return nullptr;
 }

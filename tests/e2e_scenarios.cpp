@@ -7,6 +7,8 @@ namespace {
 const char kPrompt[] = "Press any key to close...";
 const char kRegistryFailed[] = "Failed reading registry\nPress any key to close...";
 const char kSaveDir[] = "Save game directory: {SAVES}\n";
+const char kBackupFailed[] =
+    "Processing file {SAVES}A.HDR\nFailed to make backup {SAVES}A.BAK... Skipping file\n\n";
 
 std::string Patched(const std::string& name, const std::string& backup) {
   return "Processing file {SAVES}" + name + "\nBackup made {SAVES}" + backup + "\nFile Processed\n\n";
@@ -77,12 +79,36 @@ std::vector<Scenario> BuildScenarios() {
        {{"x.hdr", Item::kSave, 300}}, "\n", kSaveDir + Skipped("x.hdr") + kPrompt, 0,
        {{"x.hdr", State::kUnchanged, ""}}, Runs::kEverywhere},
 
+      // Every write to the backup fails. The incomplete backup is removed;
+      // Windows (here Wine) refuses to delete a device, so the link stays.
       {"BackupOnFullDevice", Registry::kString, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
-       std::string(kSaveDir) +
-           "Processing file {SAVES}A.HDR\nFailed to make backup {SAVES}A.BAK... Skipping file\n\n" +
-           kPrompt,
-       0, {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
+       std::string(kSaveDir) + kBackupFailed + kPrompt, 0, {{"A.HDR", State::kUnchanged, ""}},
+       Runs::kNativeOnly},
+      {"BackupOnFullDeviceWindows", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
+       std::string(kSaveDir) + kBackupFailed + kPrompt, 0,
+       {{"A.BAK", State::kLinkToDevFull, ""}, {"A.HDR", State::kUnchanged, ""}}, Runs::kWindowsOnly},
+
+      // A 32-bit program reads the 32-bit view of the registry.
+      {"RegistryView32", Registry::kStringAndOther64, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300}}, "\n", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kWindowsOnly},
+
+      // The search matches "*.HDR" through the short alias CAMP~XXX.HDR; the
+      // entry keeps its long name, and the backup name drops the "X".
+      {"ShortAliasMatch", Registry::kString, "{GAME}", 0, false, true,
+       {{"Campaign.HDRX", Item::kSave, 700}, {"notes.txt", Item::kOldBackup, 10}}, "\n",
+       kSaveDir + Patched("Campaign.HDRX", "Campaign.BAK") + kPrompt, 0,
+       {{"Campaign.BAK", State::kCopyOf, "Campaign.HDRX"},
+        {"Campaign.HDRX", State::kPatched, ""},
+        {"notes.txt", State::kUnchanged, ""}},
+       Runs::kWindowsOnly},
+      {"LowerCaseFoundByWindows", Registry::kString, "{GAME}", 0, false, true,
+       {{"a.hdr", Item::kSave, 300}, {"B.HDR", Item::kSave, 300}}, "\n",
+       kSaveDir + Skipped("a.hdr") + Patched("B.HDR", "B.BAK") + kPrompt, 0,
+       {{"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""}, {"a.hdr", State::kUnchanged, ""}},
+       Runs::kEverywhere},
 
       {"EndOfInputAtPrompt", Registry::kString, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 252}}, "", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,

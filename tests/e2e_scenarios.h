@@ -13,6 +13,7 @@ enum class Registry {
   kOtherKey,      // a registry holding some other key only
   kKeyNoValue,    // the game's key without "AppPath"
   kString,        // "AppPath" holds the install path
+  kStringAndOther64,  // as kString; on Windows the 64-bit view holds another path
   kDword,         // "AppPath" holds a number
   kMalformed,     // native only: a registry file that is not an export
 };
@@ -26,7 +27,7 @@ enum class Item {
 };
 
 // What each name in the save directory must hold after the run.
-enum class State { kPatched, kUnchanged, kCopyOf, kDirectory };
+enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLinkToDevFull };
 
 enum class Runs { kEverywhere, kNativeOnly, kWindowsOnly };
 
