@@ -1,26 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian 12, as root) when it is
 # missing, then configures, builds and tests every preset: native, asan,
-# fuzz, win32 and wine (the scenario table against savefix.exe under Wine). Prints "N passed, N failed" last and exits non-zero if any
-# test failed or could not run.
+# fuzz, win32 and wine (the scenario table against savefix.exe under
+# Wine). Prints "N passed, N failed" last and exits non-zero if any test
+# failed or could not run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-need_packages=()
-have() { command -v "$1" > /dev/null 2>&1; }
-have cmake || need_packages+=(cmake)
-have g++ || need_packages+=(g++)
-have clang++ || need_packages+=(clang)
-[ -f /usr/include/gtest/gtest.h ] || need_packages+=(libgtest-dev)
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a > /dev/null 2>&1 ||
-  need_packages+=(libclang-rt-dev)
-have i686-w64-mingw32-g++ || need_packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
-
-if [ "${#need_packages[@]}" -gt 0 ]; then
-  echo "Installing: ${need_packages[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need_packages[@]}" ||
-    { echo "0 passed, 1 failed: could not install ${need_packages[*]}"; exit 1; }
+if ! bash scripts/install-deps.sh test; then
+  echo "0 passed, 1 failed: could not install the build tools"
+  exit 1
 fi
 
 # Wine, and on machines that run no 32-bit code the emulation it needs there.

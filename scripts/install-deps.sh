@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages (as root) what is missing for building
+# savefix.exe ("build"), or for that and every test ("test").
+set -euo pipefail
+what=${1:-test}
+
+need=()
+have() { command -v "$1" > /dev/null 2>&1; }
+have cmake || need+=(cmake)
+have g++ || need+=(g++)
+have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+if [ "$what" = test ]; then
+  have clang++ || need+=(clang)
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a > /dev/null 2>&1 ||
+    need+=(libclang-rt-dev)
+fi
+
+if [ "${#need[@]}" -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" > /dev/null
+fi
