@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 
 namespace {
@@ -59,14 +60,14 @@ PatchResult WritePatchByte(std::FILE* save) {
 void PatchAfterBackup(std::FILE* save, const char* save_path) {
   switch (WritePatchByte(save)) {
     case PatchResult::kNoEnd:
-      std::printf(kParseErrorMessage);
+      PrintMessage(kParseErrorMessage);
       break;
     case PatchResult::kWriteFailed:
-      std::printf(kFailedToPatchMessage, save_path);
+      PrintMessage(kFailedToPatchMessage, save_path);
       break;
     case PatchResult::kPatched:
     case PatchResult::kTooShort:
-      std::printf(kFileProcessedMessage);
+      PrintMessage(kFileProcessedMessage);
       break;
   }
 }
@@ -80,21 +81,19 @@ void PatchSaveFile(char* path, std::size_t save_dir_length) {
   std::memcpy(save_path, path, std::strlen(path) + 1);
 
   std::FILE* save = OpenStream(path, kSaveStreamMode);
-  std::printf(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
+  PrintMessage(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
 
   bool named = FormBackupPath(path, save_dir_length);
   std::FILE* backup = nullptr;
   if (save != nullptr && named) backup = OpenStream(path, kBackupStreamMode);
 
-  if (backup == nullptr) {
-    std::printf(kFailedBackupMessage, path);
-  } else if (!MakeBackup(save, backup, path)) {
-    std::printf(kFailedBackupMessage, path);
+  if (backup == nullptr || !MakeBackup(save, backup, path)) {
+    PrintMessage(kFailedBackupMessage, path);
   } else {
-    std::printf(kBackupMadeMessage, path);
+    PrintMessage(kBackupMadeMessage, path);
     PatchAfterBackup(save, save_path);
   }
-  std::printf(kEntryEndMessage);
+  PrintMessage(kEntryEndMessage);
 
   if (save != nullptr) std::fclose(save);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "patch/patch_save_file.h"
+#include "platform/console.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,8 +28,8 @@ bool FormSaveDirectory(char* path, char* pattern) {
 void PatchEntry(char* path, std::size_t save_dir_length, const char* name) {
   std::size_t name_size = std::strlen(name) + 1;
   if (save_dir_length + name_size > kPathBufferSize) {
-    std::printf(kFileNameTooLongMessage, name);
-    std::printf(kEntryEndMessage);
+    PrintMessage(kFileNameTooLongMessage, name);
+    PrintMessage(kEntryEndMessage);
     return;
   }
   std::memcpy(path + save_dir_length, name, name_size);
@@ -39,7 +40,7 @@ void PatchAllSaves(char* path, std::size_t save_dir_length, const char* pattern)
   char name[kEntryNameSize];
   DirectorySearch* search = FindFirstEntry(pattern, name);
   if (search == nullptr) {
-    std::printf(kNoSaveGameMessage);
+    PrintMessage(kNoSaveGameMessage);
     return;
   }
   do {
@@ -51,22 +52,22 @@ void PatchAllSaves(char* path, std::size_t save_dir_length, const char* pattern)
 // Everything between obtaining the buffers and the closing prompt.
 void PatchInstalledGame(char* path, char* pattern) {
   if (!ReadInstallPath(path)) {
-    std::printf(kRegistryFailedMessage);
+    PrintMessage(kRegistryFailedMessage);
     return;
   }
   if (!FormSaveDirectory(path, pattern)) {
-    std::printf(kSaveDirectoryTooLongMessage);
+    PrintMessage(kSaveDirectoryTooLongMessage);
     return;
   }
   std::size_t save_dir_length = std::strlen(path);
-  std::printf(kSaveDirectoryMessage, path);
+  PrintMessage(kSaveDirectoryMessage, path);
   PatchAllSaves(path, save_dir_length, pattern);
 }
 
 // Shows the prompt, then reads and discards one line of input (or up to the
 // end of input).
 void WaitForEnter() {
-  std::printf(kClosePrompt);
+  PrintMessage(kClosePrompt);
   std::fflush(stdout);
   int c;
   do {
@@ -80,7 +81,7 @@ int RunSavefix(const BufferSource& buffers) {
   char* path = static_cast<char*>(buffers.obtain(kPathBufferSize));
   char* pattern = path != nullptr ? static_cast<char*>(buffers.obtain(kPathBufferSize)) : nullptr;
   if (path == nullptr || pattern == nullptr) {
-    std::printf(kInsufficientMemoryMessage);
+    PrintMessage(kInsufficientMemoryMessage);
     if (path != nullptr) buffers.release(path);
     return kExitNoMemory;
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 #include "platform/registry_value.h"
 #include "tests/test_support.h"
@@ -53,6 +54,30 @@ TEST_P(NoMemory, SaysSoAndEndsWithoutPromptOrWait) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WhichBuffer, NoMemory, testing::Values(0, 1));
+
+// ---- Console messages ---------------------------------------------------------
+
+TEST(PrintMessage, PrintsTheWholeMessageWhateverItsLength) {
+  struct Case {
+    const char* format;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"Press any key to close...", ""},
+      {"Processing file %s\n", "C:\\Games\\SaveGames\\A.HDR"},
+      {"Processing file %s\n", std::string(499, 'p')},
+      // Longer than any message the program forms, so it takes the slow path.
+      {"File name too long %s... Skipping file\n", std::string(3000, 'n')},
+  };
+  for (const Case& c : cases) {
+    StdoutCapture capture;
+    PrintMessage(c.format, c.text.c_str());
+    std::string expected = c.format;
+    std::size_t at = expected.find("%s");
+    if (at != std::string::npos) expected.replace(at, 2, c.text);
+    EXPECT_EQ(capture.Finish(), expected);
+  }
+}
 
 // ---- Registry strings -------------------------------------------------------
 

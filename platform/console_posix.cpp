@@ -1,0 +1,5 @@
+#include <unistd.h>
+
+#include "platform/console.h"
+
+bool StdoutIsConsole() { return isatty(STDOUT_FILENO) != 0; }
