@@ -144,7 +144,7 @@ cpu=$(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 mem=$(free -h | awk '/^Mem:/ {print $2}')
 echo "savefix benchmark"
 echo "  machine:   $(nproc) CPUs, $cpu, $mem RAM, kernel $(uname -r)"
-echo "  bench dir: $work ($(fs_type "$work"), $(df -P "$work" | awk 'NR==2 {print $1}'))"
+echo "  bench dir: $work ($(df -PT "$work" | awk 'NR==2 {print $2 " on " $1}'))"
 echo "  runs:      $runs timed (+1 warm-up) per program and layout; Wine: $runs_wine (+1 warm-up)"
 wants native && echo "  native:    $native_exe ($(sha256sum "$native_exe" | cut -c1-12))"
 wants wine && echo "  wine:      $wine_exe ($(sha256sum "$wine_exe" | cut -c1-12)), $(wine --version 2>/dev/null), 32-bit code $wine_note"
@@ -180,7 +180,7 @@ run_program() {
   for ((i = 0; i <= n; i++)); do
     restore "$dir"
     label="run $i/$n"
-    [ "$i" = 0 ] && label="warm-up"
+    if [ "$i" = 0 ]; then label="warm-up"; fi
     line=$("$tool" run /dev/null "$dir/out.txt" "$dir/err.txt" -- "${cmd[@]}")
     read -r wall rss status <<< "$line"
     if [ "$status" != 0 ]; then
@@ -195,7 +195,7 @@ run_program() {
       "$(awk -v k="$rss" 'BEGIN {print k / 1024}')" >&2
     if [ "$i" -gt 0 ]; then
       walls+=("$wall")
-      [ "$rss" -gt "$rss_max" ] && rss_max=$rss
+      if [ "$rss" -gt "$rss_max" ]; then rss_max=$rss; fi
     fi
   done
   local med lo hi mibs rss_mib
@@ -230,20 +230,21 @@ done
 
 # ---- Report -----------------------------------------------------------------
 
+# The shell script's median on a layout, empty when it did not run.
 shell_median() {
-  local r
+  local r l p m
   for r in "${results[@]}"; do
-    set -- $r
-    if [ "$1" = "$2" ] || { [ "$1" = "$layout" ] && [ "$2" = shell ]; }; then echo "$4"; return; fi
+    read -r l p _ m _ <<< "$r"
+    if [ "$l" = "$1" ] && [ "$p" = shell ]; then echo "$m"; return; fi
   done
 }
 
 table_rows=()
 for r in "${results[@]}"; do
   read -r layout program n med lo hi mibs rss bytes count <<< "$r"
-  base_med=$(shell_median)
+  base_med=$(shell_median "$layout")
   ratio=-
-  [ -n "$base_med" ] && ratio=$(awk -v a="$med" -v b="$base_med" 'BEGIN {printf "%.2f", a / b}')
+  if [ -n "$base_med" ]; then ratio=$(awk -v a="$med" -v b="$base_med" 'BEGIN {printf "%.2f", a / b}'); fi
   table_rows+=("$layout $program $n $med $lo $hi $mibs $rss $ratio $bytes $count")
 done
 
@@ -257,13 +258,6 @@ echo "(MiB/s = save bytes in the layout / median wall time; RSS = peak resident 
 echo " vs shell = median / the shell script's median on the same layout, lower is faster)"
 
 # Peak memory per program across layouts: it should not grow with save size or count.
-rss_of() {
-  local r
-  for r in "${table_rows[@]}"; do
-    set -- $r
-    if [ "$1" = "$2" ] && [ "$3" = "$4" ]; then echo "$8"; return; fi
-  done 2> /dev/null
-}
 echo
 printf '%-8s %22s %22s %22s\n' program "RSS MiB small (64 KiB)" "typical (1 MiB)" "large (256 MiB)"
 for program in "${program_list[@]}"; do
@@ -272,7 +266,7 @@ for program in "${program_list[@]}"; do
     v=-
     for r in "${table_rows[@]}"; do
       read -r l p _ _ _ _ _ rss _ <<< "$r"
-      [ "$l" = "$layout" ] && [ "$p" = "$program" ] && v=$rss
+      if [ "$l" = "$layout" ] && [ "$p" = "$program" ]; then v=$rss; fi
     done
     cells+=("$v")
   done
