@@ -19,24 +19,29 @@ extern char** environ;
 
 namespace {
 
-// Runs `argv` with standard input from `input_file` and standard output into
+// Starts `args` with `actions` applied to its descriptors; false if it could
+// not be started.
+bool StartProcess(const std::vector<std::string>& args, posix_spawn_file_actions_t* actions, pid_t* pid) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  bool started = posix_spawnp(pid, argv[0], actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(actions);
+  return started;
+}
+
+// Runs `args` with standard input from `input_file` and standard output into
 // `output_file`; standard error stays the test's own.
 RunResult Spawn(const std::vector<std::string>& args, const std::string& input_file,
                 const std::string& output_file) {
   RunResult result;
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input_file.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid;
-  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  if (!StartProcess(args, &actions, &pid)) {
     result.output = "cannot start " + args[0];
     return result;
   }
@@ -193,9 +198,6 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
     close(to_child[1]);
     return result;
   }
-  std::vector<char*> argv;
-  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
@@ -203,11 +205,10 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
   posix_spawn_file_actions_addclose(&actions, to_child[1]);
   posix_spawn_file_actions_addclose(&actions, from_child[0]);
   pid_t pid;
-  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  bool started = StartProcess(command, &actions, &pid);
   close(to_child[0]);
   close(from_child[1]);
-  if (spawned != 0) {
+  if (!started) {
     close(to_child[1]);
     close(from_child[0]);
     return result;
