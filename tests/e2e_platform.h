@@ -26,9 +26,6 @@ class E2ePlatform {
   // The command line that starts the program.
   virtual std::vector<std::string> Command() const = 0;
   virtual std::string LineEnd() const = 0;
-  // The output in a form that can be compared: as it is where the search
-  // order is defined, with per-entry blocks sorted where it is not.
-  virtual std::string Ordered(const std::string& output) const { return output; }
 };
 
 // Starts `command` with pipes on its standard input and output and waits,

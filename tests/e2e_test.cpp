@@ -144,7 +144,7 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
 
   RunResult result = platform->Run(s.input, root.path());
   ASSERT_TRUE(result.ran) << result.output;
-  EXPECT_EQ(platform->Ordered(result.output), platform->Ordered(ExpectedOutput(s, p, *platform)));
+  EXPECT_EQ(result.output, ExpectedOutput(s, p, *platform));
   EXPECT_EQ(result.exit_status, s.exit_status);
   CheckSaveDirectory(s, p.saves, p.contents);
 }
