@@ -8,17 +8,6 @@
 
 namespace {
 
-// Turns the entry name behind `save_dir_length` into the backup name: the
-// first ".HDR" becomes ".BAK" and the string ends right behind it. False,
-// with the buffer untouched, when the name holds no ".HDR".
-bool FormBackupPath(char* path, std::size_t save_dir_length) {
-  char* extension = std::strstr(path + save_dir_length, kSaveExtension);
-  if (extension == nullptr) return false;
-  std::memcpy(extension, kBackupExtension, sizeof kBackupExtension - 1);
-  extension[sizeof kBackupExtension - 1] = '\0';
-  return true;
-}
-
 // Copies the whole save stream into the backup stream, chunk by chunk, each
 // chunk written and flushed. True only if every byte was read and written.
 bool CopyStream(std::FILE* save, std::FILE* backup) {
@@ -74,6 +63,14 @@ void PatchAfterBackup(std::FILE* save, const char* save_path) {
 
 }  // namespace
 
+bool FormBackupPath(char* path, std::size_t save_dir_length) {
+  char* extension = std::strstr(path + save_dir_length, kSaveExtension);
+  if (extension == nullptr) return false;
+  std::memcpy(extension, kBackupExtension, sizeof kBackupExtension - 1);
+  extension[sizeof kBackupExtension - 1] = '\0';
+  return true;
+}
+
 void PatchSaveFile(char* path, std::size_t save_dir_length) {
   // The buffer is about to become the backup path; keep the save path for
   // the messages that name the save.
@@ -84,8 +81,11 @@ void PatchSaveFile(char* path, std::size_t save_dir_length) {
   PrintMessage(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
 
   bool named = FormBackupPath(path, save_dir_length);
+  // Opening a link to the save for writing would empty the save itself.
   std::FILE* backup = nullptr;
-  if (save != nullptr && named) backup = OpenStream(path, kBackupStreamMode);
+  if (save != nullptr && named && !IsSameFile(save, path)) {
+    backup = OpenStream(path, kBackupStreamMode);
+  }
 
   if (backup == nullptr || !MakeBackup(save, backup, path)) {
     PrintMessage(kFailedBackupMessage, path);

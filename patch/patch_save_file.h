@@ -21,11 +21,17 @@ constexpr char kFailedToPatchMessage[] = "Failed to patch file %s\n";
 constexpr char kFileProcessedMessage[] = "File Processed\n";
 constexpr char kEntryEndMessage[] = "\n";
 
+// Turns the entry name behind `save_dir_length` in `path` into the backup
+// name: the first ".HDR" becomes ".BAK" and the string ends right behind it.
+// False, with the buffer untouched, when the name holds no ".HDR".
+bool FormBackupPath(char* path, std::size_t save_dir_length);
+
 // Backs up the save file whose path is in `path` (a 500-byte buffer) to the
 // same name with ".BAK" in place of the first ".HDR" behind the first
 // `save_dir_length` characters, then sets the byte 252 before the end of the
 // save to 4. Reports every step on standard output. On return the buffer
 // holds the backup path, or the save path if no backup name could be formed.
+// A backup path that names the save file itself (a link to it) is refused.
 void PatchSaveFile(char* path, std::size_t save_dir_length);
 
 #endif

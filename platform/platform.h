@@ -24,6 +24,15 @@ std::FILE* OpenFileStream(const char* path, const char* mode);
 // Deletes the file at `path`; true if it is gone.
 bool RemoveFile(const char* path);
 
+// True if `path` names the very file `stream` has open (a hard or symbolic
+// link to it included). False when it names another file, none, or the
+// stream's file cannot be told.
+bool IsSameFile(std::FILE* stream, const char* path);
+
+// True if the file system takes the entry names `a` and `b` for the same
+// name: equal without regard to case, non-ASCII letters included.
+bool IsSameFileName(const char* a, const char* b);
+
 // Every stream the program opens goes through this seam, so tests can hand
 // out streams that fail on cue. Returns the opener that was in place.
 using StreamOpener = std::FILE* (*)(const char* path, const char* mode);

@@ -1,6 +1,7 @@
 #include "platform/registry_export_posix.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -21,7 +22,7 @@ struct Quoted {
   const char* end;
 };
 
-enum class Held { kNothing, kString, kTyped };
+enum class Held { kNothing, kString, kExpandString, kTyped };
 
 // What the walk through the text knows about the wanted value so far.
 struct LookupState {
@@ -32,6 +33,7 @@ struct LookupState {
   bool key_exists = false;
   Held held = Held::kNothing;
   Quoted string{};  // valid while held == Held::kString
+  std::string expand_bytes;  // UTF-16LE data, valid while held == Held::kExpandString
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -40,6 +42,11 @@ bool IsTrailingSpace(char c) { return IsBlank(c) || c == '\r'; }
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  return (c | 0x20) - 'a' + 10;
 }
 
 char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -137,7 +144,7 @@ bool PathStartsWith(const char* path, const char* key, std::size_t length) {
 // Checks the comma-separated bytes of a hex value. A backslash ending a line
 // where a byte is due carries the list on to the next line, as regedit wraps
 // long values; the leading blanks of that line are skipped.
-bool ParseHexBytes(const char* p, const char* end, LineReader* reader) {
+bool ParseHexBytes(const char* p, const char* end, LineReader* reader, std::string* bytes) {
   if (p == end) return true;  // an empty value
   for (;;) {
     if (end - p == 1 && *p == '\\') {
@@ -147,6 +154,7 @@ bool ParseHexBytes(const char* p, const char* end, LineReader* reader) {
       end = next.end;
     }
     if (end - p < 2 || !IsHexDigit(p[0]) || !IsHexDigit(p[1])) return false;
+    if (bytes != nullptr) *bytes += static_cast<char>(HexValue(p[0]) * 16 + HexValue(p[1]));
     p += 2;
     if (p == end) return true;
     if (*p != ',') return false;
@@ -154,19 +162,44 @@ bool ParseHexBytes(const char* p, const char* end, LineReader* reader) {
   }
 }
 
-bool ParseTypedData(const char* p, const char* end, LineReader* reader) {
+// Checks typed data; hex(2): data, an expandable string, is kept in `bytes`
+// and `*expandable` set.
+bool ParseTypedData(const char* p, const char* end, LineReader* reader, std::string* bytes,
+                    bool* expandable) {
+  *expandable = false;
   if (StartsWith(p, end, "dword:")) {
     std::size_t digits = CountHexDigits(p + 6, end);
     return digits >= 1 && digits <= 8 && p + 6 + digits == end;
   }
-  if (StartsWith(p, end, "hex:")) return ParseHexBytes(p + 4, end, reader);
+  if (StartsWith(p, end, "hex:")) return ParseHexBytes(p + 4, end, reader, nullptr);
   if (!StartsWith(p, end, "hex(")) return false;
   p += 4;
   std::size_t digits = CountHexDigits(p, end);
   if (digits < 1 || digits > 8) return false;
+  *expandable = digits == 1 && *p == '2';
   p += digits;
   if (!StartsWith(p, end, "):")) return false;
-  return ParseHexBytes(p + 2, end, reader);
+  return ParseHexBytes(p + 2, end, reader, *expandable ? bytes : nullptr);
+}
+
+// UTF-16LE `bytes` up to the first zero unit, in UTF-8.
+std::string DecodeUtf16(const std::string& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    unsigned unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (unit == 0) break;
+    if (unit < 0x80) {
+      text += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      text += static_cast<char>(0xC0 | unit >> 6);
+      text += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      text += static_cast<char>(0xE0 | unit >> 12);
+      text += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+      text += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  return text;
 }
 
 // `p` is at the '[' of a key line: "[path]" opens a section, "[-path]"
@@ -202,17 +235,22 @@ bool ParseValueLine(const char* p, const char* end, LineReader* reader, LookupSt
   ++p;
   Held found = Held::kTyped;
   Quoted string{};
+  std::string bytes;
+  bool expandable = false;
   if (p < end && *p == '"') {
     if (!ScanQuoted(&p, end, &string) || p != end) return false;
     found = Held::kString;
   } else if (end - p == 1 && *p == '-') {
     found = Held::kNothing;  // "name"=- deletes the value
-  } else if (!ParseTypedData(p, end, reader)) {
+  } else if (!ParseTypedData(p, end, reader, &bytes, &expandable)) {
     return false;
+  } else if (expandable) {
+    found = Held::kExpandString;
   }
   if (state->in_wanted_key && DecodedNameIs(name, state->value_name)) {
     state->held = found;
     state->string = string;
+    state->expand_bytes = bytes;
   }
   return true;
 }
@@ -261,6 +299,14 @@ ExportLookup FindExportedString(const char* text, std::size_t size, const char* 
   if (!state.key_exists) return ExportLookup::kNoKey;
   if (state.held == Held::kNothing) return ExportLookup::kNoValue;
   if (state.held == Held::kTyped) return ExportLookup::kNotString;
+  if (state.held == Held::kExpandString) {
+    // An expandable string is used as stored, without expanding it.
+    std::string string = DecodeUtf16(state.expand_bytes);
+    if (string.size() >= capacity) return ExportLookup::kTooLong;
+    std::memcpy(data, string.c_str(), string.size() + 1);
+    *data_size = string.size() + 1;
+    return ExportLookup::kFound;
+  }
   std::size_t length = DecodedLength(state.string);
   if (length >= capacity) return ExportLookup::kTooLong;
   CopyDecoded(state.string, data);

@@ -10,7 +10,7 @@ enum class ExportLookup {
   kMalformed,  // the text is not a well-formed export file
   kNoKey,      // no section for the key
   kNoValue,    // the key has no such value
-  kNotString,  // the value is not a plain string (dword:, hex:, hex(N): ...)
+  kNotString,  // the value is not a string (dword:, hex:, hex(N): other than hex(2): ...)
   kTooLong,    // the string and its terminator do not fit in `capacity` bytes
 };
 

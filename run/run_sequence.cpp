@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "patch/patch_save_file.h"
 #include "platform/console.h"
@@ -23,16 +25,41 @@ bool FormSaveDirectory(char* path, char* pattern) {
   return true;
 }
 
-// Puts `name` behind the save directory and patches that entry, unless the
-// composed path would not fit in the path buffer.
-void PatchEntry(char* path, std::size_t save_dir_length, const char* name) {
-  std::size_t name_size = std::strlen(name) + 1;
-  if (save_dir_length + name_size > kPathBufferSize) {
-    PrintMessage(kFileNameTooLongMessage, name);
-    PrintMessage(kEntryEndMessage);
-    return;
+// A name that holds a separator would lead out of the save directory.
+bool HoldsSeparator(const char* name) { return std::strpbrk(name, "\\/") != nullptr; }
+
+// Backup names this run has handed out in the save directory, so that no
+// entry's backup replaces another's made moments before.
+using BackupNames = std::vector<std::string>;
+
+bool AlreadyUsed(const BackupNames& used, const char* name) {
+  for (const std::string& earlier : used) {
+    if (IsSameFileName(earlier.c_str(), name)) return true;
   }
+  return false;
+}
+
+void SkipEntry(const char* message, const char* text) {
+  PrintMessage(message, text);
+  PrintMessage(kEntryEndMessage);
+}
+
+// Puts `name` behind the save directory and patches that entry, unless the
+// composed path would not fit in the path buffer, the name would lead out of
+// the save directory, or its backup name was used already.
+void PatchEntry(char* path, std::size_t save_dir_length, const char* name, BackupNames& used) {
+  std::size_t name_size = std::strlen(name) + 1;
+  if (save_dir_length + name_size > kPathBufferSize) return SkipEntry(kFileNameTooLongMessage, name);
+  if (HoldsSeparator(name)) return SkipEntry(kInvalidFileNameMessage, name);
   std::memcpy(path + save_dir_length, name, name_size);
+
+  char backup_path[kPathBufferSize];
+  std::memcpy(backup_path, path, save_dir_length + name_size);
+  if (FormBackupPath(backup_path, save_dir_length)) {
+    const char* backup_name = backup_path + save_dir_length;
+    if (AlreadyUsed(used, backup_name)) return SkipEntry(kBackupAlreadyMadeMessage, backup_path);
+    used.emplace_back(backup_name);
+  }
   PatchSaveFile(path, save_dir_length);
 }
 
@@ -43,8 +70,9 @@ void PatchAllSaves(char* path, std::size_t save_dir_length, const char* pattern)
     PrintMessage(kNoSaveGameMessage);
     return;
   }
+  BackupNames used;
   do {
-    PatchEntry(path, save_dir_length, name);
+    PatchEntry(path, save_dir_length, name, used);
   } while (FindNextEntry(search, name));
   CloseSearch(search);
 }

@@ -36,15 +36,9 @@ printf 'not a save\r\n' > "$saves/readme.txt"
 cp "$saves/Campaign1.HDR" "$demo/Campaign1.original"
 
 echo "== Creating a fresh Wine prefix with the game's registry key"
-bash scripts/wine-setup.sh "$prefix" > /dev/null
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 windows_game="Z:${game//\//\\}\\"
-{
-  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Vellmoor\\1.0]\r\n'
-  printf '"AppPath"="%s"\r\n' "${windows_game//\\/\\\\}"
-} > "$demo/vellmoor.reg"
-wine reg import "Z:${demo//\//\\}\\vellmoor.reg" /reg:32 > /dev/null 2>&1
+bash scripts/wine-prefix.sh "$prefix" "$windows_game" > /dev/null
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "AppPath (32-bit view) = $windows_game"
 
 byte_at() { od -An -tu1 -j "$2" -N1 "$1" | tr -d ' '; }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes Wine able to run the 32-bit savefix.exe on this machine (Debian 12,
-# as root), then, given a directory, creates a fresh 64-bit Wine prefix there.
+# as root). scripts/wine-prefix.sh then makes prefixes.
 #
-#   bash scripts/wine-setup.sh [PREFIX_DIR]
+#   bash scripts/wine-setup.sh
 #
 # Installs wine, wine64 and wine32:i386 when missing. Some virtual machines
 # run no 32-bit x86 code at all (exec of an i386 ELF fails with "Exec format
@@ -63,17 +63,4 @@ WRAP
   printf '%s' ':savefix-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$support/qemu-i386"':F' \
     > "$binfmt/register"
   runs_32bit || { echo "32-bit Wine still does not start" >&2; exit 1; }
-fi
-
-if [ $# -ge 1 ]; then
-  prefix=$1
-  export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ -d "$prefix" ]; then
-    wineserver -k 2> /dev/null || true
-    rm -rf "$prefix"
-  fi
-  mkdir -p "$(dirname "$prefix")"
-  wine wineboot -i > /dev/null 2>&1
-  wineserver -w
-  echo "Wine prefix ready: $prefix"
 fi

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -65,6 +66,36 @@ std::string EscapeRegString(const std::string& text) {
   return escaped;
 }
 
+// An ASCII value as an expandable string: UTF-16LE bytes with their terminator.
+std::string ExpandableStringData(const std::string& ascii) {
+  std::string data = "hex(2):";
+  char byte[8];
+  for (char c : ascii + '\0') {
+    std::snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
+    data += byte;
+  }
+  data.pop_back();
+  return data;
+}
+
+// The "AppPath" line of a registry file for `registry` holding `value`;
+// empty for no value.
+std::string AppPathLine(Registry registry, const std::string& value) {
+  switch (registry) {
+    case Registry::kString:
+    case Registry::kStringAndOther64:
+      return "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
+    case Registry::kExpandString:
+      return "\"AppPath\"=" + ExpandableStringData(value) + "\r\n";
+    case Registry::kDword:
+      return "\"AppPath\"=dword:00000005\r\n";
+    case Registry::kKeyNoValue:
+      return "\"Version\"=\"1.0\"\r\n";
+    default:
+      return "";
+  }
+}
+
 const char kGameKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Vellmoor\\1.0]\r\n";
 
 class NativePlatform : public E2ePlatform {
@@ -81,24 +112,16 @@ class NativePlatform : public E2ePlatform {
       case Registry::kNothing:
         return true;
       case Registry::kOtherKey:
-        WriteFileBytes(file, header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n\"AppPath\"=\"" +
-                                 EscapeRegString(value) + "\"\r\n");
-        return true;
-      case Registry::kKeyNoValue:
-        WriteFileBytes(file, header + kGameKey + "\"Version\"=\"1.0\"\r\n");
-        return true;
-      case Registry::kString:
-      case Registry::kStringAndOther64:
-        WriteFileBytes(file, header + kGameKey + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n");
-        return true;
-      case Registry::kDword:
-        WriteFileBytes(file, header + kGameKey + "\"AppPath\"=dword:00000005\r\n");
+        WriteFileBytes(file, header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n" +
+                                 AppPathLine(Registry::kString, value));
         return true;
       case Registry::kMalformed:
         WriteFileBytes(file, "AppPath=" + value + "\n");
         return true;
+      default:
+        WriteFileBytes(file, header + kGameKey + AppPathLine(registry, value));
+        return true;
     }
-    return false;
   }
 
   RunResult Run(const std::string& input, const std::string& scratch) override {
@@ -110,6 +133,8 @@ class NativePlatform : public E2ePlatform {
   std::vector<std::string> Command() const override { return {program_}; }
 
   std::string LineEnd() const override { return "\n"; }
+
+  int KeyPressWaitMs() const override { return 1000; }
 
  private:
   std::string program_;
@@ -129,36 +154,41 @@ class WinePlatform : public E2ePlatform {
     return path;
   }
 
+  // One import by the 64-bit reg tool writes both views: the 32-bit one,
+  // which savefix.exe reads, lies under Wow6432Node.
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
-    const std::string clear = "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone]\r\n";
-    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n" + clear;
-    std::string view32 = header;
-    std::string view64 = header;
+    const std::string view32 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Quarrelstone";
+    const std::string view64 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone";
+    const std::string game = "\\Vellmoor\\1.0]\r\n";
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[-" + view32.substr(1) + "]\r\n[-" +
+                       view64.substr(1) + "]\r\n";
     switch (registry) {
       case Registry::kNothing:
       case Registry::kMalformed:
         break;
       case Registry::kOtherKey:
-        view32 += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n\"AppPath\"=\"" +
-                  EscapeRegString(value) + "\"\r\n";
-        break;
-      case Registry::kKeyNoValue:
-        view32 += std::string(kGameKey) + "\"Version\"=\"1.0\"\r\n";
-        break;
-      case Registry::kString:
-        view32 += std::string(kGameKey) + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
+        text += view32 + "\\Other]\r\n" + AppPathLine(Registry::kString, value);
         break;
       case Registry::kStringAndOther64:
-        view32 += std::string(kGameKey) + "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
-        view64 += std::string(kGameKey) + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\r\n";
+        text += view64 + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\r\n";
+        text += view32 + game + AppPathLine(registry, value);
         break;
-      case Registry::kDword:
-        view32 += std::string(kGameKey) + "\"AppPath\"=dword:00000005\r\n";
+      default:
+        text += view32 + game + AppPathLine(registry, value);
         break;
     }
-    // Wine's import drops the key from both views when told to delete it
-    // in the 64-bit one, so that view goes first.
-    return Import(view64, "/reg:64", scratch) && Import(view32, "/reg:32", scratch);
+    // In UTF-16, so reg takes hex(2) data as the UTF-16 it is.
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string{c, '\0'};
+    const std::string file = scratch + "registry.reg";
+    WriteFileBytes(file, utf16);
+    RunResult imported =
+        Spawn({"wine", "reg", "import", ProgramPath(file), "/reg:64"}, "/dev/null", scratch + "reg.txt");
+    if (!imported.ran || imported.exit_status != 0) {
+      ADD_FAILURE() << "wine reg import failed: " << imported.output;
+      return false;
+    }
+    return true;
   }
 
   RunResult Run(const std::string& input, const std::string& scratch) override {
@@ -171,24 +201,16 @@ class WinePlatform : public E2ePlatform {
 
   std::string LineEnd() const override { return "\r\n"; }
 
- private:
-  bool Import(const std::string& text, const char* view, const std::string& scratch) {
-    const std::string file = scratch + "registry.reg";
-    WriteFileBytes(file, text);
-    RunResult imported = Spawn({"wine", "reg", "import", ProgramPath(file), view}, "/dev/null", scratch + "reg.txt");
-    if (!imported.ran || imported.exit_status != 0) {
-      ADD_FAILURE() << "wine reg import " << view << " failed: " << imported.output;
-      return false;
-    }
-    return true;
-  }
+  int KeyPressWaitMs() const override { return 2000; }
 
+ private:
   std::string program_;
 };
 
 }  // namespace
 
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms) {
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
+                         int key_wait_ms) {
   PromptResult result;
   int to_child[2];
   int from_child[2];
@@ -229,11 +251,12 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
   }
   result.prompt_seen = output.find(prompt) != std::string::npos;
   int status = 0;
-  result.waiting_at_prompt = result.prompt_seen && waitpid(pid, &status, WNOHANG) == 0;
-
   signal(SIGPIPE, SIG_IGN);
+  // If it ended already, its exit status tells; the writes may then fail.
+  if (result.prompt_seen && write(to_child[1], "k", 1) == 1) usleep(static_cast<useconds_t>(key_wait_ms) * 1000);
+  result.waiting_at_prompt = result.prompt_seen && waitpid(pid, &status, WNOHANG) == 0;
   ssize_t typed = write(to_child[1], "\n", 1);
-  (void)typed;  // if it ended already, its exit status tells
+  (void)typed;
   close(to_child[1]);
   ssize_t count;
   while ((count = read(from_child[0], chunk, sizeof chunk)) > 0) {

@@ -26,18 +26,22 @@ class E2ePlatform {
   // The command line that starts the program.
   virtual std::vector<std::string> Command() const = 0;
   virtual std::string LineEnd() const = 0;
+  // How long a program that got a key without Enter is watched to still wait.
+  virtual int KeyPressWaitMs() const = 0;
 };
 
 // Starts `command` with pipes on its standard input and output and waits,
-// up to `timeout_ms`, for `prompt` to appear in its output. Then records
-// whether the program was still running (waiting for input), types a line
-// feed and collects the rest of the output and the exit status.
+// up to `timeout_ms`, for `prompt` to appear in its output. Then types one
+// key without Enter and records whether the program still runs `key_wait_ms`
+// later (waiting for the line end), types a line feed and collects the rest
+// of the output and the exit status.
 struct PromptResult {
   bool prompt_seen = false;
   bool waiting_at_prompt = false;
   RunResult run;
 };
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms);
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
+                         int key_wait_ms);
 
 // "native" or "wine"; null for anything else.
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program);

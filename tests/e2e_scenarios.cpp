@@ -7,11 +7,14 @@ namespace {
 const char kPrompt[] = "Press any key to close...";
 const char kRegistryFailed[] = "Failed reading registry\nPress any key to close...";
 const char kSaveDir[] = "Save game directory: {SAVES}\n";
-const char kBackupFailed[] =
-    "Processing file {SAVES}A.HDR\nFailed to make backup {SAVES}A.BAK... Skipping file\n\n";
 
 std::string Patched(const std::string& name, const std::string& backup) {
   return "Processing file {SAVES}" + name + "\nBackup made {SAVES}" + backup + "\nFile Processed\n\n";
+}
+
+std::string Refused(const std::string& name) {
+  return "Processing file {SAVES}" + name + ".HDR\nFailed to make backup {SAVES}" + name +
+         ".BAK... Skipping file\n\n";
 }
 
 std::string Skipped(const std::string& name) {
@@ -42,6 +45,11 @@ std::vector<Scenario> BuildScenarios() {
 
       // Without the trailing separator "SaveGames\" runs straight on from the
       // install directory's name, which names no directory.
+      // Stored as an expandable string, the value is still used as read.
+      {"ExpandableString", Registry::kExpandString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}},
+       "\n", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+
       {"InstallPathWithoutSeparator", Registry::kString, "{GAME-}", 0, false, true,
        {{"A.HDR", Item::kSave, 300}}, "\n",
        "Save game directory: {VALUE}SaveGames\\\nNo save game found\nPress any key to close...", 0,
@@ -83,11 +91,11 @@ std::vector<Scenario> BuildScenarios() {
       // Windows (here Wine) refuses to delete a device, so the link stays.
       {"BackupOnFullDevice", Registry::kString, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
-       std::string(kSaveDir) + kBackupFailed + kPrompt, 0, {{"A.HDR", State::kUnchanged, ""}},
+       kSaveDir + Refused("A") + kPrompt, 0, {{"A.HDR", State::kUnchanged, ""}},
        Runs::kNativeOnly},
       {"BackupOnFullDeviceWindows", Registry::kString, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
-       std::string(kSaveDir) + kBackupFailed + kPrompt, 0,
+       kSaveDir + Refused("A") + kPrompt, 0,
        {{"A.BAK", State::kLinkToDevFull, ""}, {"A.HDR", State::kUnchanged, ""}}, Runs::kWindowsOnly},
 
       // A 32-bit program reads the 32-bit view of the registry.
@@ -108,6 +116,54 @@ std::vector<Scenario> BuildScenarios() {
        {{"a.hdr", Item::kSave, 300}, {"B.HDR", Item::kSave, 300}}, "\n",
        kSaveDir + Skipped("a.hdr") + Patched("B.HDR", "B.BAK") + kPrompt, 0,
        {{"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""}, {"a.hdr", State::kUnchanged, ""}},
+       Runs::kEverywhere},
+
+      // An entry name holding separators would reach a file two folders up.
+      {"SeparatorsInName", Registry::kString, "{GAME}", 0, false, true,
+       {{"..\\..\\outside\\victim.HDR", Item::kSave, 300}, {"../../outside/victim.HDR", Item::kSave, 400}},
+       "\n",
+       std::string(kSaveDir) + "Invalid file name ..\\..\\outside\\victim.HDR... Skipping file\n\n" + kPrompt, 0,
+       {{"..\\..\\outside\\victim.HDR", State::kUnchanged, ""},
+        {"../../outside/victim.HDR", State::kUnchanged, ""}},
+       Runs::kEverywhere},
+      // Full-width backslashes come back through the ANSI calls as '\'.
+      {"FullWidthSeparatorsInName", Registry::kString, "{GAME}", 0, false, true,
+       {{"..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR", Item::kSave, 300}, {"../../outside/victim.HDR", Item::kSave, 400}},
+       "\n",
+       std::string(kSaveDir) + "Invalid file name ..\\..\\outside\\victim.HDR... Skipping file\n\n" + kPrompt, 0,
+       {{"..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR", State::kUnchanged, ""},
+        {"../../outside/victim.HDR", State::kUnchanged, ""}},
+       Runs::kWindowsOnly},
+
+      // Both names give "X.BAK": the second must not replace the first's backup.
+      {"SameBackupName", Registry::kString, "{GAME}", 0, false, true,
+       {{"X.HDR", Item::kSave, 300}, {"X.HDR.HDR", Item::kSave, 500}}, "\n",
+       kSaveDir + Patched("X.HDR", "X.BAK") + "Backup already made {SAVES}X.BAK... Skipping file\n\n" + kPrompt,
+       0,
+       {{"X.BAK", State::kCopyOf, "X.HDR"}, {"X.HDR", State::kPatched, ""}, {"X.HDR.HDR", State::kUnchanged, ""}},
+       Runs::kEverywhere},
+      // The ANSI calls return "\u03A9mega.HDR" best-fitted, as "Omega.HDR".
+      {"BestFittedName", Registry::kString, "{GAME}", 0, false, true,
+       {{"Omega.HDR", Item::kSave, 300}, {"\u03A9mega.HDR", Item::kSave, 500}}, "\n",
+       kSaveDir + Patched("Omega.HDR", "Omega.BAK") + "Backup already made {SAVES}Omega.BAK... Skipping file\n\n" +
+           kPrompt,
+       0,
+       {{"Omega.BAK", State::kCopyOf, "Omega.HDR"},
+        {"Omega.HDR", State::kPatched, ""},
+        {"\u03A9mega.HDR", State::kUnchanged, ""}},
+       Runs::kWindowsOnly},
+
+      // Opening a link to the save as the backup would empty the save.
+      {"BackupIsALinkToTheSave", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300},
+        {"A.BAK", Item::kHardLink, 0, "A.HDR"},
+        {"B.HDR", Item::kSave, 400},
+        {"B.BAK", Item::kSymbolicLink, 0, "B.HDR"}},
+       "\n", kSaveDir + Refused("A") + Refused("B") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"},
+        {"A.HDR", State::kUnchanged, ""},
+        {"B.BAK", State::kCopyOf, "B.HDR"},
+        {"B.HDR", State::kUnchanged, ""}},
        Runs::kEverywhere},
 
       {"EndOfInputAtPrompt", Registry::kString, "{GAME}", 0, false, true,

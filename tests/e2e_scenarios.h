@@ -13,17 +13,21 @@ enum class Registry {
   kOtherKey,      // a registry holding some other key only
   kKeyNoValue,    // the game's key without "AppPath"
   kString,        // "AppPath" holds the install path
+  kExpandString,  // the same, stored as an expandable string (used as read)
   kStringAndOther64,  // as kString; on Windows the 64-bit view holds another path
   kDword,         // "AppPath" holds a number
   kMalformed,     // native only: a registry file that is not an export
 };
 
-// What lies in the save directory before the run.
+// What lies in the save directory before the run. A name with '/' lies
+// outside it, relative to it.
 enum class Item {
   kSave,       // a save file of `size` bytes
   kOldBackup,  // a file of `size` bytes
   kDirectory,
   kLinkToDevFull,  // a symbolic link to /dev/full, where every write fails
+  kHardLink,       // a hard link to the item named `target`
+  kSymbolicLink,   // a symbolic link to the item named `target`
 };
 
 // What each name in the save directory must hold after the run.
@@ -35,6 +39,7 @@ struct ItemSpec {
   std::string name;
   Item kind;
   std::size_t size;
+  std::string target = "";
 };
 
 struct AfterSpec {

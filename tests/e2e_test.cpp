@@ -32,7 +32,10 @@ std::string Replace(std::string text, const std::string& from, const std::string
 // Lays out the game install of one scenario under `root` and returns the
 // directory the program should see as the install directory, on disk.
 std::string LayOutInstall(const Scenario& s, const std::string& root) {
-  std::string game = root;
+  // ".HDR" in a folder above the save directory must not be taken for the
+  // extension of a save.
+  std::string game = root + "Old.HDR saves/";
+  mkdir(game.c_str(), 0755);
   if (s.deep_install) {
     for (char c : {'p', 'q', 'r'}) {
       game += std::string(90, c) + "/";
@@ -50,6 +53,7 @@ void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::stri
   unsigned tag = 1;
   for (const ItemSpec& item : s.items) {
     const std::string path = saves + item.name;
+    if (item.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
     switch (item.kind) {
       case Item::kSave:
       case Item::kOldBackup:
@@ -61,6 +65,12 @@ void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::stri
         break;
       case Item::kLinkToDevFull:
         ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+        break;
+      case Item::kHardLink:
+        ASSERT_EQ(link((saves + item.target).c_str(), path.c_str()), 0);
+        break;
+      case Item::kSymbolicLink:
+        ASSERT_EQ(symlink(item.target.c_str(), path.c_str()), 0);
         break;
     }
   }
@@ -75,7 +85,7 @@ void CheckSaveDirectory(const Scenario& s, const std::string& saves,
                         std::map<std::string, std::string>& contents) {
   std::vector<std::string> expected_names;
   for (const AfterSpec& after : s.after) {
-    expected_names.push_back(after.name);
+    if (after.name.find('/') == std::string::npos) expected_names.push_back(after.name);
     const std::string path = saves + after.name;
     switch (after.state) {
       case State::kPatched:
@@ -150,24 +160,19 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
 }
 
 // The prompt has no line end, yet it must be on the screen while the
-// program waits, not only once it ends.
-TEST(EndToEndPrompt, IsShownWhileTheProgramWaitsForEnter) {
+// program waits; a key without Enter does not end the wait.
+TEST(EndToEndPrompt, IsShownAndWaitsForEnter) {
   std::unique_ptr<E2ePlatform> platform = TargetPlatform();
   ASSERT_TRUE(platform) << "unknown target " << target_name;
-  const auto& all = EndToEndScenarios();
-  const auto one_save =
-      std::find_if(all.begin(), all.end(), [](const Scenario& s) { return s.label == "OneSave"; });
-  ASSERT_NE(one_save, all.end());
   TempDir root;
-  Prepared p = Prepare(*one_save, *platform, root);
+  ASSERT_TRUE(platform->SetRegistry(Registry::kNothing, "", root.path()));
 
-  PromptResult result = RunToPrompt(platform->Command(), "Press any key to close...", 60000);
+  const std::string prompt = "Press any key to close...";
+  PromptResult result = RunToPrompt(platform->Command(), prompt, 60000, platform->KeyPressWaitMs());
   EXPECT_TRUE(result.prompt_seen) << result.run.output;
   EXPECT_TRUE(result.waiting_at_prompt);
   ASSERT_TRUE(result.run.ran);
   EXPECT_EQ(result.run.exit_status, 0);
-  EXPECT_EQ(result.run.output, ExpectedOutput(*one_save, p, *platform));
-  CheckSaveDirectory(*one_save, p.saves, p.contents);
 }
 
 std::vector<Scenario> ScenariosForTarget() {

@@ -165,10 +165,10 @@ const Case kCases[] = {
     Result("ShortDword", kV5 + kSection + R"("AppPath"=dword:1)" "\n", ExportLookup::kNotString),
     Result("Hex", kV5 + kSection + R"("AppPath"=hex:43,3a,5C,00)" "\n", ExportLookup::kNotString),
     Result("EmptyHex", kV5 + kSection + R"("AppPath"=hex:)" "\n", ExportLookup::kNotString),
-    Result("ExpandStringWrapped",
-           kV5 + kSection + "\"AppPath\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,\\\r\n"
-                            "  00,00\r\n",
-           ExportLookup::kNotString),
+    Found("ExpandStringWrappedUsedAsRead",
+          kV5 + kSection + "\"AppPath\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,\\\r\n"
+                           "  00,00\r\n",
+          "%PATH%"),
     Result("HexWrappedRightAfterType",
            kV5 + kSection + "\"AppPath\"=hex(7):\\\n  41,00,00,00\n", ExportLookup::kNotString),
     Found("WrappedHexBeforeWantedValue", kV5 + kSection + kWrappedHex + kAppPath, kGamePath),

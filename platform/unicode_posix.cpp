@@ -1,0 +1,161 @@
+#include "platform/unicode_posix.h"
+
+#include "platform/upcase_table_posix.h"
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+bool IsContinuation(unsigned char byte, unsigned* bits) {
+  *bits = byte ^ 0x80u;
+  return *bits < 0x40;
+}
+
+// Decodes the sequence whose lead byte `lead` (>= 0x80) was just taken from
+// `*p`, moving `*p` past the bytes used. Follows Wine's decoder byte for
+// byte, so that a broken name reads as the same units Wine shows: a sequence
+// cut off by the end of the text swallows the rest of the text; otherwise
+// the bytes up to the first one that cannot continue a valid sequence are
+// taken as one bad character (overlong forms, surrogates and values past
+// U+10FFFF included), and kInvalid is returned.
+char32_t DecodeSequence(unsigned char lead, const unsigned char** p, const unsigned char* end) {
+  unsigned length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+  if (length == 0) return kInvalid;
+  if (static_cast<std::size_t>(end - *p) < length) {
+    *p = end;
+    return kInvalid;
+  }
+  static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
+  char32_t value = lead & kLeadMask[length];
+  unsigned bits = 0;
+  if (length == 3) {
+    if (!IsContinuation(**p, &bits)) return kInvalid;
+    value = (value << 6) | bits;
+    ++*p;
+    if (value < 0x10) return kInvalid;  // overlong
+  }
+  if (length >= 2) {
+    if (!IsContinuation(**p, &bits)) return kInvalid;
+    value = (value << 6) | bits;
+    if (value >= (0x110000 >> 6)) return kInvalid;
+    ++*p;
+    if (value < 0x20) return kInvalid;                                        // overlong
+    if (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6)) return kInvalid;  // surrogate
+  }
+  if (!IsContinuation(**p, &bits)) return kInvalid;
+  ++*p;
+  return (value << 6) | bits;
+}
+
+void AppendUtf16(char32_t code, std::u16string* out) {
+  if (code < 0x10000) {
+    out->push_back(static_cast<char16_t>(code));
+    return;
+  }
+  code -= 0x10000;
+  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+}
+
+void AppendUtf8(char32_t code, std::string* out) {
+  if (code < 0x80) {
+    out->push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Negative, zero or positive as `a` sorts before, with or after `b`, unit by
+// unit, `upcase` applied to both first when set; a prefix sorts first.
+int CompareUnits(const std::u16string& a, const std::u16string& b, bool upcase) {
+  std::size_t shorter = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < shorter; ++i) {
+    char16_t x = upcase ? UpcaseUnit(a[i]) : a[i];
+    char16_t y = upcase ? UpcaseUnit(b[i]) : b[i];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  while (p < end) {
+    unsigned char lead = *p++;
+    char32_t code = lead < 0x80 ? lead : DecodeSequence(lead, &p, end);
+    AppendUtf16(code == kInvalid ? kReplacement : code, &out);
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t unit = text[i];
+    char32_t code = unit;
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      code = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      ++i;
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      code = kReplacement;
+    }
+    AppendUtf8(code, &out);
+  }
+  return out;
+}
+
+char16_t UpcaseUnit(char16_t unit) {
+  if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+  // The last range starting at or before `unit`.
+  std::size_t low = 0;
+  std::size_t high = kUpcaseRangeCount;
+  while (low < high) {
+    std::size_t middle = low + (high - low) / 2;
+    if (kUpcaseRanges[middle].first <= unit) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  if (low == 0) return unit;
+  const UpcaseRange& range = kUpcaseRanges[low - 1];
+  if (unit > range.last || (unit - range.first) % range.step != 0) return unit;
+  return static_cast<char16_t>(unit + range.delta);
+}
+
+std::u16string Upcase(const std::u16string& text) {
+  std::u16string out(text);
+  for (char16_t& unit : out) unit = UpcaseUnit(unit);
+  return out;
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return CompareUnits(Utf8ToUtf16(a), Utf8ToUtf16(b), true) == 0;
+}
+
+int CompareInWineOrder(const std::string& a, const std::string& b) {
+  std::u16string wide_a = Utf8ToUtf16(a);
+  std::u16string wide_b = Utf8ToUtf16(b);
+  int by_upper_case = CompareUnits(wide_a, wide_b, true);
+  return by_upper_case != 0 ? by_upper_case : CompareUnits(wide_a, wide_b, false);
+}

@@ -1,0 +1,30 @@
+// Names the way Wine sees them: Unix names are UTF-8, Windows programs see
+// UTF-16, and names compare without regard to case through one upper-case
+// table compiled into the program (never the process locale, which a static
+// binary may not have).
+#ifndef SAVEFIX_PLATFORM_UNICODE_POSIX_H
+#define SAVEFIX_PLATFORM_UNICODE_POSIX_H
+
+#include <string>
+
+// UTF-8 to UTF-16. A byte that does not start a valid UTF-8 sequence comes
+// out as U+FFFD, as Wine shows such a name to Windows programs.
+std::u16string Utf8ToUtf16(const std::string& text);
+
+// UTF-16 to UTF-8. A lone surrogate comes out as U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text);
+
+// The upper-case form of one UTF-16 unit (units without one map to themselves).
+char16_t UpcaseUnit(char16_t unit);
+
+// `text` with every unit upper-cased.
+std::u16string Upcase(const std::u16string& text);
+
+// True if the UTF-8 names `a` and `b` are equal without regard to case.
+bool SameNameIgnoringCase(const std::string& a, const std::string& b);
+
+// Wine's directory order: by the upper-cased UTF-16 names, ties broken by the
+// exact UTF-16 units. Negative, zero or positive, as strcmp.
+int CompareInWineOrder(const std::string& a, const std::string& b);
+
+#endif
