@@ -2,42 +2,49 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "platform/native_path_posix.h"
 #include "platform/platform.h"
 #include "platform/unicode_posix.h"
+#include "platform/wine_prefix_posix.h"
 
-bool ToNativePath(const char* path, char (&native)[kPathBufferSize]) {
-  std::size_t i = 0;
-  for (; path[i] != '\0'; ++i) {
-    if (i + 1 >= kPathBufferSize) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
-    native[i] = path[i] == '\\' ? '/' : path[i];
+namespace {
+std::string current_prefix;
+}  // namespace
+
+void UseWinePrefix(const std::string& prefix) { current_prefix = prefix; }
+
+const std::string& CurrentWinePrefix() { return current_prefix; }
+
+bool ToNativePath(const char* path, std::string* native) {
+  if (current_prefix.empty() || !ToPrefixPath(current_prefix, path, native)) {
+    errno = ENOENT;
+    return false;
   }
-  native[i] = '\0';
   return true;
 }
 
+// Where an entry of the same name in another case exists, it is the one
+// opened (and, for "wb", emptied), its name kept, as under Wine.
 std::FILE* OpenFileStream(const char* path, const char* mode) {
-  char native[kPathBufferSize];
-  if (!ToNativePath(path, native)) return nullptr;
-  return std::fopen(native, mode);
+  std::string native;
+  if (!ToNativePath(path, &native)) return nullptr;
+  return std::fopen(native.c_str(), mode);
 }
 
 bool RemoveFile(const char* path) {
-  char native[kPathBufferSize];
-  return ToNativePath(path, native) && std::remove(native) == 0;
+  std::string native;
+  return ToNativePath(path, &native) && std::remove(native.c_str()) == 0;
 }
 
 bool IsSameFile(std::FILE* stream, const char* path) {
   int descriptor = fileno(stream);
-  char native[kPathBufferSize];
+  std::string native;
   struct stat open_file;
   struct stat named_file;
   if (descriptor < 0 || fstat(descriptor, &open_file) != 0) return false;
-  if (!ToNativePath(path, native) || stat(native, &named_file) != 0) return false;
+  if (!ToNativePath(path, &native) || stat(native.c_str(), &named_file) != 0) return false;
   return open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
 }
 

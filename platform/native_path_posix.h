@@ -1,12 +1,18 @@
-// Paths in savefix are written the Windows way; on POSIX a backslash is read
-// as the path separator when a path reaches the file system.
+// The native build reads the game's Wine prefix: the Windows paths savefix
+// works with reach the files inside that prefix as Wine would resolve them.
 #ifndef SAVEFIX_PLATFORM_NATIVE_PATH_POSIX_H
 #define SAVEFIX_PLATFORM_NATIVE_PATH_POSIX_H
 
-#include "platform/platform.h"
+#include <string>
 
-// Copies `path` into `native` with every backslash turned into a slash.
-// False (errno ENAMETOOLONG) if it does not fit.
-bool ToNativePath(const char* path, char (&native)[kPathBufferSize]);
+// From now on Windows paths are resolved inside the prefix directory `prefix`.
+void UseWinePrefix(const std::string& prefix);
+
+// The prefix paths are resolved in; empty before one is chosen.
+const std::string& CurrentWinePrefix();
+
+// The file `path` names inside the current prefix; false (errno ENOENT) if
+// it names none there.
+bool ToNativePath(const char* path, std::string* native);
 
 #endif

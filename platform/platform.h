@@ -1,12 +1,14 @@
 // The narrow layer between savefix and the operating system: opening and
 // removing files, reading the install path from the registry, and the
-// directory search. platform_win32 files make the real Windows calls; the
-// platform_posix files stand in for them so the same program runs on Linux.
+// directory search. The *_win32 files make the real Windows calls; the
+// *_posix files read a Wine prefix from Linux the way those calls would
+// inside it.
 #ifndef SAVEFIX_PLATFORM_PLATFORM_H
 #define SAVEFIX_PLATFORM_PLATFORM_H
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // Size of the path buffer and of the search-pattern buffer, terminator included.
 constexpr std::size_t kPathBufferSize = 500;
@@ -17,8 +19,8 @@ constexpr std::size_t kEntryNameSize = 260;
 // ---- Files ---------------------------------------------------------------
 
 // Opens a buffered stream on `path` with the C mode string `mode`; null on
-// failure. Paths are written the Windows way: on POSIX a backslash is read as
-// the path separator.
+// failure. Paths are Windows paths; natively they are resolved inside the
+// chosen Wine prefix.
 std::FILE* OpenFileStream(const char* path, const char* mode);
 
 // Deletes the file at `path`; true if it is gone.
@@ -40,6 +42,14 @@ StreamOpener ReplaceStreamOpener(StreamOpener opener);
 std::FILE* OpenStream(const char* path, const char* mode);
 
 // ---- Registry ------------------------------------------------------------
+
+// Chooses the next registry to read the install path from and puts what
+// tells it apart in `label`: on Windows there is one, this machine's, with an
+// empty label; natively one per Wine prefix holding the game's key, labelled
+// by the prefix directory (the prefix WINEPREFIX names is always taken). The
+// first call always chooses one, even when no registry holds the key. False
+// when none is left.
+bool SelectNextInstall(std::string* label);
 
 // Reads the "AppPath" string of the game's key under HKEY_LOCAL_MACHINE into
 // `buffer` (kPathBufferSize bytes) and ends it with a zero byte. False if the

@@ -1,53 +1,98 @@
-// HKEY_LOCAL_MACHINE for the POSIX build: a registry export file named by
-// SAVEFIX_REGISTRY, else /etc/savefix/registry.reg.
+// HKEY_LOCAL_MACHINE for the native build: the system.reg of the game's Wine
+// prefix, read the way savefix.exe running in that prefix would read it.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "platform/native_path_posix.h"
 #include "platform/platform.h"
-#include "platform/registry_export_posix.h"
 #include "platform/registry_value.h"
+#include "platform/wine_prefix_posix.h"
+#include "platform/wine_registry_posix.h"
 
 namespace {
 
-const char kDefaultRegistryFile[] = "/etc/savefix/registry.reg";
-const char kGameKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Vellmoor\\1.0";
+const char kGameKey[] = "Software\\Quarrelstone\\Vellmoor\\1.0";
 const char kInstallPathValue[] = "AppPath";
 
-// An export holding one game's key is a few hundred bytes; anything past
-// this is not a registry file we want to read.
-constexpr long kMaxRegistryFileSize = 16L * 1024 * 1024;
+// A fresh prefix's system.reg is a few MB; far more is no registry file.
+constexpr std::size_t kMaxRegistryFileSize = 256u * 1024 * 1024;
 
-const char* RegistryFilePath() {
-  const char* path = std::getenv("SAVEFIX_REGISTRY");
-  return path != nullptr && path[0] != '\0' ? path : kDefaultRegistryFile;
-}
+struct Install {
+  std::string prefix;
+  bool read = false;  // `data` holds the value as read
+  std::string data;
+};
 
-bool ReadWholeFile(const char* path, std::vector<char>& text) {
-  std::FILE* file = std::fopen(path, "rb");
+std::vector<Install> installs;
+std::size_t next_install = 0;
+bool installs_listed = false;
+const Install* selected = nullptr;
+
+// Reads the file at `path` into `text`, whose room is kept from one prefix
+// to the next.
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  text->clear();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
-  char chunk[4096];
-  std::size_t count;
-  bool ok = true;
-  while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    if (text.size() + count > static_cast<std::size_t>(kMaxRegistryFileSize)) {
-      ok = false;
-      break;
-    }
-    text.insert(text.end(), chunk, chunk + count);
+  bool ok = std::fseek(file, 0, SEEK_END) == 0;
+  long size = ok ? std::ftell(file) : -1;
+  ok = size >= 0 && static_cast<unsigned long>(size) <= kMaxRegistryFileSize && std::fseek(file, 0, SEEK_SET) == 0;
+  if (ok) {
+    text->resize(static_cast<std::size_t>(size));
+    ok = std::fread(&(*text)[0], 1, text->size(), file) == text->size() && std::fgetc(file) == EOF &&
+         std::ferror(file) == 0;
   }
-  if (std::ferror(file) != 0) ok = false;
   std::fclose(file);
   return ok;
 }
 
+// Reads the game's value out of `prefix`'s registry into `install`; true if
+// the prefix holds the game's key at all.
+bool LookUpGameKey(const std::string& prefix, Install* install) {
+  static std::string text;
+  install->prefix = prefix;
+  if (!ReadWholeFile(prefix + "/system.reg", &text)) return false;
+  WineRegistryLookup found =
+      FindWineRegistryString(text.data(), text.size(), kGameKey, kInstallPathValue, &install->data);
+  install->read = found == WineRegistryLookup::kFound;
+  return found == WineRegistryLookup::kFound || found == WineRegistryLookup::kNoValue ||
+         found == WineRegistryLookup::kNotString;
+}
+
+// Every prefix that holds the game's key; the prefix WINEPREFIX names is
+// always taken. With none, one entry with no value, so the run reports that
+// it could not read the registry.
+void ListInstalls() {
+  const char* chosen = std::getenv("WINEPREFIX");
+  bool prefix_chosen = chosen != nullptr && chosen[0] != '\0';
+  for (const std::string& prefix : FindWinePrefixes()) {
+    Install install;
+    if (LookUpGameKey(prefix, &install) || prefix_chosen) installs.push_back(std::move(install));
+  }
+  if (installs.empty()) {
+    Install none;
+    if (prefix_chosen) none.prefix = chosen;
+    installs.push_back(none);
+  }
+  installs_listed = true;
+}
+
 }  // namespace
 
+bool SelectNextInstall(std::string* label) {
+  if (!installs_listed) ListInstalls();
+  if (next_install >= installs.size()) return false;
+  selected = &installs[next_install++];
+  UseWinePrefix(selected->prefix);
+  *label = selected->prefix;
+  return true;
+}
+
 bool ReadInstallPath(char* buffer) {
-  std::vector<char> text;
-  if (!ReadWholeFile(RegistryFilePath(), text)) return false;
-  std::size_t size = 0;
-  ExportLookup found = FindExportedString(text.data(), text.size(), kGameKey, kInstallPathValue,
-                                          buffer, kPathBufferSize, &size);
-  return found == ExportLookup::kFound && EndRegistryString(buffer, size, kPathBufferSize);
+  if (selected == nullptr || !selected->read || selected->data.size() > kPathBufferSize) return false;
+  std::memcpy(buffer, selected->data.data(), selected->data.size());
+  return EndRegistryString(buffer, selected->data.size(), kPathBufferSize);
 }

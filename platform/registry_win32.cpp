@@ -8,6 +8,14 @@ const char kGameKey[] = "SOFTWARE\\Quarrelstone\\Vellmoor\\1.0";
 const char kInstallPathValue[] = "AppPath";
 }  // namespace
 
+bool SelectNextInstall(std::string* label) {
+  static bool selected = false;
+  if (selected) return false;
+  selected = true;
+  label->clear();
+  return true;
+}
+
 // A 32-bit program asking for no particular view reads the key that 32-bit
 // programs see on 64-bit Windows, which is where the game's installer wrote it.
 bool ReadInstallPath(char* buffer) {

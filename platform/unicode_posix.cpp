@@ -40,7 +40,7 @@ char32_t DecodeSequence(unsigned char lead, const unsigned char** p, const unsig
     value = (value << 6) | bits;
     if (value >= (0x110000 >> 6)) return kInvalid;
     ++*p;
-    if (value < 0x20) return kInvalid;                                        // overlong
+    if (value < 0x20) return kInvalid;                                      // overlong
     if (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6)) return kInvalid;  // surrogate
   }
   if (!IsContinuation(**p, &bits)) return kInvalid;

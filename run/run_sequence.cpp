@@ -92,6 +92,16 @@ void PatchInstalledGame(char* path, char* pattern) {
   PatchAllSaves(path, save_dir_length, pattern);
 }
 
+// Patches the game in every registry the platform offers; natively each is
+// a Wine prefix, named before its messages.
+void PatchInstalledGames(char* path, char* pattern) {
+  std::string label;
+  while (SelectNextInstall(&label)) {
+    if (!label.empty()) PrintMessage(kWinePrefixMessage, label.c_str());
+    PatchInstalledGame(path, pattern);
+  }
+}
+
 // Shows the prompt, then reads and discards one line of input (or up to the
 // end of input).
 void WaitForEnter() {
@@ -114,7 +124,7 @@ int RunSavefix(const BufferSource& buffers) {
     return kExitNoMemory;
   }
 
-  PatchInstalledGame(path, pattern);
+  PatchInstalledGames(path, pattern);
   WaitForEnter();
 
   buffers.release(pattern);

@@ -8,6 +8,7 @@ constexpr char kSaveDirectoryName[] = "SaveGames\\";
 constexpr char kSaveFilePattern[] = "*.HDR";
 
 constexpr char kInsufficientMemoryMessage[] = "Insufficient Memory\n";
+constexpr char kWinePrefixMessage[] = "Wine prefix: %s\n";
 constexpr char kRegistryFailedMessage[] = "Failed reading registry\n";
 constexpr char kSaveDirectoryTooLongMessage[] = "Save game directory path too long\n";
 constexpr char kSaveDirectoryMessage[] = "Save game directory: %s\n";

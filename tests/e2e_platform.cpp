@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,50 +80,69 @@ std::string ExpandableStringData(const std::string& ascii) {
 }
 
 // The "AppPath" line of a registry file for `registry` holding `value`;
-// empty for no value.
+// empty for no value. Regedit's files and Wine's system.reg write values alike.
 std::string AppPathLine(Registry registry, const std::string& value) {
   switch (registry) {
     case Registry::kString:
     case Registry::kStringAndOther64:
-      return "\"AppPath\"=\"" + EscapeRegString(value) + "\"\r\n";
+      return "\"AppPath\"=\"" + EscapeRegString(value) + "\"\n";
     case Registry::kExpandString:
-      return "\"AppPath\"=" + ExpandableStringData(value) + "\r\n";
+      return "\"AppPath\"=" + ExpandableStringData(value) + "\n";
     case Registry::kDword:
-      return "\"AppPath\"=dword:00000005\r\n";
+      return "\"AppPath\"=dword:00000005\n";
     case Registry::kKeyNoValue:
-      return "\"Version\"=\"1.0\"\r\n";
+      return "\"Version\"=\"1.0\"\n";
     default:
       return "";
   }
 }
 
-const char kGameKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Vellmoor\\1.0]\r\n";
+// The Windows spelling of a directory given with '/', through Wine's drive Z:.
+std::string ThroughDriveZ(const std::string& disk_path) {
+  std::string path = "Z:" + disk_path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
 
+// The registry of a 64-bit Wine prefix, as wineserver writes it to system.reg.
+std::string SystemReg(Registry registry, const std::string& value) {
+  const std::string view32 = "[Software\\\\Wow6432Node\\\\Quarrelstone";
+  const std::string game = "\\\\Vellmoor\\\\1.0] 1796639462\n";
+  std::string text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+  switch (registry) {
+    case Registry::kMalformed:
+      return "AppPath=" + value + "\n";
+    case Registry::kOtherKey:
+      return text + view32 + "\\\\Other] 1796639462\n" + AppPathLine(Registry::kString, value);
+    case Registry::kStringAndOther64:
+      text += "[Software\\\\Quarrelstone" + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\n\n";
+      return text + view32 + game + AppPathLine(registry, value);
+    default:
+      return text + view32 + game + AppPathLine(registry, value);
+  }
+}
+
+// The native program reading a small Wine prefix in the scenario's scratch
+// directory: its system.reg, and drive Z: for the file system's root.
 class NativePlatform : public E2ePlatform {
  public:
   explicit NativePlatform(std::string program) : program_(std::move(program)) {}
 
-  std::string ProgramPath(const std::string& disk_path) const override { return disk_path; }
+  std::string ProgramPath(const std::string& disk_path) const override { return ThroughDriveZ(disk_path); }
 
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
-    const std::string file = scratch + "registry.reg";
-    setenv("SAVEFIX_REGISTRY", file.c_str(), 1);
-    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
-    switch (registry) {
-      case Registry::kNothing:
-        return true;
-      case Registry::kOtherKey:
-        WriteFileBytes(file, header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone\\Other]\r\n" +
-                                 AppPathLine(Registry::kString, value));
-        return true;
-      case Registry::kMalformed:
-        WriteFileBytes(file, "AppPath=" + value + "\n");
-        return true;
-      default:
-        WriteFileBytes(file, header + kGameKey + AppPathLine(registry, value));
-        return true;
-    }
+    prefix_ = scratch + "prefix";
+    setenv("WINEPREFIX", prefix_.c_str(), 1);
+    mkdir(prefix_.c_str(), 0755);
+    mkdir((prefix_ + "/dosdevices").c_str(), 0755);
+    if (symlink("/", (prefix_ + "/dosdevices/z:").c_str()) != 0) return false;
+    if (registry != Registry::kNothing) WriteFileBytes(prefix_ + "/system.reg", SystemReg(registry, value));
+    return true;
   }
+
+  std::string Preamble() const override { return "Wine prefix: " + prefix_ + "\n"; }
 
   RunResult Run(const std::string& input, const std::string& scratch) override {
     const std::string input_file = scratch + "input.txt";
@@ -138,6 +158,7 @@ class NativePlatform : public E2ePlatform {
 
  private:
   std::string program_;
+  std::string prefix_;
 };
 
 // savefix.exe under Wine. The prefix comes from WINEPREFIX; the registry is
@@ -146,31 +167,27 @@ class WinePlatform : public E2ePlatform {
  public:
   explicit WinePlatform(std::string program) : program_(std::move(program)) {}
 
-  std::string ProgramPath(const std::string& disk_path) const override {
-    std::string path = "Z:" + disk_path;
-    for (char& c : path) {
-      if (c == '/') c = '\\';
-    }
-    return path;
-  }
+  std::string ProgramPath(const std::string& disk_path) const override { return ThroughDriveZ(disk_path); }
+
+  std::string Preamble() const override { return ""; }
 
   // One import by the 64-bit reg tool writes both views: the 32-bit one,
   // which savefix.exe reads, lies under Wow6432Node.
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
     const std::string view32 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Quarrelstone";
     const std::string view64 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone";
-    const std::string game = "\\Vellmoor\\1.0]\r\n";
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[-" + view32.substr(1) + "]\r\n[-" +
-                       view64.substr(1) + "]\r\n";
+    const std::string game = "\\Vellmoor\\1.0]\n";
+    std::string text = "Windows Registry Editor Version 5.00\n\n[-" + view32.substr(1) + "]\n[-" +
+                       view64.substr(1) + "]\n";
     switch (registry) {
       case Registry::kNothing:
       case Registry::kMalformed:
         break;
       case Registry::kOtherKey:
-        text += view32 + "\\Other]\r\n" + AppPathLine(Registry::kString, value);
+        text += view32 + "\\Other]\n" + AppPathLine(Registry::kString, value);
         break;
       case Registry::kStringAndOther64:
-        text += view64 + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\r\n";
+        text += view64 + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\n";
         text += view32 + game + AppPathLine(registry, value);
         break;
       default:
@@ -179,7 +196,10 @@ class WinePlatform : public E2ePlatform {
     }
     // In UTF-16, so reg takes hex(2) data as the UTF-16 it is.
     std::string utf16 = "\xFF\xFE";
-    for (char c : text) utf16 += std::string{c, '\0'};
+    for (char c : text) {
+      if (c == '\n') utf16 += std::string{'\r', '\0'};
+      utf16 += std::string{c, '\0'};
+    }
     const std::string file = scratch + "registry.reg";
     WriteFileBytes(file, utf16);
     RunResult imported =

@@ -101,7 +101,7 @@ std::vector<Scenario> BuildScenarios() {
       // A 32-bit program reads the 32-bit view of the registry.
       {"RegistryView32", Registry::kStringAndOther64, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 300}}, "\n", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kWindowsOnly},
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
 
       // The search matches "*.HDR" through the short alias CAMP~XXX.HDR; the
       // entry keeps its long name, and the backup name drops the "X".

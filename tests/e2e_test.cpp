@@ -135,7 +135,7 @@ Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) 
 }
 
 std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatform& platform) {
-  std::string expected = Replace(s.expected, "{SAVES}", p.value + "SaveGames\\");
+  std::string expected = Replace(platform.Preamble() + s.expected, "{SAVES}", p.value + "SaveGames\\");
   expected = Replace(expected, "{VALUE}", p.value);
   return Replace(expected, "\n", platform.LineEnd());
 }

@@ -12,20 +12,28 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_path_posix.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace {
 
 // A save directory as the run sequence forms it: the on-disk directory
-// "<tmp>/Old.HDR saves/SaveGames/", written with the program's trailing
-// backslash. The ".HDR" in a folder name must never be taken for a save's.
+// "<tmp>/Old.HDR saves/SaveGames/", reached through drive Z: of a Wine prefix
+// and written with the program's trailing backslash. The ".HDR" in a folder
+// name must never be taken for a save's.
 class SaveDirectory {
  public:
   SaveDirectory()
-      : disk_(temp_.path() + "Old.HDR saves/SaveGames/"), written_(temp_.path() + "Old.HDR saves/SaveGames\\") {
+      : disk_(temp_.path() + "Old.HDR saves/SaveGames/"),
+        written_("Z:" + temp_.path() + "Old.HDR saves/SaveGames\\") {
     mkdir((temp_.path() + "Old.HDR saves").c_str(), 0755);
     mkdir(disk_.c_str(), 0755);
+    const std::string prefix = temp_.path() + "prefix";
+    mkdir(prefix.c_str(), 0755);
+    mkdir((prefix + "/dosdevices").c_str(), 0755);
+    symlink("/", (prefix + "/dosdevices/z:").c_str());
+    UseWinePrefix(prefix);
   }
   std::string Disk(const std::string& name) const { return disk_ + name; }
   const std::string& Written() const { return written_; }

@@ -1,5 +1,5 @@
 // The run sequence in-process where the end-to-end table cannot reach: a
-// failing buffer source, and the platform pieces it relies on.
+// failing buffer source, and the console and registry pieces it relies on.
 #include "run/run_sequence.h"
 
 #include <gtest/gtest.h>
@@ -106,45 +106,6 @@ TEST(EndRegistryString, EndsAtFirstZeroOrBehindTheDataIfThereIsRoom) {
       EXPECT_EQ(std::string(buffer.data()), c.result);
     }
   }
-}
-
-// ---- Directory search (POSIX stand-in) -----------------------------------------
-
-std::vector<std::string> Search(const std::string& pattern) {
-  std::vector<std::string> found;
-  char name[kEntryNameSize];
-  DirectorySearch* search = FindFirstEntry(pattern.c_str(), name);
-  if (search == nullptr) return found;
-  do {
-    found.push_back(name);
-  } while (FindNextEntry(search, name));
-  CloseSearch(search);
-  return found;
-}
-
-TEST(DirectorySearch, MatchesWithoutCaseInAStableOrder) {
-  TempDir dir;
-  const std::string saves = dir.path() + "SaveGames/";
-  mkdir(saves.c_str(), 0755);
-  for (const char* name : {"b.HDR", "A.hdr", "C.HDR", "a.HDR", "D.HDRX", "E.HDR.bak", "F.BAK", ".HDR"}) {
-    WriteFileBytes(saves + name, "x");
-  }
-  mkdir((saves + "Dir.HDR").c_str(), 0755);
-  const std::string written = dir.path() + "SaveGames\\";
-
-  struct Case {
-    std::string pattern;
-    std::vector<std::string> expected;
-  };
-  const std::vector<Case> cases = {
-      {written + "*.HDR", {".HDR", "A.hdr", "a.HDR", "b.HDR", "C.HDR", "Dir.HDR"}},
-      {written + "?.hdr", {"A.hdr", "a.HDR", "b.HDR", "C.HDR"}},
-      {written + "*.BAK", {"E.HDR.bak", "F.BAK"}},
-      {written + "*", {".HDR", "A.hdr", "a.HDR", "b.HDR", "C.HDR", "D.HDRX", "Dir.HDR", "E.HDR.bak", "F.BAK"}},
-      {written + "*.XYZ", {}},
-      {dir.path() + "Missing\\*.HDR", {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Search(c.pattern), c.expected) << c.pattern;
 }
 
 }  // namespace

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Runs savefix.exe under Wine and the native savefix on the same Wine prefix,
+# made by Wine itself, case by case, each on a fresh copy of the same saves:
+#
+#   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX
+#
+# The outputs must match once savefix.exe's is decoded from code page 1252
+# with CR LF as LF and the native "Wine prefix:" line is set aside, and the
+# files left behind must match byte for byte. WORKDIR, an absolute path, is
+# replaced; it holds the prefix, and is removed again when every case matches.
+set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
+usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -eq 3 ] || usage
+work=$1 exe=$2 native=$3
+case $work in /?*) ;; *) usage ;; esac
+prefix=$work/prefix games=$work/games
+key='HKLM\SOFTWARE\Quarrelstone\Vellmoor\1.0'
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+[ -f "$exe" ] || { echo "no savefix.exe at '$exe': build the win32 preset first" >&2; exit 1; }
+[ -x "$native" ] || echo "no native savefix at '$native': build the native preset first" >&2
+
+stop_server() { wineserver -k 2> /dev/null; wineserver -w 2> /dev/null; }
+[ -d "$prefix" ] && stop_server
+rm -rf "$work"
+mkdir -p "$games"
+trap stop_server EXIT
+bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$prefix" > /dev/null || exit 1
+
+# Windows spelling of a Unix path, through the Z: drive.
+z=$(printf 'Z:%s' "$games" | tr / '\\')
+zu=$(printf %s "$z" | tr a-z A-Z)
+
+# Lays out the entries under DIR: "path=size" is a file of that many bytes
+# (its own path repeated, so no byte is 4), "path/" a directory.
+lay_out() {
+  local dir=$1 entry
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for entry in $2; do
+    mkdir -p "$dir/$(dirname "${entry%=*}")"
+    case $entry in
+      */) mkdir "$dir/$entry" ;;
+      *) yes "${entry%=*}" | head -c "${entry##*=}" > "$dir/${entry%=*}" ;;
+    esac
+  done
+}
+
+# Every directory and file under DIR, with each file's size and hash.
+snapshot() {
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while IFS= read -r f; do
+    if [ -d "$f" ]; then echo "dir $f"; else echo "$(stat -c %s "$f") $(sha256sum < "$f" | cut -c1-16) $f"; fi
+  done)
+}
+
+# Writes the key for one case: in the 32-bit view, the one savefix.exe
+# reads, or only in the 64-bit view.
+write_key() {
+  local type=$1 view=$2 value=$3
+  if [ "$view" = 64 ]; then
+    wine reg delete 'HKLM\SOFTWARE\Quarrelstone' /reg:32 /f < /dev/null > /dev/null 2>&1
+  fi
+  wine reg add "$key" /v AppPath /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
+}
+
+failed=0 cases=0
+# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES.
+run_case() {
+  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 out=$work/case$((++cases)) problem=
+  mkdir -p "$out"
+  lay_out "$dir" "$entries"
+  write_key "$type" "$view" "$value" || problem="writing the key failed"
+  wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
+  printf '\r\n[exit status %d]\r\n' $? >> "$out/wine.raw"
+  stop_server
+  iconv -f CP1252 -t UTF-8 "$out/wine.raw" | sed 's/\r$//' > "$out/wine.out"
+  snapshot "$dir" > "$out/wine.files"
+
+  lay_out "$dir" "$entries"
+  "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
+  printf '\n[exit status %d]\n' $? >> "$out/native.raw"
+  sed '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' "$out/native.raw" > "$out/native.out"
+  snapshot "$dir" > "$out/native.files"
+
+  # Guards against two runs that agree only because the key never arrived.
+  local first
+  first=$(head -n 1 "$out/wine.out")
+  if [ "$view" = 64 ]; then
+    [ "$first" = "Failed reading registry" ] || problem=${problem:-"savefix.exe read a key only in the 64-bit view"}
+  elif [ "$first" != "Save game directory: ${value}SaveGames\\" ] || ! grep -q '^Backup made' "$out/wine.out"; then
+    problem=${problem:-"savefix.exe did not find the saves"}
+  fi
+  if [ -z "$problem" ] && cmp -s "$out/wine.out" "$out/native.out" && cmp -s "$out/wine.files" "$out/native.files"; then
+    echo "same: $name"
+    return
+  fi
+  failed=$((failed + 1))
+  echo "DIFFERENT: $name${problem:+ ($problem)}, in $out"
+  echo "--- savefix.exe under Wine (decoded):"; cat "$out/wine.out" "$out/wine.err"
+  echo "--- native savefix:"; cat "$out/native.raw" "$out/native.err"
+  echo "--- output (savefix.exe, then native):"; diff "$out/wine.out" "$out/native.out"
+  echo "--- files left (savefix.exe, then native):"; diff "$out/wine.files" "$out/native.files"
+  echo
+}
+
+while IFS='|' read -r name type view value dir entries; do
+  run_case "$name" "$type" "$view" "$value" "$dir" "$entries"
+done << EOF
+plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
+install path in another case|REG_SZ|32|$zu\CASEFOLD\GAME\|$games/CaseFold/Game|SaveGames/A.HDR=300
+accented install path|REG_SZ|32|$z\Mes jeux\Café\|$games/Mes jeux/Café|SaveGames/Crème.HDR=300
+save directory in another case|REG_SZ|32|$z\lower\|$games/lower|savegames/A.HDR=300 savegames/B.HDR=400
+backup in another case|REG_SZ|32|$z\bakcase\|$games/bakcase|SaveGames/A.HDR=400 SaveGames/a.bak=50
+lower-case extension|REG_SZ|32|$z\lowerhdr\|$games/lowerhdr|SaveGames/b.hdr=300 SaveGames/C.HDR=400
+directory named like a save|REG_SZ|32|$z\dirhdr\|$games/dirhdr|SaveGames/D.HDR/ SaveGames/E.HDR=300
+Wine's directory order|REG_SZ|32|$z\order\|$games/order|SaveGames/Save_1.HDR=300 SaveGames/SaveA.HDR=301 SaveGames/savea2.HDR=302 SaveGames/[x].HDR=303 SaveGames/x~y.HDR=304 SaveGames/Zeta.HDR=305 SaveGames/zeta.HDR=306 SaveGames/éclair.HDR=307
+REG_EXPAND_SZ used as read|REG_EXPAND_SZ|32|$z\%TEMP%\|$games/%TEMP%|SaveGames/A.HDR=300
+key only in the 64-bit view|REG_SZ|64|$z\only64\|$games/only64|SaveGames/A.HDR=300
+second .HDR in a name|REG_SZ|32|$z\hdrhdr\|$games/hdrhdr|SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300
+EOF
+
+if [ "$failed" -ne 0 ]; then
+  echo "$failed case(s) differ; everything is kept in $work"
+  exit 1
+fi
+trap - EXIT
+rm -rf "$work"
+echo "every case the same"

@@ -1,0 +1,158 @@
+// Finding Wine prefixes and resolving Windows paths and searches inside one,
+// on trees built in a temporary directory.
+#include "platform/wine_prefix_posix.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+// Builds `entries` under `root`: "a/b/" a directory, "a>target" a symbolic
+// link, "a=text" a file; "@" in link targets and texts stands for `root`.
+void Build(const std::string& root, const std::vector<std::string>& entries) {
+  auto rooted = [&root](std::string text) {
+    for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, root);
+    return text;
+  };
+  for (const std::string& entry : entries) {
+    const std::size_t mark = entry.find_first_of(">=");
+    const std::string path = root + entry.substr(0, mark);
+    for (std::size_t slash = path.find('/', root.size()); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    if (mark == std::string::npos) continue;
+    if (entry[mark] == '=') WriteFileBytes(path, rooted(entry.substr(mark + 1)));
+    if (entry[mark] == '>') {
+      ASSERT_EQ(0, symlink(rooted(entry.substr(mark + 1)).c_str(), path.c_str())) << path;
+    }
+  }
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+  return text;
+}
+
+const char* const kLib1 = "li\"b\\1";  // a library whose name needs escapes in the vdf
+
+class WinePrefixTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::string ids = std::string(kLib1) + "/steamapps/compatdata/";
+    const std::string steam = "home/.local/share/Steam";
+    const std::string flatpak = "home/.var/app/com.valvesoftware.Steam/.local/share/Steam";
+    const std::string saves = "pfx/drive_c/Games/Vellmoor/SaveGames/";
+    Build(root_.path(), {
+        // $HOME: .wine, two spellings of one Steam root, the Flatpak root, two more libraries.
+        "home/.wine/", steam + "/steamapps/compatdata/5/pfx/", "home/.steam/steam>@" + steam,
+        steam + "/steamapps/libraryfolders.vdf=\"libraryfolders\" { \"0\" { \"path\" \"@" + steam +
+            "\" }\n \"1\" { \"path\" \"@li\\\"b\\\\1\" \"apps\" { \"10\" \"5\" } }\n"
+            " \"2\" { \"path\" \"@liblink\" } \"3\" { \"path\" \"relative\" } }\n",
+        "liblink>@" + std::string(kLib1), ids + "10/pfx/", ids + "9/pfx/", ids + "2147483649/pfx/",
+        ids + "abc/pfx/", ids + "11/", ids + "7/pfx>@home/.wine",
+        flatpak + "/steamapps/libraryfolders.vdf=\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n"
+            "\t\"ContentStatsID\"\t\"-2\"\n\t\"1\"\t\"@lib2\"\n}\n",
+        "lib2/steamapps/compatdata/1/pfx/",
+        // A prefix: drives c: and z:, links that are no drives, names in several cases.
+        "pfx/dosdevices/c:>../drive_c", "pfx/dosdevices/z:>@zroot", "pfx/dosdevices/E:>../drive_c",
+        "pfx/dosdevices/d::>../drive_c", "zroot/file=z", "pfx/secret/f=s", "pfx/drive_c/Data/x=1",
+        "pfx/drive_c/DATA/x=2", "pfx/drive_c/Sauvé/", saves + "Save1.HDR=", saves + "save1.bak=",
+        saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
+        saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
+        saves + "ababab=", saves + "x?="});
+  }
+  static TempDir root_;
+};
+TempDir WinePrefixTest::root_;
+
+TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
+  const std::string ids = std::string(" ") + kLib1 + "/steamapps/compatdata/";
+  const std::string all = "home/.wine home/.steam/steam/steamapps/compatdata/5/pfx" + ids + "9/pfx" + ids +
+                          "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx";
+  const struct {
+    const char* wineprefix;
+    const char* home;
+    std::string expected;
+  } kCases[] = {{nullptr, "home", all}, {"", "home/", all}, {"pfx", "home", "pfx"},
+                {"nowhere", "home", ""}, {nullptr, nullptr, ""}, {nullptr, "", ""}};
+  for (const auto& c : kCases) {
+    const std::string wineprefix = c.wineprefix && *c.wineprefix ? root_.path() + c.wineprefix : "";
+    const std::string home = c.home && *c.home ? root_.path() + c.home : "";
+    std::vector<std::string> found =
+        FindWinePrefixes(c.wineprefix ? wineprefix.c_str() : nullptr, c.home ? home.c_str() : nullptr);
+    for (std::string& path : found) path.erase(0, root_.path().size());
+    EXPECT_EQ(c.expected, Joined(found)) << wineprefix << " | " << home;
+  }
+}
+
+TEST(LibraryFoldersTest, ListsPathsOrNothing) {
+  const std::string kOld = "\"LIBRARYFOLDERS\" { // note\n \"1\" \"/x\" \"Label\" \"/n\" \"2\" \"/y\" }";
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "\"a\" {";
+  const struct {
+    std::string text;
+    const char* expected;
+  } kCases[] = {{"\xEF\xBB\xBF" + kOld, "/x /y"}, {kOld + " \"k\" \"v\"", "/x /y"}, {kOld + "}", ""},
+                {kOld + " \"k\"", ""}, {"\"libraryfolders\" { \"1\" \"/x\"", ""}, {kOld + " {", ""},
+                {"\"libraryfolders\" { \"1\" \"/x\\\" }", ""}, {deep, ""}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected, Joined(ParseLibraryFolders(c.text))) << c.text.substr(0, 60);
+  }
+}
+
+TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
+  const std::string saves = "dosdevices/c:/Games/Vellmoor/SaveGames/";
+  const struct {
+    const char* windows_path;
+    std::string expected;  // relative to the prefix; empty when not found
+  } kCases[] = {
+      {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR", saves + "Save1.HDR"},
+      {"c:/GAMES//vellmoor\\savegames\\SAVE1.hdr", saves + "Save1.HDR"},
+      {"C:\\Games\\Vellmoor\\SaveGames\\SAVE1.BAK", saves + "save1.bak"},
+      {"C:\\Games\\Vellmoor\\SaveGames\\New.BAK. .", saves + "New.BAK"},
+      {"C:\\..\\..\\Games\\.\\x\\..\\Vellmoor.\\SaveGames\\", saves},
+      {"C:\\DATA\\x", "dosdevices/c:/DATA/x"}, {"C:\\Data\\x", "dosdevices/c:/Data/x"},
+      {"C:\\SAUVÉ\\f", "dosdevices/c:/Sauvé/f"}, {"Z:\\file", "dosdevices/z:/file"},
+      {"C:..\\Games", "dosdevices/c:/Games"}, {"C:\\..\\secret\\f", ""}, {"C:\\Games..\\Vellmoor", ""},
+      {"C:\\Games\\...\\Games", ""}, {"C:\\Missing\\x", ""}, {"E:\\Games", ""}, {"D:\\Games", ""},
+      {"Games\\x", ""}, {"\\\\?\\C:\\Games", ""}, {"C:\\Games\\*.HDR", ""},
+      {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR\\x", ""}};
+  const std::string prefix = root_.path() + "pfx";
+  for (const auto& c : kCases) {
+    std::string unix_path;
+    const bool found = ToPrefixPath(prefix, c.windows_path, &unix_path);
+    EXPECT_EQ(c.expected, found ? unix_path.substr(prefix.size() + 1) : "") << c.windows_path;
+    EXPECT_EQ(!c.expected.empty(), found) << c.windows_path;
+  }
+}
+
+TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
+  const struct {
+    const char* pattern;
+    const char* expected;  // null when the search fails
+  } kCases[] = {
+      {"C:\\games\\VELLMOOR\\savegames\\*.hdr",
+       "D.HDR Save1.HDR SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
+      {"C:\\Games\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
+      {"C:\\Games\\Vellmoor\\SaveGames\\*abab", "abab"}, {"C:\\Games\\Vellmoor\\SaveGames\\*?", "x?"},
+      {"C:\\Games\\Vellmoor\\SaveGames\\SAVE1.bak. ", "save1.bak"}, {"C:\\Missing\\*", nullptr},
+      {"C:\\Games\\Vellmoor\\SaveGames\\", nullptr}};
+  for (const auto& c : kCases) {
+    std::string directory, wildcard;
+    std::vector<std::string> names;
+    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, &directory, &wildcard) &&
+                        ListMatchingEntries(directory, wildcard, &names);
+    EXPECT_EQ(c.expected != nullptr, listed) << c.pattern;
+    EXPECT_EQ(c.expected ? c.expected : "", Joined(names)) << c.pattern;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// The system.reg reader and the Unicode helpers it shares with the file
+// layer. Expected results were measured with Wine 8.0 (a 32-bit probe
+// calling RegQueryValueExA, CharUpperBuffW and FindFirstFileW).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/unicode_posix.h"
+#include "platform/wine_registry_posix.h"
+
+static void PrintTo(WineRegistryLookup result, std::ostream* out) {
+  static const char* const kNames[] = {"kFound", "kMalformed", "kNoKey", "kNoValue", "kNotString"};
+  *out << kNames[static_cast<int>(result)];
+}
+
+namespace {
+
+using namespace std::string_literals;
+using R = WineRegistryLookup;
+
+const char* const kKey = "Software\\Quarrelstone\\Vellmoor\\1.0";
+const std::string kHeader =
+    "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n";
+const std::string kWin64 = kHeader + "#arch=win64\n\n";
+const std::string kWin32 = kHeader + "#arch=win32\n\n";
+const std::string kKey32 = "[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 1796639462\n#time=1dd8\n";
+const std::string kKeyWow = "[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 1\n";
+
+struct Case {
+  const char* name;
+  std::string text;
+  R expected;
+  std::string data = "";  // for kFound
+  const char* key = kKey;
+  const char* value = "AppPath";
+};
+
+std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
+
+// The AppPath line `data` in the game's key of a win32 prefix.
+std::string Value32(const std::string& data) {
+  return kWin32 + kKey32 + "\"AppPath\"=" + data + "\n";
+}
+
+const Case kCases[] = {
+    {"PlainString", Value32(R"("C:\\Games\\")"), R::kFound, "C:\\Games\\\0"s},
+    {"Escapes", Value32(R"("a\\b\"c\a\t\e\[\]\q\ ")"), R::kFound, "a\\b\"c\a\t\x1b[]q \0"s},
+    {"HexEscapesOneToFourDigits", Value32(R"("\xe9|\x00e9a|\x65e5|\x41424|\xG")"), R::kFound,
+     "\xC3\xA9|\xC3\xA9"
+     "a|\xE6\x97\xA5|\xE4\x85\x82"
+     "4|xG\0"s},
+    {"OctalEscapes", Value32(R"("\101\1012\7\0x\777")"), R::kFound, "AA2\a\0x\xC7\xBF\0"s},
+    {"SurrogatePairAndLoneSurrogate", Value32(R"("\xd83d\xde00 \xd800")"), R::kFound,
+     "\xF0\x9F\x98\x80 \xEF\xBF\xBD\0"s},
+    {"RawUtf8ReadAndBrokenBytesDropped", Value32("\"Caf\xC3\xA9 \xFF\xC3(\""), R::kFound,
+     "Caf\xC3\xA9 (\0"s},
+    {"HexContinuationLines", Value32("hex(1):41,00,\\\n  42,00,\\\n  00,00"), R::kFound, "AB\0"s},
+    {"SpacesCrlfAndTrailingText", kWin32 + kKey32 + "\"AppPath\" = \"x\" junk\r\n", R::kFound,
+     "x\0"s},
+    {"NamesIgnoreCase",
+     kWin32 + "[software\\\\QUARRELSTONE\\\\vellmoor\\\\1.0]\n\"APPPATH\"=\"u\"\n", R::kFound,
+     "u\0"s},
+    {"NonAsciiNamesIgnoreCase", kWin32 + "[Caf\\xe9\\\\K\\]]\n\"\\xdcn\"=\"n\"\n", R::kFound,
+     "n\0"s, "CAF\xC3\x89\\k]", "\xC3\xBCN"},
+    {"DefaultValue", Value32("\"x\"\n@=\"d\""), R::kFound, "d\0"s, kKey, ""},
+    {"LaterLineOfSameKeyWins",
+     Value32("\"a\"\n[Other]\n\"AppPath\"=\"b\"\n[software\\\\quarrelstone\\\\vellmoor\\\\1.0]\n"
+             "\"apppath\"=\"c\""),
+     R::kFound, "c\0"s},
+    {"KeyAndValueOptionsIgnored",
+     kWin32 + kKey32 + "#class=\"x\"\n#link\n; note\n\"AppPath\"=\"o\"\n", R::kFound, "o\0"s},
+
+    // Types.
+    {"StrForm", Value32("str:\"s\""), R::kFound, "s\0"s},
+    {"ExpandStringNotExpanded", Value32("str(2):\"%PATH%\""), R::kFound, "%PATH%\0"s},
+    {"MultiString", Value32("str(7):\"a\\0b\\0\""), R::kNotString},
+    {"Dword", Value32("dword:00000001"), R::kNotString},
+    {"Binary", Value32("hex:41,00"), R::kNotString},
+    {"HexMultiString", Value32("hex(7):41,00,00,00"), R::kNotString},
+    {"HexNone", Value32("hex(0):41,00"), R::kNotString},
+    {"HexStringWithoutTerminator", Value32("hex(1):41,00,42,00"), R::kFound, "AB"},
+    {"HexStringOddLength", Value32("hex(1):41,00,42"), R::kFound, "A"},
+    {"HexStringOneByte", Value32("hex(1):41"), R::kFound, ""},
+    {"HexStringEmpty", Value32("hex(1):"), R::kFound, ""},
+    {"HexStringZeroInside", Value32("hex(1):41,00,00,00,42,00"), R::kFound, "A\0B"s},
+    {"HexStringNonAscii", Value32("hex(1):e9,00,e5,65"), R::kFound, "\xC3\xA9\xE6\x97\xA5"},
+    {"HexExpandStringOddLength", Value32("hex(2):25,00,41,00,25"), R::kFound, "%A"},
+
+    // The 32-bit view.
+    {"Win64ThroughWow6432Node",
+     kWin64 + kKey32 + "\"AppPath\"=\"64\"\n" + kKeyWow + "\"AppPath\"=\"32\"\n", R::kFound,
+     "32\0"s},
+    {"Win64KeyOnlyIn64BitView",
+     kWin64 + kKey32 + "\"AppPath\"=\"64\"\n[Software\\\\Wow6432Node\\\\X]\n", R::kNoKey},
+    {"Win32IgnoresWow6432Node", kWin32 + kKeyWow + "\"AppPath\"=\"32\"\n", R::kNoKey},
+    {"NoArchIsWin32", kHeader + kKeyWow + "\"AppPath\"=\"w\"\n" + kKey32 + "\"AppPath\"=\"d\"\n",
+     R::kFound, "d\0"s},
+    {"Win64RedirectAfterLastComponent",
+     kWin64 + "[T\\\\A]\n\"V\"=\"plain\"\n[T\\\\A\\\\Wow6432Node]\n\"V\"=\"w\"\n", R::kFound,
+     "w\0"s, "T\\A", "V"},
+    {"Win64NestedAndExplicitWow6432Node",
+     kWin64 + "[T\\\\Wow6432Node\\\\B\\\\Wow6432Node\\\\C]\n\"V\"=\"n\"\n", R::kFound, "n\0"s,
+     "T\\B\\Wow6432Node\\C", "V"},
+    {"Win64NoRedirectOutOfWow6432Node",
+     kWin64 + "[Z\\\\Wow6432Node\\\\Y]\n\"V\"=\"zw\"\n[Z\\\\Wow6432Node\\\\Wow6432Node\\\\Y]\n",
+     R::kFound, "zw\0"s, "Z\\Wow6432Node\\Y", "V"},
+    {"KeyWithOnlySubkeysExists",
+     kWin64 + "[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0\\\\S]\n", R::kNoValue},
+
+    // Faults anywhere in the text.
+    {"EmptyText", "", R::kMalformed},
+    {"WrongHeader", "WINE REGISTRY Version 1\n" + kKey32 + "\"AppPath\"=\"x\"\n", R::kMalformed},
+    {"ZeroByte", Value32("\"x\"") + "\0"s, R::kMalformed},
+    {"UnterminatedString", Value32("\"x"), R::kMalformed},
+    {"BackslashEndsString", Value32("\"x\\\""), R::kMalformed},
+    {"UnterminatedKey", kWin32 + "[Software\n", R::kMalformed},
+    {"KeyStartsWithSeparator", kWin32 + "[\\\\Software]\n", R::kMalformed},
+    {"ValueBeforeAnyKey", kWin32 + "\"AppPath\"=\"x\"\n" + kKey32, R::kMalformed},
+    {"UnknownDataForm", Value32("str(3):\"x\""), R::kMalformed},
+    {"HexByteTooLarge", Value32("hex(1):141,00"), R::kMalformed},
+    {"HexSpaceBeforeFirstByte", Value32("hex(1): 41,00"), R::kMalformed},
+    {"HexContinuationAtEndOfText", Value32("hex(1):41,\\"), R::kMalformed},
+    {"ValueWithoutEquals", kWin32 + kKey32 + "\"AppPath\" \"x\"\n", R::kMalformed},
+    {"UnknownLine", Value32("\"x\"\nAppPath=x"), R::kMalformed},
+    {"UnknownArch", kHeader + "#arch=arm64\n" + kKey32, R::kMalformed},
+    {"FaultAfterTheKey", Value32("\"x\"\n[Other]\n\"y\"=hex:zz"), R::kMalformed},
+    {"TruncatedInsideString", Value32("\"x\"\n\"Other\"=\"ab"), R::kMalformed},
+    {"TruncatedAfterHexDigitStillReads", Value32("\"x\"\n\"Other\"=hex:41,4"), R::kFound, "x\0"s},
+};
+
+class WineRegistryTest : public testing::TestWithParam<Case> {};
+
+TEST_P(WineRegistryTest, Lookup) {
+  const Case& c = GetParam();
+  std::string data = "stale";
+  R result = FindWineRegistryString(c.text.data(), c.text.size(), c.key, c.value, &data);
+  EXPECT_EQ(result, c.expected);
+  EXPECT_EQ(data, c.expected == R::kFound ? c.data : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WineRegistryTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
+
+TEST(UnicodeTest, UpcaseFollowsWineTable) {
+  const char16_t kPairs[][2] = {{u'a', u'A'}, {u'Z', u'Z'}, {u'é', u'É'},   {u'ω', u'Ω'},
+                                {u'ÿ', u'Ÿ'}, {u'ß', u'ß'}, {u'µ', u'µ'},   {u'ı', u'ı'},
+                                {u'ſ', u'ſ'}, {u'ǅ', u'ǅ'}, {u'ａ', u'Ａ'}, {0xD83D, 0xD83D},
+                                {u'ⓐ', u'Ⓐ'}, {u'ա', u'Ա'}};
+  for (const auto& pair : kPairs) EXPECT_EQ(UpcaseUnit(pair[0]), pair[1]) << int(pair[0]);
+  EXPECT_TRUE(SameNameIgnoringCase("SAUVÉ.HDR", "Sauvé.HDR"));
+  EXPECT_FALSE(SameNameIgnoringCase("ſ", "S"));
+}
+
+TEST(UnicodeTest, WineDirectoryOrder) {
+  const std::vector<std::string> kMeasured = {
+      "a\\b.HDR",   "Eclair2.HDR", "Omega.HDR", "Save1.HDR1", "SaveA.HDR",  "savea2.HDR",
+      "Save_1.HDR", "x~y.HDR",     "Zeta.HDR",  "[x].HDR",    "éclair.HDR", "ſ"};
+  std::vector<std::string> names(kMeasured.rbegin(), kMeasured.rend());
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return CompareInWineOrder(a, b) < 0;
+  });
+  EXPECT_EQ(names, kMeasured);
+  EXPECT_LT(CompareInWineOrder("A", "a"), 0);  // equal upper case: exact units decide
+  EXPECT_EQ(CompareInWineOrder("a", "a"), 0);
+}
+
+TEST(UnicodeTest, BrokenUtf8AsWineShowsIt) {
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate: lead pair, then the rest
+  EXPECT_EQ(Utf8ToUtf16("\xE0\x80\x80"), u"\uFFFD\uFFFD");  // overlong
+  EXPECT_EQ(Utf8ToUtf16("n\xE2x"), u"n\uFFFD");             // cut off by the end: rest swallowed
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
+}
+
+}  // namespace
