@@ -1,36 +1,31 @@
-// Helper for bench/run.sh. Built on the fly by run.sh with the host g++.
+// Helper for bench/run.sh: lays out the saves of a run and checks its result.
+// hyperfine does the timing and GNU time the memory; this does what neither
+// can. Built on the fly by run.sh with the host g++.
 //
 //   benchtool gen DIR COUNT BYTES
 //       Writes COUNT files SAVE0000.HDR ... of BYTES random bytes into DIR.
-//   benchtool run IN OUT ERR -- COMMAND [ARGS...]
-//       Runs COMMAND with stdin from IN and stdout/stderr to OUT/ERR, and
-//       prints "WALL_SECONDS MAX_RSS_KIB EXIT_STATUS". The wall time runs from
-//       just before the fork to the reaping of the child. MAX_RSS_KIB is
-//       getrusage(RUSAGE_CHILDREN).ru_maxrss of this helper: the peak resident
-//       set of the largest single process among the child and the descendants
-//       it waited for (Linux does not sum a tree).
+//   benchtool layout ORIG_DIR SAVE_DIR [OUTPUT]
+//       With OUTPUT, first checks the run that wrote it (as `check`) and
+//       empties it (the same file: the program under test may still hold it
+//       open for appending). Then empties SAVE_DIR and copies every *.HDR of
+//       ORIG_DIR into it.
 //   benchtool check ORIG_DIR SAVE_DIR OUTPUT
-//       For every *.HDR in ORIG_DIR: SAVE_DIR holds it with byte (L-252) set to
-//       4 (unchanged when L < 252) and the .BAK equal to the original; SAVE_DIR
-//       holds nothing else; OUTPUT names every save and backup. Exits 1 with a
-//       message on the first fault.
+//       For every *.HDR in ORIG_DIR: SAVE_DIR holds it with byte (L-252) set
+//       to 4 (unchanged when L < 252) and the .BAK equal to the original;
+//       SAVE_DIR holds nothing else; OUTPUT names every save and backup. With
+//       no save in ORIG_DIR: SAVE_DIR is empty and OUTPUT says "No save game
+//       found". Exits 1 with a message on the first fault.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,40 +88,6 @@ int Generate(const std::string& dir, long count, long long bytes) {
   return 0;
 }
 
-int Run(const char* in, const char* out, const char* err, char** argv) {
-  timespec start{};
-  timespec end{};
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  pid_t pid = fork();
-  if (pid < 0) Fail("fork failed");
-  if (pid == 0) {
-    int fd_in = open(in, O_RDONLY);
-    int fd_out = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int fd_err = open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd_in < 0 || fd_out < 0 || fd_err < 0) _exit(126);
-    dup2(fd_in, 0);
-    dup2(fd_out, 1);
-    dup2(fd_err, 2);
-    close(fd_in);
-    close(fd_out);
-    close(fd_err);
-    execvp(argv[0], argv);
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) Fail("waitpid failed");
-  }
-  clock_gettime(CLOCK_MONOTONIC, &end);
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  double wall = static_cast<double>(end.tv_sec - start.tv_sec) +
-                static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
-  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%.6f %ld %d\n", wall, usage.ru_maxrss, code);
-  return 0;
-}
-
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
   DIR* d = opendir(dir.c_str());
@@ -138,6 +99,14 @@ std::vector<std::string> ListDir(const std::string& dir) {
   closedir(d);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> Originals(const std::string& orig_dir) {
+  std::vector<std::string> originals;
+  for (const std::string& name : ListDir(orig_dir)) {
+    if (EndsWith(name, ".HDR")) originals.push_back(name);
+  }
+  return originals;
 }
 
 struct Reader {
@@ -186,55 +155,58 @@ void CompareWithOriginal(const std::string& orig, const std::string& path, long 
   }
 }
 
-int Check(const std::string& orig_dir, const std::string& save_dir, const std::string& output) {
-  std::vector<std::string> originals;
-  for (const std::string& name : ListDir(orig_dir)) {
-    if (EndsWith(name, ".HDR")) originals.push_back(name);
-  }
-  if (originals.empty()) Fail("no originals in " + orig_dir);
-
+std::vector<std::string> ReadLines(const std::string& output) {
   std::vector<std::string> lines;
-  {
-    std::ifstream in(output, std::ios::binary);
-    if (!in) Fail("no output file " + output);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
+  std::ifstream in(output, std::ios::binary);
+  if (!in) Fail("no output file " + output);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
   }
+  return lines;
+}
+
+// The last component of a path named in a message, with either separator.
+std::string BaseName(const std::string& path) {
+  std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void CheckMessages(const std::vector<std::string>& originals, const std::string& output) {
   std::vector<std::string> processing;
   std::vector<std::string> backups;
   std::size_t processed = 0;
-  for (const std::string& line : lines) {
-    // Messages name paths with either separator; keep the last component.
-    auto base = [](const std::string& path) {
-      std::size_t cut = path.find_last_of("/\\");
-      return cut == std::string::npos ? path : path.substr(cut + 1);
-    };
-    if (line.rfind("Processing file ", 0) == 0) processing.push_back(base(line.substr(16)));
-    if (line.rfind("Backup made ", 0) == 0) backups.push_back(base(line.substr(12)));
+  bool none_found = false;
+  for (const std::string& line : ReadLines(output)) {
+    if (line.rfind("Processing file ", 0) == 0) processing.push_back(BaseName(line.substr(16)));
+    if (line.rfind("Backup made ", 0) == 0) backups.push_back(BaseName(line.substr(12)));
     if (line == "File Processed") ++processed;
+    if (line == "No save game found") none_found = true;
   }
   std::sort(processing.begin(), processing.end());
   std::sort(backups.begin(), backups.end());
-
-  std::vector<std::string> expected_files;
   std::vector<std::string> expected_backups;
-  for (const std::string& name : originals) {
-    std::string bak = name.substr(0, name.size() - 4) + ".BAK";
-    expected_files.push_back(name);
-    expected_files.push_back(bak);
-    expected_backups.push_back(bak);
-  }
-  std::sort(expected_files.begin(), expected_files.end());
+  for (const std::string& name : originals) expected_backups.push_back(name.substr(0, name.size() - 4) + ".BAK");
   std::sort(expected_backups.begin(), expected_backups.end());
 
+  if (originals.empty() && !none_found) Fail(output + ": no \"No save game found\" for an empty save folder");
   if (processing != originals) Fail(output + ": \"Processing file\" lines do not list every save once");
   if (backups != expected_backups) Fail(output + ": \"Backup made\" lines do not list every backup once");
   if (processed != originals.size()) Fail(output + ": \"File Processed\" count is wrong");
-  std::vector<std::string> present = ListDir(save_dir);
-  if (present != expected_files) Fail(save_dir + ": files other than each save and its backup");
+}
+
+int Check(const std::string& orig_dir, const std::string& save_dir, const std::string& output) {
+  const std::vector<std::string> originals = Originals(orig_dir);
+  CheckMessages(originals, output);
+
+  std::vector<std::string> expected_files;
+  for (const std::string& name : originals) {
+    expected_files.push_back(name);
+    expected_files.push_back(name.substr(0, name.size() - 4) + ".BAK");
+  }
+  std::sort(expected_files.begin(), expected_files.end());
+  if (ListDir(save_dir) != expected_files) Fail(save_dir + ": files other than each save and its backup");
 
   for (const std::string& name : originals) {
     std::string orig = orig_dir + "/" + name;
@@ -248,10 +220,34 @@ int Check(const std::string& orig_dir, const std::string& save_dir, const std::s
   return 0;
 }
 
+void CopyFile(const std::string& from, const std::string& to) {
+  Reader in(from);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) Fail("cannot create " + to);
+  std::vector<unsigned char> buf(kBlock);
+  while (std::size_t n = in.Fill(buf.data(), kBlock)) {
+    if (write(out, buf.data(), n) != static_cast<ssize_t>(n)) Fail("cannot write " + to);
+  }
+  if (close(out) != 0) Fail("cannot write " + to);
+}
+
+int LayOut(const std::string& orig_dir, const std::string& save_dir, const char* output) {
+  if (output != nullptr) {
+    Check(orig_dir, save_dir, output);
+    if (truncate(output, 0) != 0) Fail(std::string("cannot empty ") + output);
+  }
+  for (const std::string& name : ListDir(save_dir)) {
+    std::string path = save_dir + "/" + name;
+    if (unlink(path.c_str()) != 0) Fail("cannot delete " + path);
+  }
+  for (const std::string& name : Originals(orig_dir)) CopyFile(orig_dir + "/" + name, save_dir + "/" + name);
+  return 0;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: benchtool gen DIR COUNT BYTES\n"
-               "       benchtool run IN OUT ERR -- COMMAND [ARGS...]\n"
+               "       benchtool layout ORIG_DIR SAVE_DIR [OUTPUT]\n"
                "       benchtool check ORIG_DIR SAVE_DIR OUTPUT\n");
   std::exit(2);
 }
@@ -262,9 +258,7 @@ int main(int argc, char** argv) {
   if (argc < 2) Usage();
   std::string verb = argv[1];
   if (verb == "gen" && argc == 5) return Generate(argv[2], std::atol(argv[3]), std::atoll(argv[4]));
-  if (verb == "run" && argc >= 7 && std::strcmp(argv[5], "--") == 0) {
-    return Run(argv[2], argv[3], argv[4], argv + 6);
-  }
+  if (verb == "layout" && (argc == 4 || argc == 5)) return LayOut(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
   if (verb == "check" && argc == 5) return Check(argv[2], argv[3], argv[4]);
   Usage();
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages (as root) what is missing for building
-# savefix.exe ("build"), or for that and every test ("test").
+# savefix.exe ("build"), for a release ("release": the build, the native
+# scenario table and the packing tools), or for all that, every test and the
+# benchmark ("test").
 set -euo pipefail
 what=${1:-test}
 
@@ -9,9 +11,17 @@ have() { command -v "$1" > /dev/null 2>&1; }
 have cmake || need+=(cmake)
 have g++ || need+=(g++)
 have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+if [ "$what" = release ] || [ "$what" = test ]; then
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  have git || need+=(git)
+  have zip || need+=(zip)
+  have unzip || need+=(unzip)
+fi
 if [ "$what" = test ]; then
   have clang++ || need+=(clang)
-  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  have hyperfine || need+=(hyperfine)
+  have jq || need+=(jq)
+  [ -x /usr/bin/time ] || need+=(time)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a > /dev/null 2>&1 ||
     need+=(libclang-rt-dev)
 fi

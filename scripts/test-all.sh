@@ -2,8 +2,9 @@
 # Installs what the build and the tests need (Debian 12, as root) when it is
 # missing, then configures, builds and tests every preset: native, asan,
 # fuzz, win32 and wine (the scenario table against savefix.exe under
-# Wine). Prints "N passed, N failed" last and exits non-zero if any test
-# failed or could not run.
+# Wine), then checks that two release builds of HEAD are the same bytes
+# (tests/release_reproducible.sh). Prints "N passed, N failed" last and
+# exits non-zero if any test failed or could not run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,6 +48,21 @@ run_preset() {
 for preset in native asan fuzz win32 wine; do
   run_preset "$preset"
 done
+
+# Two releases of HEAD, from two fresh clones, must be the same bytes.
+echo "== release"
+log=$(mktemp)
+bash tests/release_reproducible.sh 2>&1 | tee "$log"
+summary=$(grep -E '^release checks: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+if [ -z "$summary" ]; then
+  broken+=(release)
+  failed=$((failed + 1))
+else
+  read -r _ _ good _ bad _ <<< "$summary"
+  passed=$((passed + good))
+  failed=$((failed + bad))
+fi
+rm -f "$log"
 
 echo
 [ "${#broken[@]}" -gt 0 ] && echo "Did not build or run: ${broken[*]}"

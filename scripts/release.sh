@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Makes a release of the commit checked out here (Debian 12, as root for any
+# missing packages), into dist/:
+#
+#   savefix-<version>-windows-x86.zip      savefix.exe, README.txt, LICENSE.txt,
+#                                          THIRD-PARTY-NOTICES.txt
+#   savefix-<version>-linux-x86_64.tar.gz  savefix, README.md, LICENSE,
+#                                          THIRD-PARTY-NOTICES
+#   savefix.exe, savefix                   the two programs, unpacked from the
+#                                          archives
+#   SHA256SUMS                             of those four files
+#
+#   bash scripts/release.sh [--no-wine-tests]
+#
+# <version> is the project version in CMakeLists.txt; the release's tag is
+# v<version>. savefix.exe is the win32 preset's build, the Linux savefix the
+# release preset's static build, and the scenario table runs on each before
+# they are packed: natively on savefix, under Wine on savefix.exe (the wine
+# preset, whose differential test also compares the two programs), unless
+# --no-wine-tests is given. Two releases of the same commit are the same
+# bytes: SOURCE_DATE_EPOCH is the commit's time (from the environment when
+# there is no .git), and every archive member gets that time, fixed modes and
+# owners, in a fixed order.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd -P)
+
+wine_tests=1
+case "${1:-}" in
+  "") ;;
+  --no-wine-tests) wine_tests=0 ;;
+  *) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+esac
+
+die() {
+  echo "release.sh: $*" >&2
+  exit 1
+}
+step() { echo "== $*"; }
+# True when this source tree is a git checkout of its own (not a copy that
+# happens to lie inside another repository).
+in_git_checkout() { [ "$(git rev-parse --show-toplevel 2> /dev/null)" = "$root" ]; }
+
+# ---- The source: a clean checkout of one commit -----------------------------
+
+if in_git_checkout; then
+  [ -z "$(git status --porcelain --untracked-files=no)" ] ||
+    die "the checkout has uncommitted changes; a release is made from a commit as it is"
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+  source_name="commit $(git rev-parse HEAD)"
+else
+  [[ "${SOURCE_DATE_EPOCH:-}" =~ ^[0-9]+$ ]] ||
+    die "no .git here: set SOURCE_DATE_EPOCH to the release commit's time (git log -1 --format=%ct)"
+  source_name="a source tree without .git"
+fi
+export SOURCE_DATE_EPOCH
+
+bash scripts/install-deps.sh release
+
+# THIRD-PARTY-NOTICES names the Debian packages whose libraries end up inside
+# the programs; it must name the ones this machine links.
+arch=$(dpkg --print-architecture)
+for package in "libc6-dev:$arch" "libstdc++-12-dev:$arch" mingw-w64-i686-dev g++-mingw-w64-i686-posix; do
+  built_from=$(dpkg-query -W -f='${source:Package} ${source:Version}' "$package" 2> /dev/null) ||
+    die "package $package is not installed"
+  grep -qF "Debian source package $built_from" THIRD-PARTY-NOTICES && continue
+  message="this machine links $package from $built_from, which THIRD-PARTY-NOTICES does not name; update it"
+  # A trial build (the reproducibility test) may go on; a release may not.
+  [ "${SAVEFIX_TRIAL_RELEASE:-0}" = 1 ] || die "$message"
+  echo "release.sh: warning: $message" >&2
+done
+
+# ---- Build and test both programs -------------------------------------------
+
+step "savefix.exe (win32 preset)"
+cmake --workflow --preset win32
+step "Static savefix for Linux and the scenario table on it (release preset)"
+cmake --workflow --preset release
+if [ "$wine_tests" = 1 ]; then
+  # The differential test of the wine preset compares savefix.exe with the
+  # native program: here, the two programs of the release.
+  step "The scenario table on build/win32/savefix.exe under Wine, and savefix.exe against build/release/savefix (wine preset)"
+  bash scripts/wine-setup.sh
+  cmake --preset wine -DSAVEFIX_NATIVE_EXE="$root/build/release/savefix"
+  cmake --build --preset wine
+  ctest --preset wine
+fi
+
+version=$(cat build/release/VERSION)
+[ "$(cat build/win32/VERSION)" = "$version" ] || die "build/win32 and build/release disagree on the version"
+tag=v$version
+if in_git_checkout; then
+  tags=$(git tag --points-at HEAD 'v*')
+  if [ -n "$tags" ] && ! grep -qx "$tag" <<< "$tags"; then
+    die "HEAD is tagged $(tr '\n' ' ' <<< "$tags")but the project version is $version"
+  fi
+fi
+
+# ---- Pack ------------------------------------------------------------------
+
+step "Packing $tag from $source_name, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+export TZ=UTC LC_ALL=C
+windows_zip=savefix-$version-windows-x86.zip
+linux_tar=savefix-$version-linux-x86_64.tar.gz
+stage=$(mktemp -d "${TMPDIR:-/tmp}/savefix-release.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+mkdir "$stage/windows" "$stage/linux"
+
+# Windows tools such as Notepad want CR LF line ends.
+with_crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1"; }
+
+cp build/win32/savefix.exe "$stage/windows/savefix.exe"
+with_crlf docs/windows-guide.txt > "$stage/windows/README.txt"
+with_crlf LICENSE > "$stage/windows/LICENSE.txt"
+with_crlf THIRD-PARTY-NOTICES > "$stage/windows/THIRD-PARTY-NOTICES.txt"
+
+cp build/release/savefix "$stage/linux/savefix"
+cp docs/linux-guide.md "$stage/linux/README.md"
+cp LICENSE THIRD-PARTY-NOTICES "$stage/linux/"
+
+# Same modes and times whatever the umask and the clock of this build.
+chmod 0644 "$stage"/windows/* "$stage"/linux/*
+chmod 0755 "$stage/windows/savefix.exe" "$stage/linux/savefix"
+touch -h -d "@$SOURCE_DATE_EPOCH" "$stage"/windows/* "$stage"/linux/*
+
+rm -rf dist
+mkdir dist
+# zip stores local times (TZ=UTC above); -X leaves out owners and extra times.
+(cd "$stage/windows" && ls | sort | zip -q -X -D -9 "$root/dist/$windows_zip" -@)
+(cd "$stage/linux" && ls | sort |
+  tar --create --format=gnu --no-recursion --verbatim-files-from --files-from=- \
+    --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+    --mode='u+rw,go+r,go-w' |
+  gzip -n -9 > "$root/dist/$linux_tar")
+
+# The programs beside the archives, as a player gets them by unpacking there.
+(cd dist && unzip -q "$windows_zip" savefix.exe && tar -xzf "$linux_tar" savefix)
+(cd dist && sha256sum "$linux_tar" "$windows_zip" savefix savefix.exe > SHA256SUMS && sha256sum -c --quiet SHA256SUMS)
+
+echo
+echo "Release $tag in $root/dist:"
+(cd dist && cat SHA256SUMS)
+[ "$wine_tests" = 1 ] || echo "(the Wine scenario table was not run in this release run: --no-wine-tests)"
+if [ -n "${tags+set}" ] && ! git rev-parse -q --verify "refs/tags/$tag" > /dev/null 2>&1; then
+  echo "Not tagged yet: git tag -a $tag -m 'savefix $version' && git push origin $tag"
+fi
