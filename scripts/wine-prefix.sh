@@ -25,7 +25,8 @@ if [ $# -eq 2 ]; then
   escaped=${2//\\/\\\\}
   escaped=${escaped//\"/\\\"}
   reg=$(mktemp "${TMPDIR:-/tmp}/savefix-key.XXXXXX")
-  # The 64-bit reg tool reaches the 32-bit view under Wow6432Node, so one
+  # The 64-bit reg tool (Debian's "wine" would start the 32-bit one, which
+  # may run only emulated) reaches the 32-bit view under Wow6432Node, so one
   # import is enough. UTF-16 with a byte order mark, so that any letter
   # arrives as written, whatever the code page.
   {
@@ -34,7 +35,7 @@ if [ $# -eq 2 ]; then
       "$escaped" | iconv -f UTF-8 -t UTF-16LE
   } > "$reg"
   status=0
-  wine reg import "Z:${reg//\//\\}" /reg:64 < /dev/null > /dev/null 2>&1 || status=$?
+  /usr/lib/wine/wine64 reg import "Z:${reg//\//\\}" /reg:64 < /dev/null > /dev/null 2>&1 || status=$?
   rm -f "$reg"
   [ "$status" -eq 0 ] || { echo "wine-prefix.sh: writing the registry key failed" >&2; exit 1; }
 fi

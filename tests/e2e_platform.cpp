@@ -97,6 +97,9 @@ std::string AppPathLine(Registry registry, const std::string& value) {
   }
 }
 
+// Debian's "wine" starts builtin tools such as reg as 32-bit programs.
+const char kWine64[] = "/usr/lib/wine/wine64";
+
 // The Windows spelling of a directory given with '/', through Wine's drive Z:.
 std::string ThroughDriveZ(const std::string& disk_path) {
   std::string path = "Z:" + disk_path;
@@ -172,7 +175,8 @@ class WinePlatform : public E2ePlatform {
   std::string Preamble() const override { return ""; }
 
   // One import by the 64-bit reg tool writes both views: the 32-bit one,
-  // which savefix.exe reads, lies under Wow6432Node.
+  // which savefix.exe reads, lies under Wow6432Node. The 64-bit tool, as
+  // 32-bit code may run only emulated.
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
     const std::string view32 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Quarrelstone";
     const std::string view64 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone";
@@ -203,7 +207,7 @@ class WinePlatform : public E2ePlatform {
     const std::string file = scratch + "registry.reg";
     WriteFileBytes(file, utf16);
     RunResult imported =
-        Spawn({"wine", "reg", "import", ProgramPath(file), "/reg:64"}, "/dev/null", scratch + "reg.txt");
+        Spawn({kWine64, "reg", "import", ProgramPath(file), "/reg:64"}, "/dev/null", scratch + "reg.txt");
     if (!imported.ran || imported.exit_status != 0) {
       ADD_FAILURE() << "wine reg import failed: " << imported.output;
       return false;
