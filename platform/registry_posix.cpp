@@ -35,7 +35,7 @@ const Install* selected = nullptr;
 // to the next.
 bool ReadWholeFile(const std::string& path, std::string* text) {
   text->clear();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path);
   if (file == nullptr) return false;
   bool ok = std::fseek(file, 0, SEEK_END) == 0;
   long size = ok ? std::ftell(file) : -1;

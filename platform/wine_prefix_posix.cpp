@@ -4,7 +4,9 @@
 #include "platform/wine_prefix_posix.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -58,7 +60,7 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
 
 // The whole file at `path`, if it can be read and holds at most `limit` bytes.
 bool ReadSmallFile(const std::string& path, std::size_t limit, std::string* text) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenRegularFile(path);
   if (file == nullptr) return false;
   text->clear();
   char chunk[4096];
@@ -382,6 +384,16 @@ bool MatchesWildcard(const std::u16string& name, const std::u16string& mask) {
 }  // namespace
 
 // ---- The public calls ----------------------------------------------------
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  struct stat info;
+  std::FILE* file = nullptr;
+  if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) file = fdopen(descriptor, "rb");
+  if (file == nullptr) close(descriptor);
+  return file;
+}
 
 std::vector<std::string> ParseLibraryFolders(const std::string& vdf) {
   if (vdf.size() > kMaxLibraryFoldersSize) return {};

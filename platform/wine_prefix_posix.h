@@ -4,8 +4,14 @@
 #ifndef SAVEFIX_PLATFORM_WINE_PREFIX_POSIX_H
 #define SAVEFIX_PLATFORM_WINE_PREFIX_POSIX_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+// Opens `path` for reading if it is a regular file; null otherwise. A named
+// pipe or a device put where a registry or library list belongs is refused
+// rather than waited on.
+std::FILE* OpenRegularFile(const std::string& path);
 
 // The Wine prefixes to look in, in order: $WINEPREFIX alone when set and not
 // empty; otherwise $HOME/.wine, then each Steam library's

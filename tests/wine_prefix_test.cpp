@@ -68,6 +68,9 @@ class WinePrefixTest : public testing::Test {
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
         saves + "ababab=", saves + "x?="});
+    // A library list that is a named pipe is not waited on.
+    Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
+    mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
   }
   static TempDir root_;
 };
@@ -82,7 +85,8 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
     const char* home;
     std::string expected;
   } kCases[] = {{nullptr, "home", all}, {"", "home/", all}, {"pfx", "home", "pfx"},
-                {"nowhere", "home", ""}, {nullptr, nullptr, ""}, {nullptr, "", ""}};
+                {"nowhere", "home", ""}, {nullptr, nullptr, ""}, {nullptr, "", ""},
+                {nullptr, "fifohome", "fifohome/.wine"}};
   for (const auto& c : kCases) {
     const std::string wineprefix = c.wineprefix && *c.wineprefix ? root_.path() + c.wineprefix : "";
     const std::string home = c.home && *c.home ? root_.path() + c.home : "";
