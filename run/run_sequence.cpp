@@ -39,6 +39,7 @@ bool AlreadyUsed(const BackupNames& used, const char* name) {
   return false;
 }
 
+// The message naming why an entry is skipped, then the entry's empty line.
 void SkipEntry(const char* message, const char* text) {
   PrintMessage(message, text);
   PrintMessage(kEntryEndMessage);
@@ -49,15 +50,24 @@ void SkipEntry(const char* message, const char* text) {
 // the save directory, or its backup name was used already.
 void PatchEntry(char* path, std::size_t save_dir_length, const char* name, BackupNames& used) {
   std::size_t name_size = std::strlen(name) + 1;
-  if (save_dir_length + name_size > kPathBufferSize) return SkipEntry(kFileNameTooLongMessage, name);
-  if (HoldsSeparator(name)) return SkipEntry(kInvalidFileNameMessage, name);
+  if (save_dir_length + name_size > kPathBufferSize) {
+    SkipEntry(kFileNameTooLongMessage, name);
+    return;
+  }
+  if (HoldsSeparator(name)) {
+    SkipEntry(kInvalidFileNameMessage, name);
+    return;
+  }
   std::memcpy(path + save_dir_length, name, name_size);
 
   char backup_path[kPathBufferSize];
   std::memcpy(backup_path, path, save_dir_length + name_size);
   if (FormBackupPath(backup_path, save_dir_length)) {
     const char* backup_name = backup_path + save_dir_length;
-    if (AlreadyUsed(used, backup_name)) return SkipEntry(kBackupAlreadyMadeMessage, backup_path);
+    if (AlreadyUsed(used, backup_name)) {
+      SkipEntry(kBackupAlreadyMadeMessage, backup_path);
+      return;
+    }
     used.emplace_back(backup_name);
   }
   PatchSaveFile(path, save_dir_length);
