@@ -31,30 +31,12 @@ std::size_t next_install = 0;
 bool installs_listed = false;
 const Install* selected = nullptr;
 
-// Reads the file at `path` into `text`, whose room is kept from one prefix
-// to the next.
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  text->clear();
-  std::FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return false;
-  bool ok = std::fseek(file, 0, SEEK_END) == 0;
-  long size = ok ? std::ftell(file) : -1;
-  ok = size >= 0 && static_cast<unsigned long>(size) <= kMaxRegistryFileSize && std::fseek(file, 0, SEEK_SET) == 0;
-  if (ok) {
-    text->resize(static_cast<std::size_t>(size));
-    ok = std::fread(&(*text)[0], 1, text->size(), file) == text->size() && std::fgetc(file) == EOF &&
-         std::ferror(file) == 0;
-  }
-  std::fclose(file);
-  return ok;
-}
-
 // Reads the game's value out of `prefix`'s registry into `install`; true if
 // the prefix holds the game's key at all.
 bool LookUpGameKey(const std::string& prefix, Install* install) {
   static std::string text;
   install->prefix = prefix;
-  if (!ReadWholeFile(prefix + "/system.reg", &text)) return false;
+  if (!ReadRegularFile(prefix + "/system.reg", kMaxRegistryFileSize, &text)) return false;
   WineRegistryLookup found =
       FindWineRegistryString(text.data(), text.size(), kGameKey, kInstallPathValue, &install->data);
   install->read = found == WineRegistryLookup::kFound;

@@ -58,23 +58,6 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
   return complete;
 }
 
-// The whole file at `path`, if it can be read and holds at most `limit` bytes.
-bool ReadSmallFile(const std::string& path, std::size_t limit, std::string* text) {
-  std::FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return false;
-  text->clear();
-  char chunk[4096];
-  bool fits = true;
-  std::size_t got;
-  while (fits && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    fits = text->size() + got <= limit;
-    if (fits) text->append(chunk, got);
-  }
-  const bool read_error = std::ferror(file) != 0;
-  std::fclose(file);
-  return fits && !read_error;
-}
-
 // Appends `path` to `list` if it is a directory not reached before.
 void AddNewDirectory(const std::string& path, std::set<FileId>* seen, std::vector<std::string>* list) {
   struct stat info;
@@ -172,7 +155,7 @@ std::vector<std::string> SteamLibraries(const std::string& home) {
     const std::string root_path = JoinPath(home, root);
     AddNewDirectory(root_path, &seen, &libraries);
     std::string vdf;
-    if (!ReadSmallFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
+    if (!ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
       continue;
     }
     for (const std::string& library : ParseLibraryFolders(vdf)) {
@@ -385,14 +368,27 @@ bool MatchesWildcard(const std::u16string& name, const std::u16string& mask) {
 
 // ---- The public calls ----------------------------------------------------
 
-std::FILE* OpenRegularFile(const std::string& path) {
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text) {
+  text->clear();
   int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return nullptr;
+  if (descriptor < 0) return false;
   struct stat info;
   std::FILE* file = nullptr;
   if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) file = fdopen(descriptor, "rb");
-  if (file == nullptr) close(descriptor);
-  return file;
+  if (file == nullptr) {
+    close(descriptor);
+    return false;
+  }
+  char chunk[65536];
+  bool fits = true;
+  std::size_t got;
+  while (fits && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    fits = text->size() + got <= limit;
+    if (fits) text->append(chunk, got);
+  }
+  const bool read_error = std::ferror(file) != 0;
+  std::fclose(file);
+  return fits && !read_error;
 }
 
 std::vector<std::string> ParseLibraryFolders(const std::string& vdf) {

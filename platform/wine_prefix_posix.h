@@ -4,14 +4,15 @@
 #ifndef SAVEFIX_PLATFORM_WINE_PREFIX_POSIX_H
 #define SAVEFIX_PLATFORM_WINE_PREFIX_POSIX_H
 
-#include <cstdio>
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// Opens `path` for reading if it is a regular file; null otherwise. A named
-// pipe or a device put where a registry or library list belongs is refused
-// rather than waited on.
-std::FILE* OpenRegularFile(const std::string& path);
+// Reads the whole of `path` into `text` (its room is kept, so a buffer can
+// serve file after file). False if it is not a regular file, cannot be read,
+// or holds more than `limit` bytes. A named pipe or a device put where a
+// registry or library list belongs is refused rather than waited on.
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text);
 
 // The Wine prefixes to look in, in order: $WINEPREFIX alone when set and not
 // empty; otherwise $HOME/.wine, then each Steam library's
