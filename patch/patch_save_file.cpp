@@ -22,11 +22,11 @@ bool CopyStream(std::FILE* save, std::FILE* backup) {
 
 // Makes the backup and closes its stream. True only for a whole copy; a
 // partial backup is deleted so it cannot be mistaken for a good one.
-bool MakeBackup(std::FILE* save, std::FILE* backup, const char* backup_path) {
+bool MakeBackup(const Install& install, std::FILE* save, std::FILE* backup, const char* backup_path) {
   bool copied = CopyStream(save, backup);
   bool closed = std::fclose(backup) == 0;
   if (copied && closed) return true;
-  RemoveFile(backup_path);
+  RemoveFile(install, backup_path);
   return false;
 }
 
@@ -71,23 +71,23 @@ bool FormBackupPath(char* path, std::size_t save_dir_length) {
   return true;
 }
 
-void PatchSaveFile(char* path, std::size_t save_dir_length) {
+void PatchSaveFile(const Install& install, char* path, std::size_t save_dir_length) {
   // The buffer is about to become the backup path; keep the save path for
   // the messages that name the save.
   char save_path[kPathBufferSize];
   std::memcpy(save_path, path, std::strlen(path) + 1);
 
-  std::FILE* save = OpenStream(path, kSaveStreamMode);
+  std::FILE* save = OpenStream(install, path, kSaveStreamMode);
   PrintMessage(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
 
   bool named = FormBackupPath(path, save_dir_length);
   // Opening a link to the save for writing would empty the save itself.
   std::FILE* backup = nullptr;
-  if (save != nullptr && named && !IsSameFile(save, path)) {
-    backup = OpenStream(path, kBackupStreamMode);
+  if (save != nullptr && named && !IsSameFile(install, save, path)) {
+    backup = OpenStream(install, path, kBackupStreamMode);
   }
 
-  if (backup == nullptr || !MakeBackup(save, backup, path)) {
+  if (backup == nullptr || !MakeBackup(install, save, backup, path)) {
     PrintMessage(kFailedBackupMessage, path);
   } else {
     PrintMessage(kBackupMadeMessage, path);

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 constexpr char kSaveExtension[] = ".HDR";
 constexpr char kBackupExtension[] = ".BAK";
 constexpr char kSaveStreamMode[] = "r+b";
@@ -29,9 +31,9 @@ bool FormBackupPath(char* path, std::size_t save_dir_length);
 // Backs up the save file whose path is in `path` (a 500-byte buffer) to the
 // same name with ".BAK" in place of the first ".HDR" behind the first
 // `save_dir_length` characters, then sets the byte 252 before the end of the
-// save to 4. Reports every step on standard output. On return the buffer
+// save to 4, all within `install`. Reports every step on standard output. On return the buffer
 // holds the backup path, or the save path if no backup name could be formed.
 // A backup path that names the save file itself (a link to it) is refused.
-void PatchSaveFile(char* path, std::size_t save_dir_length);
+void PatchSaveFile(const Install& install, char* path, std::size_t save_dir_length);
 
 #endif

@@ -10,6 +10,6 @@ StreamOpener ReplaceStreamOpener(StreamOpener opener) {
   return previous;
 }
 
-std::FILE* OpenStream(const char* path, const char* mode) {
-  return current_opener(path, mode);
+std::FILE* OpenStream(const Install& install, const char* path, const char* mode) {
+  return current_opener(install, path, mode);
 }

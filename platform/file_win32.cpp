@@ -8,11 +8,11 @@
 
 // The C runtime's fopen shares the file with other processes, as the game
 // and other tools expect.
-std::FILE* OpenFileStream(const char* path, const char* mode) {
+std::FILE* OpenFileStream(const Install&, const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
-bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+bool RemoveFile(const Install&, const char* path) { return std::remove(path) == 0; }
 
 namespace {
 
@@ -26,7 +26,7 @@ bool SameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFO
 // A file's identity is its volume serial number and file index; opening the
 // path asks for no access to the data and shares everything, so it disturbs
 // no other program.
-bool IsSameFile(std::FILE* stream, const char* path) {
+bool IsSameFile(const Install&, std::FILE* stream, const char* path) {
   int descriptor = _fileno(stream);
   if (descriptor < 0) return false;
   HANDLE open_handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));

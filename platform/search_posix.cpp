@@ -1,14 +1,14 @@
 // The directory search for the native build: the entries of the pattern's
-// directory inside the current Wine prefix that match its wildcard, in the
+// directory inside the install's Wine prefix that match its wildcard, in the
 // order Wine returns them.
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "platform/native_path_posix.h"
 #include "platform/platform.h"
-#include "platform/wine_prefix_posix.h"
+#include "wine/directory.h"
+#include "wine/windows_path.h"
 
 struct DirectorySearch {
   std::vector<std::string> names;
@@ -17,10 +17,10 @@ struct DirectorySearch {
 
 namespace {
 
-bool ListMatches(const char* pattern, std::vector<std::string>& names) {
+bool ListMatches(const Install& install, const char* pattern, std::vector<std::string>& names) {
   std::string directory;
   std::string wildcard;
-  if (CurrentWinePrefix().empty() || !ToPrefixSearch(CurrentWinePrefix(), pattern, &directory, &wildcard)) {
+  if (install.root.empty() || !ToPrefixSearch(install.root, pattern, &directory, &wildcard)) {
     return false;
   }
   std::vector<std::string> all;
@@ -38,10 +38,10 @@ void CopyName(const std::string& from, char (&name)[kEntryNameSize]) {
 
 }  // namespace
 
-DirectorySearch* FindFirstEntry(const char* pattern, char (&name)[kEntryNameSize]) {
+DirectorySearch* FindFirstEntry(const Install& install, const char* pattern, char (&name)[kEntryNameSize]) {
   DirectorySearch* search = new (std::nothrow) DirectorySearch;
   if (search == nullptr) return nullptr;
-  if (!ListMatches(pattern, search->names) || search->names.empty()) {
+  if (!ListMatches(install, pattern, search->names) || search->names.empty()) {
     delete search;
     return nullptr;
   }

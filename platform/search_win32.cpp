@@ -19,7 +19,7 @@ void CopyEntryName(const WIN32_FIND_DATAA& found, char (&name)[kEntryNameSize]) 
 
 }  // namespace
 
-DirectorySearch* FindFirstEntry(const char* pattern, char (&name)[kEntryNameSize]) {
+DirectorySearch* FindFirstEntry(const Install&, const char* pattern, char (&name)[kEntryNameSize]) {
   WIN32_FIND_DATAA found;
   HANDLE handle = FindFirstFileA(pattern, &found);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;

@@ -48,7 +48,7 @@ void SkipEntry(const char* message, const char* text) {
 // Puts `name` behind the save directory and patches that entry, unless the
 // composed path would not fit in the path buffer, the name would lead out of
 // the save directory, or its backup name was used already.
-void PatchEntry(char* path, std::size_t save_dir_length, const char* name, BackupNames& used) {
+void PatchEntry(const Install& install, char* path, std::size_t save_dir_length, const char* name, BackupNames& used) {
   std::size_t name_size = std::strlen(name) + 1;
   if (save_dir_length + name_size > kPathBufferSize) {
     SkipEntry(kFileNameTooLongMessage, name);
@@ -70,26 +70,26 @@ void PatchEntry(char* path, std::size_t save_dir_length, const char* name, Backu
     }
     used.emplace_back(backup_name);
   }
-  PatchSaveFile(path, save_dir_length);
+  PatchSaveFile(install, path, save_dir_length);
 }
 
-void PatchAllSaves(char* path, std::size_t save_dir_length, const char* pattern) {
+void PatchAllSaves(const Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
   char name[kEntryNameSize];
-  DirectorySearch* search = FindFirstEntry(pattern, name);
+  DirectorySearch* search = FindFirstEntry(install, pattern, name);
   if (search == nullptr) {
     PrintMessage(kNoSaveGameMessage);
     return;
   }
   BackupNames used;
   do {
-    PatchEntry(path, save_dir_length, name, used);
+    PatchEntry(install, path, save_dir_length, name, used);
   } while (FindNextEntry(search, name));
   CloseSearch(search);
 }
 
 // Everything between obtaining the buffers and the closing prompt.
-void PatchInstalledGame(char* path, char* pattern) {
-  if (!ReadInstallPath(path)) {
+void PatchInstalledGame(const Install& install, char* path, char* pattern) {
+  if (!ReadRegistryString(install, kGameKey, kInstallPathValue, path)) {
     PrintMessage(kRegistryFailedMessage);
     return;
   }
@@ -99,16 +99,15 @@ void PatchInstalledGame(char* path, char* pattern) {
   }
   std::size_t save_dir_length = std::strlen(path);
   PrintMessage(kSaveDirectoryMessage, path);
-  PatchAllSaves(path, save_dir_length, pattern);
+  PatchAllSaves(install, path, save_dir_length, pattern);
 }
 
-// Patches the game in every registry the platform offers; natively each is
-// a Wine prefix, named before its messages.
+// Patches the game in every install the platform finds, each named by its
+// label, if it has one, before its messages.
 void PatchInstalledGames(char* path, char* pattern) {
-  std::string label;
-  while (SelectNextInstall(&label)) {
-    if (!label.empty()) PrintMessage(kWinePrefixMessage, label.c_str());
-    PatchInstalledGame(path, pattern);
+  for (const Install& install : FindInstalls(kGameKey)) {
+    if (!install.label.empty()) PrintMessage("%s", install.label.c_str());
+    PatchInstalledGame(install, path, pattern);
   }
 }
 

@@ -4,11 +4,14 @@
 
 #include <cstddef>
 
+// The game: where its installer records the install directory, and where
+// below that directory its saves are.
+constexpr char kGameKey[] = "SOFTWARE\\Quarrelstone\\Vellmoor\\1.0";
+constexpr char kInstallPathValue[] = "AppPath";
 constexpr char kSaveDirectoryName[] = "SaveGames\\";
 constexpr char kSaveFilePattern[] = "*.HDR";
 
 constexpr char kInsufficientMemoryMessage[] = "Insufficient Memory\n";
-constexpr char kWinePrefixMessage[] = "Wine prefix: %s\n";
 constexpr char kRegistryFailedMessage[] = "Failed reading registry\n";
 constexpr char kSaveDirectoryTooLongMessage[] = "Save game directory path too long\n";
 constexpr char kSaveDirectoryMessage[] = "Save game directory: %s\n";

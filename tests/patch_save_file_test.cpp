@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/native_path_posix.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
 
@@ -33,7 +32,7 @@ class SaveDirectory {
     mkdir(prefix.c_str(), 0755);
     mkdir((prefix + "/dosdevices").c_str(), 0755);
     symlink("/", (prefix + "/dosdevices/z:").c_str());
-    UseWinePrefix(prefix);
+    install_.root = prefix;
   }
   std::string Disk(const std::string& name) const { return disk_ + name; }
   const std::string& Written() const { return written_; }
@@ -47,7 +46,7 @@ class SaveDirectory {
     std::string full = written_ + name;
     std::memcpy(path, full.c_str(), full.size() + 1);
     StdoutCapture capture;
-    PatchSaveFile(path, written_.size());
+    PatchSaveFile(install_, path, written_.size());
     std::string printed = capture.Finish();
     if (buffer_after != nullptr) *buffer_after = path;
     return printed;
@@ -63,6 +62,7 @@ class SaveDirectory {
 
  private:
   TempDir temp_;
+  Install install_;
   std::string disk_;
   std::string written_;
 };
@@ -287,8 +287,8 @@ int FaultyClose(void* cookie) {
 // Streams whose fclose reports success whatever happened, as msvcrt's.
 std::vector<std::FILE*> hiding_close_errors;
 
-std::FILE* OpenFaulty(const char* path, const char* mode) {
-  std::FILE* real = OpenFileStream(path, mode);
+std::FILE* OpenFaulty(const Install& install, const char* path, const char* mode) {
+  std::FILE* real = OpenFileStream(install, path, mode);
   if (real == nullptr) return nullptr;
   const bool save = std::strcmp(mode, kSaveStreamMode) == 0;
   const Faults& f = active_faults;

@@ -1,6 +1,9 @@
 // Finding Wine prefixes and resolving Windows paths and searches inside one,
 // on trees built in a temporary directory.
-#include "platform/wine_prefix_posix.h"
+#include "wine/directory.h"
+#include "wine/prefixes.h"
+#include "wine/steam_library_list.h"
+#include "wine/windows_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

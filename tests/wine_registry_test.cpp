@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/unicode_posix.h"
-#include "platform/wine_registry_posix.h"
+#include "wine/names.h"
+#include "wine/registry_file.h"
 
 static void PrintTo(WineRegistryLookup result, std::ostream* out) {
   static const char* const kNames[] = {"kFound", "kMalformed", "kNoKey", "kNoValue", "kNotString"};

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/unicode_posix.h"
-#include "platform/wine_registry_posix.h"
+#include "wine/names.h"
+#include "wine/registry_file.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Reads string values out of a Wine prefix's system.reg, the text file in
 // which wineserver keeps HKEY_LOCAL_MACHINE, as a 32-bit Windows program
 // running in that prefix would read them.
-#ifndef SAVEFIX_PLATFORM_WINE_REGISTRY_POSIX_H
-#define SAVEFIX_PLATFORM_WINE_REGISTRY_POSIX_H
+#ifndef SAVEFIX_WINE_REGISTRY_FILE_H
+#define SAVEFIX_WINE_REGISTRY_FILE_H
 
 #include <cstddef>
 #include <string>

@@ -1,10 +1,10 @@
-#include "platform/wine_registry_posix.h"
+#include "wine/registry_file.h"
 
 #include <cstring>
 #include <set>
 #include <vector>
 
-#include "platform/unicode_posix.h"
+#include "wine/names.h"
 
 // The rules below follow what wineserver (Wine 8.0) does when it loads the
 // file and what a 32-bit program then gets; each was checked against Wine.

@@ -1,7 +1,7 @@
 // The upper-case table of the native build, generated from Wine's own by
 // scripts/gen-upcase-table.sh.
-#ifndef SAVEFIX_PLATFORM_UPCASE_TABLE_POSIX_H
-#define SAVEFIX_PLATFORM_UPCASE_TABLE_POSIX_H
+#ifndef SAVEFIX_WINE_CASE_TABLE_H
+#define SAVEFIX_WINE_CASE_TABLE_H
 
 #include <cstddef>
 

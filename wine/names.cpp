@@ -1,6 +1,6 @@
-#include "platform/unicode_posix.h"
+#include "wine/names.h"
 
-#include "platform/upcase_table_posix.h"
+#include "wine/case_table.h"
 
 namespace {
 

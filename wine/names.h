@@ -2,8 +2,8 @@
 // UTF-16, and names compare without regard to case through one upper-case
 // table compiled into the program (never the process locale, which a static
 // binary may not have).
-#ifndef SAVEFIX_PLATFORM_UNICODE_POSIX_H
-#define SAVEFIX_PLATFORM_UNICODE_POSIX_H
+#ifndef SAVEFIX_WINE_NAMES_H
+#define SAVEFIX_WINE_NAMES_H
 
 #include <string>
 

@@ -1,0 +1,16 @@
+// Where Wine prefixes are on this machine: WINEPREFIX, ~/.wine and the
+// Proton prefixes of every Steam library.
+#ifndef SAVEFIX_WINE_PREFIXES_H
+#define SAVEFIX_WINE_PREFIXES_H
+
+#include <string>
+#include <vector>
+
+// The Wine prefixes to look in, in order: `wineprefix` alone when set and not
+// empty; otherwise `home`/.wine, then each Steam library's
+// steamapps/compatdata/<appid>/pfx. Only directories that exist; a directory
+// reached twice (same device and inode) counts once, under the first
+// spelling. Either argument may be null.
+std::vector<std::string> FindWinePrefixes(const char* wineprefix, const char* home);
+
+#endif
