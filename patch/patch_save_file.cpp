@@ -1,33 +1,84 @@
 #include "patch/patch_save_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/console.h"
-#include "platform/platform.h"
 
 namespace {
 
-// Copies the whole save stream into the backup stream, chunk by chunk, each
-// chunk written and flushed. True only if every byte was read and written.
-bool CopyStream(std::FILE* save, std::FILE* backup) {
+// What the decision about the save needs of its copy, kept as the bytes
+// pass: how many there were and the last 252 of them.
+struct CopiedTail {
+  unsigned char ring[kPatchDistanceFromEnd];
+  unsigned long long length = 0;
+};
+
+void Remember(CopiedTail* tail, const unsigned char* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) tail->ring[(tail->length + i) % kPatchDistanceFromEnd] = bytes[i];
+  tail->length += count;
+}
+
+// True if the copied save already holds the patch value at its patch byte.
+bool HoldsPatch(const CopiedTail& tail) {
+  const unsigned long long distance = kPatchDistanceFromEnd;
+  return tail.length >= distance && tail.ring[(tail.length - distance) % distance] == kPatchValue;
+}
+
+// Copies the whole save stream into `copy`, chunk by chunk, each chunk
+// written and flushed. True only if every byte was read and written.
+bool CopyStream(std::FILE* save, std::FILE* copy, CopiedTail* tail) {
   unsigned char chunk[kCopyChunkSize];
   std::size_t count;
   while ((count = std::fread(chunk, 1, sizeof chunk, save)) > 0) {
-    if (std::fwrite(chunk, 1, count, backup) != count) return false;
-    if (std::fflush(backup) != 0) return false;
+    if (std::fwrite(chunk, 1, count, copy) != count) return false;
+    if (std::fflush(copy) != 0) return false;
+    Remember(tail, chunk, count);
   }
   return std::ferror(save) == 0;
 }
 
-// Makes the backup and closes its stream. True only for a whole copy; a
-// partial backup is deleted so it cannot be mistaken for a good one.
-bool MakeBackup(const Install& install, std::FILE* save, std::FILE* backup, const char* backup_path) {
-  bool copied = CopyStream(save, backup);
-  bool closed = std::fclose(backup) == 0;
-  if (copied && closed) return true;
-  RemoveFile(install, backup_path);
-  return false;
+// Creates the new file a backup is written into, beside the backup and
+// named after it: "<backup name>.savefix-<process>.tmp" (a number added
+// should a killed run have left that name behind). Such a name never
+// matches "*.HDR". Null if none can be created.
+std::FILE* CreateNewCopy(const Install& install, const char* backup_path, std::string* copy_path) {
+  constexpr int kAttempts = 100;
+  const std::string stem = std::string(backup_path) + ".savefix-" + std::to_string(CurrentProcessId());
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    *copy_path = stem + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".tmp";
+    errno = 0;
+    std::FILE* copy = OpenStream(install, copy_path->c_str(), kNewFileMode);
+    if (copy != nullptr || errno != EEXIST) return copy;
+  }
+  return nullptr;
+}
+
+enum class Backup { kMade, kFailed, kAlreadyFixed };
+
+// Copies the save into a new file, puts it on the disk, and moves it over
+// the backup. The new file is removed on every other outcome.
+Backup MakeBackup(const Install& install, std::FILE* save, const char* backup_path) {
+  // Windows and Wine refuse to replace a file that is open.
+  if (IsSameFile(install, save, backup_path)) return Backup::kFailed;
+  std::string copy_path;
+  std::FILE* copy = CreateNewCopy(install, backup_path, &copy_path);
+  if (copy == nullptr) return Backup::kFailed;
+  CopiedTail tail;
+  bool copied = CopyStream(save, copy, &tail) && SyncStream(copy);
+  // Whether the close fails matters: it may write the last buffered bytes.
+  copied = std::fclose(copy) == 0 && copied;
+  Backup result = Backup::kFailed;
+  if (copied && HoldsPatch(tail)) {
+    result = Backup::kAlreadyFixed;
+  } else if (copied && CanReplace(install, backup_path) &&
+             MoveFileOver(install, copy_path.c_str(), backup_path)) {
+    return Backup::kMade;
+  }
+  RemoveFile(install, copy_path.c_str());
+  return result;
 }
 
 enum class PatchResult { kPatched, kTooShort, kNoEnd, kWriteFailed };
@@ -61,6 +112,24 @@ void PatchAfterBackup(std::FILE* save, const char* save_path) {
   }
 }
 
+// Backs up and patches the open save; `path` holds the backup path, or the
+// save path when `named` is false.
+void BackUpAndPatch(const Install& install, std::FILE* save, bool named, const char* save_path,
+                    const char* path) {
+  switch (save != nullptr && named ? MakeBackup(install, save, path) : Backup::kFailed) {
+    case Backup::kMade:
+      PrintMessage(kBackupMadeMessage, path);
+      PatchAfterBackup(save, save_path);
+      break;
+    case Backup::kAlreadyFixed:
+      PrintMessage(kAlreadyFixedMessage, save_path);
+      break;
+    case Backup::kFailed:
+      PrintMessage(kFailedBackupMessage, path);
+      break;
+  }
+}
+
 }  // namespace
 
 bool FormBackupPath(char* path, std::size_t save_dir_length) {
@@ -78,21 +147,14 @@ void PatchSaveFile(const Install& install, char* path, std::size_t save_dir_leng
   std::memcpy(save_path, path, std::strlen(path) + 1);
 
   std::FILE* save = OpenStream(install, path, kSaveStreamMode);
-  PrintMessage(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
-
-  bool named = FormBackupPath(path, save_dir_length);
-  // Opening a link to the save for writing would empty the save itself.
-  std::FILE* backup = nullptr;
-  if (save != nullptr && named && !IsSameFile(install, save, path)) {
-    backup = OpenStream(install, path, kBackupStreamMode);
-  }
-
-  if (backup == nullptr || !MakeBackup(install, save, backup, path)) {
-    PrintMessage(kFailedBackupMessage, path);
+  const bool too_long = save == nullptr && IsTooLongForSystem(path);
+  if (too_long) {
+    PrintMessage(kFileNameTooLongMessage, path + save_dir_length);
   } else {
-    PrintMessage(kBackupMadeMessage, path);
-    PatchAfterBackup(save, save_path);
+    PrintMessage(save != nullptr ? kProcessingFileMessage : kFailedToOpenMessage, path);
   }
+  const bool named = FormBackupPath(path, save_dir_length);
+  if (!too_long) BackUpAndPatch(install, save, named, save_path, path);
   PrintMessage(kEntryEndMessage);
 
   if (save != nullptr) std::fclose(save);

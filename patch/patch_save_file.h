@@ -9,7 +9,8 @@
 constexpr char kSaveExtension[] = ".HDR";
 constexpr char kBackupExtension[] = ".BAK";
 constexpr char kSaveStreamMode[] = "r+b";
-constexpr char kBackupStreamMode[] = "wb";
+// A new file, created only if nothing of its name exists.
+constexpr char kNewFileMode[] = "wbx";
 constexpr std::size_t kCopyChunkSize = 100;
 constexpr long kPatchDistanceFromEnd = 252;
 constexpr unsigned char kPatchValue = 4;
@@ -18,6 +19,8 @@ constexpr char kProcessingFileMessage[] = "Processing file %s\n";
 constexpr char kFailedToOpenMessage[] = "Failed to open file %s\n";
 constexpr char kFailedBackupMessage[] = "Failed to make backup %s... Skipping file\n";
 constexpr char kBackupMadeMessage[] = "Backup made %s\n";
+constexpr char kAlreadyFixedMessage[] = "Already fixed %s... Skipping file\n";
+constexpr char kFileNameTooLongMessage[] = "File name too long %s... Skipping file\n";
 constexpr char kParseErrorMessage[] = "Error parsing file?!\n";
 constexpr char kFailedToPatchMessage[] = "Failed to patch file %s\n";
 constexpr char kFileProcessedMessage[] = "File Processed\n";
@@ -31,9 +34,17 @@ bool FormBackupPath(char* path, std::size_t save_dir_length);
 // Backs up the save file whose path is in `path` (a 500-byte buffer) to the
 // same name with ".BAK" in place of the first ".HDR" behind the first
 // `save_dir_length` characters, then sets the byte 252 before the end of the
-// save to 4, all within `install`. Reports every step on standard output. On return the buffer
-// holds the backup path, or the save path if no backup name could be formed.
-// A backup path that names the save file itself (a link to it) is refused.
+// save to 4, all within `install`. Reports every step on standard output. On
+// return the buffer holds the backup path, or the save path if no backup
+// name could be formed.
+//
+// The copy goes into a new file beside the backup, which replaces the
+// backup only once it is complete and on the disk, so an interrupted run
+// leaves the earlier backup whole and the save unpatched. A save whose copy
+// already holds the patch byte is left alone and keeps its first backup. A
+// backup that is the save itself (a link to it), a directory, a read-only
+// file, or anything else but a file is never replaced, and its save is not
+// patched.
 void PatchSaveFile(const Install& install, char* path, std::size_t save_dir_length);
 
 #endif

@@ -1,9 +1,13 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "platform/device_name.h"
 #include "platform/platform.h"
 #include "wine/names.h"
 #include "wine/windows_path.h"
@@ -20,19 +24,86 @@ bool ToNativePath(const Install& install, const char* path, std::string* native)
   return true;
 }
 
+struct OpenMode {
+  const char* mode;
+  int flags;
+  const char* stdio_mode;
+};
+
+const OpenMode kOpenModes[] = {
+    {"rb", O_RDONLY, "rb"},
+    {"r+b", O_RDWR, "r+b"},
+    {"wb", O_WRONLY | O_CREAT | O_TRUNC, "wb"},
+    {"wbx", O_WRONLY | O_CREAT | O_EXCL, "wb"},
+};
+
+bool IsRegular(int descriptor) {
+  struct stat info;
+  return fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Opens `native` without ever waiting on a pipe, and only if, links
+// followed, it is a regular file.
+std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
+  struct stat info;
+  if ((mode.flags & O_CREAT) == 0) {
+    if (stat(native.c_str(), &info) != 0) return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+      errno = EINVAL;
+      return nullptr;
+    }
+  }
+  int descriptor = open(native.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (descriptor < 0) return nullptr;
+  std::FILE* stream = nullptr;
+  if (IsRegular(descriptor) && fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) == 0) {
+    stream = fdopen(descriptor, mode.stdio_mode);
+  }
+  if (stream == nullptr) close(descriptor);
+  return stream;
+}
+
 }  // namespace
 
 // Where an entry of the same name in another case exists, it is the one
-// opened (and, for "wb", emptied), its name kept, as under Wine.
+// opened, its name kept, as under Wine.
 std::FILE* OpenFileStream(const Install& install, const char* path, const char* mode) {
   std::string native;
   if (!ToNativePath(install, path, &native)) return nullptr;
-  return std::fopen(native.c_str(), mode);
+  for (const OpenMode& known : kOpenModes) {
+    if (std::strcmp(known.mode, mode) == 0) return OpenRegularFile(native, known);
+  }
+  errno = EINVAL;
+  return nullptr;
+}
+
+// A stream without a descriptor of its own has nothing the system could sync.
+bool SyncStream(std::FILE* stream) {
+  if (std::fflush(stream) != 0) return false;
+  int descriptor = fileno(stream);
+  return descriptor < 0 || fsync(descriptor) == 0;
 }
 
 bool RemoveFile(const Install& install, const char* path) {
   std::string native;
   return ToNativePath(install, path, &native) && std::remove(native.c_str()) == 0;
+}
+
+// Wine takes a file with no write permission at all as read-only, and
+// refuses to replace a directory or anything that is not a file.
+bool CanReplace(const Install& install, const char* path) {
+  std::string native;
+  if (!ToNativePath(install, path, &native)) return false;
+  struct stat info;
+  if (stat(native.c_str(), &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool MoveFileOver(const Install& install, const char* from, const char* to) {
+  std::string native_from;
+  std::string native_to;
+  return ToNativePath(install, from, &native_from) && ToNativePath(install, to, &native_to) &&
+         std::rename(native_from.c_str(), native_to.c_str()) == 0;
 }
 
 bool IsSameFile(const Install& install, std::FILE* stream, const char* path) {
@@ -45,4 +116,11 @@ bool IsSameFile(const Install& install, std::FILE* stream, const char* path) {
   return open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
 }
 
-bool IsSameFileName(const char* a, const char* b) { return SameNameIgnoringCase(a, b); }
+std::string FileNameKey(const char* name) { return Utf16ToUtf8(Upcase(Utf8ToUtf16(name))); }
+
+bool IsDeviceName(const char* name) { return IsDeviceNameUnits(Utf8ToUtf16(name)); }
+
+// The native program reaches long paths; only the 500-byte buffer limits them.
+bool IsTooLongForSystem(const char*) { return false; }
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); }

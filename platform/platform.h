@@ -33,6 +33,10 @@ struct Install {
 // says it could not read the registry.
 std::vector<Install> FindInstalls(const char* key_path);
 
+// Where FindInstalls looks, in a few lines for the usage text, each ending
+// in a line feed.
+const char* WhereInstallsAreFound();
+
 // Reads the string value `value_name` of `key_path` under HKEY_LOCAL_MACHINE
 // of `install` into `buffer` (kPathBufferSize bytes) and ends it with a zero
 // byte. False if the key or value is missing, is not a string, or does not fit.
@@ -41,20 +45,45 @@ bool ReadRegistryString(const Install& install, const char* key_path, const char
 // ---- Files ---------------------------------------------------------------
 
 // Opens a buffered stream on `path` with the C mode string `mode`; null on
-// failure. Paths are Windows paths, resolved within `install`.
+// failure. Paths are Windows paths, resolved within `install`. Only regular
+// files open: a directory, a pipe or a device gives null without waiting.
+// Mode "wbx" creates a new file for writing and fails, with errno EEXIST,
+// when anything of that name exists (a link included).
 std::FILE* OpenFileStream(const Install& install, const char* path, const char* mode);
+
+// Flushes `stream` and asks the system to put its file on the disk.
+bool SyncStream(std::FILE* stream);
 
 // Deletes the file at `path`; true if it is gone.
 bool RemoveFile(const Install& install, const char* path);
+
+// True if `path` may be replaced by MoveFileOver: nothing is there (or a link
+// to nothing), or, links followed, a regular file that is not read-only.
+bool CanReplace(const Install& install, const char* path);
+
+// Moves the file `from` over `to` in one step, so `to` names either its old
+// file or the new one, never a part. An entry that matches `to` without
+// regard to case keeps its spelling. A link at `to` is replaced itself.
+bool MoveFileOver(const Install& install, const char* from, const char* to);
 
 // True if `path` names the very file `stream` has open (a hard or symbolic
 // link to it included). False when it names another file, none, or the
 // stream's file cannot be told.
 bool IsSameFile(const Install& install, std::FILE* stream, const char* path);
 
-// True if the file system takes the entry names `a` and `b` for the same
-// name: equal without regard to case, non-ASCII letters included.
-bool IsSameFileName(const char* a, const char* b);
+// The form under which the file system takes entry names for the same name:
+// two names are one if their keys are equal (without regard to case,
+// non-ASCII letters included).
+std::string FileNameKey(const char* name);
+
+// True if `name` is one the system reserves for a device (NUL, COM1...).
+bool IsDeviceName(const char* name);
+
+// True if the system's own calls refuse `path` for its length alone.
+bool IsTooLongForSystem(const char* path);
+
+// A number no other running process has.
+unsigned long CurrentProcessId();
 
 // Every stream the program opens goes through this seam, so tests can hand
 // out streams that fail on cue. Returns the opener that was in place.
@@ -68,8 +97,10 @@ struct DirectorySearch;
 
 // Starts a search for `pattern` (a directory path followed by a wildcard
 // name, matched without regard to case). Puts the first entry's name in
-// `name` and returns the open search, or null when nothing matches.
-DirectorySearch* FindFirstEntry(const Install& install, const char* pattern, char (&name)[kEntryNameSize]);
+// `name` and returns the open search, or null when nothing matches;
+// `too_long` then tells whether the system refused the pattern for its length.
+DirectorySearch* FindFirstEntry(const Install& install, const char* pattern, char (&name)[kEntryNameSize],
+                                bool* too_long);
 
 // Puts the next entry's name in `name`; false when there is none.
 bool FindNextEntry(DirectorySearch* search, char (&name)[kEntryNameSize]);

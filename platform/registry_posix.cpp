@@ -34,6 +34,11 @@ Install InPrefix(const std::string& prefix) { return Install{kWinePrefixLabel + 
 
 }  // namespace
 
+const char* WhereInstallsAreFound() {
+  return "It reads the game's Wine prefix: the one WINEPREFIX names, else ~/.wine\n"
+         "and the Proton prefixes of every Steam library, each that holds the game.\n";
+}
+
 // Every prefix that holds the key; the prefix WINEPREFIX names is always taken.
 std::vector<Install> FindInstalls(const char* key_path) {
   const char* chosen = std::getenv("WINEPREFIX");

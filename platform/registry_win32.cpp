@@ -5,6 +5,11 @@
 
 std::vector<Install> FindInstalls(const char*) { return {Install{}}; }
 
+const char* WhereInstallsAreFound() {
+  return "It finds the game's folder through the registry entry (AppPath) that\n"
+         "the game's installer made.\n";
+}
+
 // A 32-bit program asking for no particular view reads the key that 32-bit
 // programs see on 64-bit Windows, which is where the game's installer wrote it.
 bool ReadRegistryString(const Install&, const char* key_path, const char* value_name, char* buffer) {

@@ -38,7 +38,9 @@ void CopyName(const std::string& from, char (&name)[kEntryNameSize]) {
 
 }  // namespace
 
-DirectorySearch* FindFirstEntry(const Install& install, const char* pattern, char (&name)[kEntryNameSize]) {
+DirectorySearch* FindFirstEntry(const Install& install, const char* pattern, char (&name)[kEntryNameSize],
+                                bool* too_long) {
+  *too_long = false;
   DirectorySearch* search = new (std::nothrow) DirectorySearch;
   if (search == nullptr) return nullptr;
   if (!ListMatches(install, pattern, search->names) || search->names.empty()) {

@@ -19,10 +19,17 @@ void CopyEntryName(const WIN32_FIND_DATAA& found, char (&name)[kEntryNameSize]) 
 
 }  // namespace
 
-DirectorySearch* FindFirstEntry(const Install&, const char* pattern, char (&name)[kEntryNameSize]) {
+// The ANSI search refuses a pattern of more than MAX_PATH units, under Wine
+// as on Windows without long path support.
+DirectorySearch* FindFirstEntry(const Install&, const char* pattern, char (&name)[kEntryNameSize],
+                                bool* too_long) {
   WIN32_FIND_DATAA found;
   HANDLE handle = FindFirstFileA(pattern, &found);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  *too_long = false;
+  if (handle == INVALID_HANDLE_VALUE) {
+    *too_long = GetLastError() == ERROR_FILENAME_EXCED_RANGE || IsTooLongForSystem(pattern);
+    return nullptr;
+  }
   DirectorySearch* search = new (std::nothrow) DirectorySearch{handle};
   if (search == nullptr) {
     FindClose(handle);

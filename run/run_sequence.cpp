@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
+#include <unordered_set>
 
 #include "patch/patch_save_file.h"
 #include "platform/console.h"
@@ -28,16 +28,10 @@ bool FormSaveDirectory(char* path, char* pattern) {
 // A name that holds a separator would lead out of the save directory.
 bool HoldsSeparator(const char* name) { return std::strpbrk(name, "\\/") != nullptr; }
 
-// Backup names this run has handed out in the save directory, so that no
-// entry's backup replaces another's made moments before.
-using BackupNames = std::vector<std::string>;
-
-bool AlreadyUsed(const BackupNames& used, const char* name) {
-  for (const std::string& earlier : used) {
-    if (IsSameFileName(earlier.c_str(), name)) return true;
-  }
-  return false;
-}
+// Backup names this run has handed out in the save directory, by the key
+// under which the file system takes names for the same, so that no entry's
+// backup replaces another's made moments before.
+using BackupNames = std::unordered_set<std::string>;
 
 // The message naming why an entry is skipped, then the entry's empty line.
 void SkipEntry(const char* message, const char* text) {
@@ -47,8 +41,11 @@ void SkipEntry(const char* message, const char* text) {
 
 // Puts `name` behind the save directory and patches that entry, unless the
 // composed path would not fit in the path buffer, the name would lead out of
-// the save directory, or its backup name was used already.
-void PatchEntry(const Install& install, char* path, std::size_t save_dir_length, const char* name, BackupNames& used) {
+// the save directory, its backup name was used already, or it names a
+// device. A skipped entry still claims its backup name, so that the backup
+// of "X.HDR" is never made from "X.HDR.HDR".
+void PatchEntry(const Install& install, char* path, std::size_t save_dir_length, const char* name,
+                BackupNames& used) {
   std::size_t name_size = std::strlen(name) + 1;
   if (save_dir_length + name_size > kPathBufferSize) {
     SkipEntry(kFileNameTooLongMessage, name);
@@ -62,22 +59,24 @@ void PatchEntry(const Install& install, char* path, std::size_t save_dir_length,
 
   char backup_path[kPathBufferSize];
   std::memcpy(backup_path, path, save_dir_length + name_size);
-  if (FormBackupPath(backup_path, save_dir_length)) {
-    const char* backup_name = backup_path + save_dir_length;
-    if (AlreadyUsed(used, backup_name)) {
-      SkipEntry(kBackupAlreadyMadeMessage, backup_path);
-      return;
-    }
-    used.emplace_back(backup_name);
+  if (FormBackupPath(backup_path, save_dir_length) &&
+      !used.insert(FileNameKey(backup_path + save_dir_length)).second) {
+    SkipEntry(kBackupAlreadyMadeMessage, backup_path);
+    return;
+  }
+  if (IsDeviceName(name)) {
+    SkipEntry(kInvalidFileNameMessage, name);
+    return;
   }
   PatchSaveFile(install, path, save_dir_length);
 }
 
 void PatchAllSaves(const Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
   char name[kEntryNameSize];
-  DirectorySearch* search = FindFirstEntry(install, pattern, name);
+  bool too_long = false;
+  DirectorySearch* search = FindFirstEntry(install, pattern, name, &too_long);
   if (search == nullptr) {
-    PrintMessage(kNoSaveGameMessage);
+    PrintMessage(too_long ? kSaveDirectoryTooLongMessage : kNoSaveGameMessage);
     return;
   }
   BackupNames used;

@@ -16,7 +16,6 @@ constexpr char kRegistryFailedMessage[] = "Failed reading registry\n";
 constexpr char kSaveDirectoryTooLongMessage[] = "Save game directory path too long\n";
 constexpr char kSaveDirectoryMessage[] = "Save game directory: %s\n";
 constexpr char kNoSaveGameMessage[] = "No save game found\n";
-constexpr char kFileNameTooLongMessage[] = "File name too long %s... Skipping file\n";
 constexpr char kInvalidFileNameMessage[] = "Invalid file name %s... Skipping file\n";
 constexpr char kBackupAlreadyMadeMessage[] = "Backup already made %s... Skipping file\n";
 constexpr char kClosePrompt[] = "Press any key to close...";

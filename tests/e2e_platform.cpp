@@ -58,6 +58,15 @@ RunResult Spawn(const std::vector<std::string>& args, const std::string& input_f
   return result;
 }
 
+// Runs `command` followed by `args` with `input` on standard input.
+RunResult RunWith(std::vector<std::string> command, const std::string& input, const std::string& scratch,
+                  const std::vector<std::string>& args) {
+  const std::string input_file = scratch + "input.txt";
+  WriteFileBytes(input_file, input);
+  command.insert(command.end(), args.begin(), args.end());
+  return Spawn(command, input_file, scratch + "output.txt");
+}
+
 std::string EscapeRegString(const std::string& text) {
   std::string escaped;
   for (char c : text) {
@@ -147,10 +156,9 @@ class NativePlatform : public E2ePlatform {
 
   std::string Preamble() const override { return "Wine prefix: " + prefix_ + "\n"; }
 
-  RunResult Run(const std::string& input, const std::string& scratch) override {
-    const std::string input_file = scratch + "input.txt";
-    WriteFileBytes(input_file, input);
-    return Spawn(Command(), input_file, scratch + "output.txt");
+  RunResult Run(const std::string& input, const std::string& scratch,
+                const std::vector<std::string>& args) override {
+    return RunWith(Command(), input, scratch, args);
   }
 
   std::vector<std::string> Command() const override { return {program_}; }
@@ -215,10 +223,9 @@ class WinePlatform : public E2ePlatform {
     return true;
   }
 
-  RunResult Run(const std::string& input, const std::string& scratch) override {
-    const std::string input_file = scratch + "input.txt";
-    WriteFileBytes(input_file, input);
-    return Spawn(Command(), input_file, scratch + "output.txt");
+  RunResult Run(const std::string& input, const std::string& scratch,
+                const std::vector<std::string>& args) override {
+    return RunWith(Command(), input, scratch, args);
   }
 
   std::vector<std::string> Command() const override { return {"wine", program_}; }

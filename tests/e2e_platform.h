@@ -22,7 +22,8 @@ class E2ePlatform {
   virtual std::string ProgramPath(const std::string& disk_path) const = 0;
   // Puts the scenario's registry in place; `scratch` is a directory for files.
   virtual bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) = 0;
-  virtual RunResult Run(const std::string& input, const std::string& scratch) = 0;
+  virtual RunResult Run(const std::string& input, const std::string& scratch,
+                        const std::vector<std::string>& args) = 0;
   // The command line that starts the program.
   virtual std::vector<std::string> Command() const = 0;
   virtual std::string LineEnd() const = 0;

@@ -22,6 +22,33 @@ std::string Skipped(const std::string& name) {
          "... Skipping file\n\n";
 }
 
+std::string AlreadyFixed(const std::string& name) {
+  return "Processing file {SAVES}" + name + "\nAlready fixed {SAVES}" + name + "... Skipping file\n\n";
+}
+
+std::string CannotOpen(const std::string& name) {
+  return "Failed to open file {SAVES}" + name + ".HDR\nFailed to make backup {SAVES}" + name +
+         ".BAK... Skipping file\n\n";
+}
+
+std::string InvalidName(const std::string& name) { return "Invalid file name " + name + "... Skipping file\n\n"; }
+
+Scenario Option(const std::string& label, const std::string& arg, const std::string& expected, int status) {
+  return Scenario{label, Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
+                  expected, status, {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere, {}, {arg}, 0, true};
+}
+
+// A save directory at the length where the ANSI search gives up.
+Scenario LongInstallPath(const std::string& label, std::size_t length, bool patched, Runs runs) {
+  return Scenario{label, Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
+                  kSaveDir + (patched ? Patched("A.HDR", "A.BAK") : "Save game directory path too long\n") +
+                      kPrompt,
+                  0,
+                  patched ? std::vector<AfterSpec>{{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}
+                          : std::vector<AfterSpec>{{"A.HDR", State::kUnchanged, ""}},
+                  runs, {}, {}, length};
+}
+
 Scenario RegistryFailure(const std::string& label, Registry registry, std::size_t pad_to = 0) {
   return Scenario{label,  registry, "{GAME}", pad_to, false, true, {{"A.HDR", Item::kSave, 300}},
                   "\n",   kRegistryFailed, 0, {{"A.HDR", State::kUnchanged, ""}},
@@ -87,16 +114,11 @@ std::vector<Scenario> BuildScenarios() {
        {{"x.hdr", Item::kSave, 300}}, "\n", kSaveDir + Skipped("x.hdr") + kPrompt, 0,
        {{"x.hdr", State::kUnchanged, ""}}, Runs::kEverywhere},
 
-      // Every write to the backup fails. The incomplete backup is removed;
-      // Windows (here Wine) refuses to delete a device, so the link stays.
+      // A device is never replaced by a backup, nor written to.
       {"BackupOnFullDevice", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
-       kSaveDir + Refused("A") + kPrompt, 0, {{"A.HDR", State::kUnchanged, ""}},
-       Runs::kNativeOnly},
-      {"BackupOnFullDeviceWindows", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kLinkToDevFull, 0}}, "\n",
+       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kSymbolicLink, 0, "/dev/full"}}, "\n",
        kSaveDir + Refused("A") + kPrompt, 0,
-       {{"A.BAK", State::kLinkToDevFull, ""}, {"A.HDR", State::kUnchanged, ""}}, Runs::kWindowsOnly},
+       {{"A.BAK", State::kLink, "/dev/full"}, {"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
 
       // A 32-bit program reads the 32-bit view of the registry.
       {"RegistryView32", Registry::kStringAndOther64, "{GAME}", 0, false, true,
@@ -162,9 +184,99 @@ std::vector<Scenario> BuildScenarios() {
        "\n", kSaveDir + Refused("A") + Refused("B") + kPrompt, 0,
        {{"A.BAK", State::kCopyOf, "A.HDR"},
         {"A.HDR", State::kUnchanged, ""},
-        {"B.BAK", State::kCopyOf, "B.HDR"},
+        {"B.BAK", State::kLink, "B.HDR"},
         {"B.HDR", State::kUnchanged, ""}},
        Runs::kEverywhere},
+
+      // Another run finds every save fixed, and an option runs nothing: each
+      // backup still holds the original save.
+      {"SecondRunAndOptions", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300}, {"B.HDR", Item::kSave, 4096}}, "\n",
+       kSaveDir + AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"},
+        {"A.HDR", State::kPatched, ""},
+        {"B.BAK", State::kCopyOf, "B.HDR"},
+        {"B.HDR", State::kPatched, ""}},
+       Runs::kEverywhere, {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}}},
+      Option("Help", "--help", "Usage: savefix [--help | --version]\n\nBacks up", 0),
+      Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version]\n", 0),
+      Option("Version", "--version", "savefix " SAVEFIX_VERSION "\n", 0),
+      Option("UnknownOption", "--dry-run", "", 2),
+      // A file dropped on the program is an argument like any other.
+      {"DroppedFileIgnored", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere, {},
+       {"C:\\Saves\\A.HDR"}},
+
+      // A backup is a new file moved into place: a link there is replaced
+      // itself, and nothing is written through it.
+      {"BackupsThatAreLinks", Registry::kString, "{GAME}", 0, false, true,
+       {{"../outside/victim", Item::kOldBackup, 70},
+        {"../outside/victim2", Item::kOldBackup, 80},
+        {"A.HDR", Item::kSave, 300},
+        {"A.BAK", Item::kSymbolicLink, 0, "B.HDR"},
+        {"B.HDR", Item::kSave, 500},
+        {"B.BAK", Item::kHardLink, 0, "../outside/victim2"},
+        {"C.HDR", Item::kSave, 400},
+        {"C.BAK", Item::kSymbolicLink, 0, "../outside/victim"},
+        {"D.HDR", Item::kSave, 600},
+        {"D.BAK", Item::kSymbolicLink, 0, "../nowhere/x"}},
+       "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + Patched("B.HDR", "B.BAK") + Patched("C.HDR", "C.BAK") +
+           Patched("D.HDR", "D.BAK") + kPrompt,
+       0,
+       {{"../outside/victim", State::kUnchanged, ""},
+        {"../outside/victim2", State::kUnchanged, ""},
+        {"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""},
+        {"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""},
+        {"C.BAK", State::kCopyOf, "C.HDR"}, {"C.HDR", State::kPatched, ""},
+        {"D.BAK", State::kCopyOf, "D.HDR"}, {"D.HDR", State::kPatched, ""}},
+       Runs::kEverywhere},
+      // Saves that are not files are never read, and their backups stay.
+      {"SavesThatAreNotFiles", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kPipe, 0},
+        {"A.BAK", Item::kOldBackup, 50},
+        {"B.HDR", Item::kSave, 300},
+        {"Z.HDR", Item::kSymbolicLink, 0, "/dev/zero"},
+        {"Z.BAK", Item::kOldBackup, 60}},
+       "\n", kSaveDir + CannotOpen("A") + Patched("B.HDR", "B.BAK") + CannotOpen("Z") + kPrompt, 0,
+       {{"A.BAK", State::kUnchanged, ""}, {"A.HDR", State::kPipe, ""},
+        {"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""},
+        {"Z.BAK", State::kUnchanged, ""}, {"Z.HDR", State::kLink, "/dev/zero"}},
+       Runs::kEverywhere},
+      {"BackupsThatCannotBeReplaced", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300},
+        {"A.BAK", Item::kPipe, 0},
+        {"B.HDR", Item::kSave, 300},
+        {"B.BAK", Item::kReadOnly, 40},
+        {"C.HDR", Item::kSave, 300},
+        {"C.BAK", Item::kDirectory, 0}},
+       "\n", kSaveDir + Refused("A") + Refused("B") + Refused("C") + kPrompt, 0,
+       {{"A.BAK", State::kPipe, ""}, {"A.HDR", State::kUnchanged, ""},
+        {"B.BAK", State::kUnchanged, ""}, {"B.HDR", State::kUnchanged, ""},
+        {"C.BAK", State::kDirectory, ""}, {"C.HDR", State::kUnchanged, ""}},
+       Runs::kEverywhere},
+      // Names Windows opens as devices are skipped on both builds.
+      {"DeviceNames", Registry::kString, "{GAME}", 0, false, true,
+       {{"A.HDR", Item::kSave, 300},
+        {"AUX .HDR", Item::kSave, 300},
+        {"com1.x.HDR", Item::kSave, 300},
+        {"CON.HDR", Item::kSave, 300},
+        {"NUL.HDR", Item::kSave, 300},
+        {"nul.hdr.HDR", Item::kSave, 300}},
+       "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + InvalidName("AUX .HDR") + InvalidName("com1.x.HDR") +
+           InvalidName("CON.HDR") + InvalidName("NUL.HDR") + InvalidName("nul.hdr.HDR") + kPrompt,
+       0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""},
+        {"AUX .HDR", State::kUnchanged, ""}, {"com1.x.HDR", State::kUnchanged, ""},
+        {"CON.HDR", State::kUnchanged, ""}, {"NUL.HDR", State::kUnchanged, ""},
+        {"nul.hdr.HDR", State::kUnchanged, ""}},
+       Runs::kEverywhere},
+      // 245 characters, "SaveGames\" and "*.HDR" make a pattern of 260.
+      LongInstallPath("PatternOfMaxPath", 245, true, Runs::kEverywhere),
+      LongInstallPath("PatternPastMaxPath", 246, false, Runs::kWindowsOnly),
+      LongInstallPath("PatternPastMaxPathNative", 246, true, Runs::kNativeOnly),
 
       {"EndOfInputAtPrompt", Registry::kString, "{GAME}", 0, false, true,
        {{"A.HDR", Item::kSave, 252}}, "", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
@@ -175,9 +287,13 @@ std::vector<Scenario> BuildScenarios() {
 
       // 484 characters, "SaveGames\", "*.HDR" and the terminator fill the
       // 500-byte pattern buffer exactly; one more does not fit.
+      // The ANSI search refuses so long a pattern.
       {"PatternJustFits", Registry::kString, "{GAME}", 484, false, true, {}, "\n",
        "Save game directory: {VALUE}SaveGames\\\nNo save game found\n" + std::string(kPrompt), 0, {},
-       Runs::kEverywhere},
+       Runs::kNativeOnly},
+      {"PatternJustFitsWindows", Registry::kString, "{GAME}", 484, false, true, {}, "\n",
+       "Save game directory: {VALUE}SaveGames\\\nSave game directory path too long\n" + std::string(kPrompt),
+       0, {}, Runs::kWindowsOnly},
       {"PatternTooLong", Registry::kString, "{GAME}", 485, false, true, {}, "\n",
        "Save game directory path too long\n" + std::string(kPrompt), 0, {}, Runs::kEverywhere},
 

@@ -23,6 +23,9 @@ enum class Registry {
 // outside it, relative to it.
 enum class Item {
   kSave,       // a save file of `size` bytes
+  kFixedSave,  // the same, already holding the patch byte
+  kReadOnly,   // a file of `size` bytes without write permission
+  kPipe,       // a named pipe
   kOldBackup,  // a file of `size` bytes
   kDirectory,
   kLinkToDevFull,  // a symbolic link to /dev/full, where every write fails
@@ -30,8 +33,9 @@ enum class Item {
   kSymbolicLink,   // a symbolic link to the item named `target`
 };
 
-// What each name in the save directory must hold after the run.
-enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLinkToDevFull };
+// What each name in the save directory must hold after the run. kCopyOf is
+// a regular file; kLink a symbolic link to `of`.
+enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLink, kPipe };
 
 enum class Runs { kEverywhere, kNativeOnly, kWindowsOnly };
 
@@ -65,6 +69,14 @@ struct Scenario {
   int exit_status;
   std::vector<AfterSpec> after;  // every name left in the save directory
   Runs runs;
+  std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
+  std::vector<std::string> args = {};
+  // When nonzero, the install directory's path as the program writes it,
+  // trailing separator included, is made this long.
+  std::size_t install_length = 0;
+  // The run ends at an option: nothing is printed before `expected`, which
+  // is only the start of the output.
+  bool ends_at_option = false;
 };
 
 const std::vector<Scenario>& EndToEndScenarios();

@@ -31,7 +31,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 // Lays out the game install of one scenario under `root` and returns the
 // directory the program should see as the install directory, on disk.
-std::string LayOutInstall(const Scenario& s, const std::string& root) {
+std::string LayOutInstall(const Scenario& s, const std::string& root, const E2ePlatform& platform) {
   // ".HDR" in a folder above the save directory must not be taken for the
   // extension of a save.
   std::string game = root + "Old.HDR saves/";
@@ -41,6 +41,11 @@ std::string LayOutInstall(const Scenario& s, const std::string& root) {
       game += std::string(90, c) + "/";
       mkdir(game.c_str(), 0755);
     }
+  }
+  const std::size_t length = platform.ProgramPath(game + "game/").size();
+  if (s.install_length > length) {
+    game += std::string(s.install_length - length - 1, 'p') + "/";
+    mkdir(game.c_str(), 0755);
   }
   game += "game/";
   mkdir(game.c_str(), 0755);
@@ -56,15 +61,19 @@ void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::stri
     if (item.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
     switch (item.kind) {
       case Item::kSave:
+      case Item::kFixedSave:
       case Item::kOldBackup:
+      case Item::kReadOnly:
         contents[item.name] = SampleBytes(item.size, tag++);
+        if (item.kind == Item::kFixedSave) contents[item.name][item.size - 252] = 4;
         WriteFileBytes(path, contents[item.name]);
+        if (item.kind == Item::kReadOnly) chmod(path.c_str(), 0444);
+        break;
+      case Item::kPipe:
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
         break;
       case Item::kDirectory:
         mkdir(path.c_str(), 0755);
-        break;
-      case Item::kLinkToDevFull:
-        ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
         break;
       case Item::kHardLink:
         ASSERT_EQ(link((saves + item.target).c_str(), path.c_str()), 0);
@@ -74,6 +83,12 @@ void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::stri
         break;
     }
   }
+}
+
+// The type of the entry itself, links not followed; 0 if there is none.
+unsigned FileType(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
 }
 
 std::string WithPatchByte(std::string bytes) {
@@ -95,18 +110,18 @@ void CheckSaveDirectory(const Scenario& s, const std::string& saves,
         EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.name])) << after.name;
         break;
       case State::kCopyOf:
+        EXPECT_EQ(FileType(path), S_IFREG) << after.name;
         EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.of])) << after.name;
         break;
-      case State::kDirectory: {
-        struct stat info;
-        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) << after.name;
+      case State::kDirectory:
+        EXPECT_EQ(FileType(path), S_IFDIR) << after.name;
         break;
-      }
-      case State::kLinkToDevFull: {
-        char target[32] = {};
-        EXPECT_TRUE(readlink(path.c_str(), target, sizeof target - 1) > 0 &&
-                    std::string(target) == "/dev/full")
-            << after.name;
+      case State::kPipe:
+        EXPECT_EQ(FileType(path), S_IFIFO) << after.name;
+        break;
+      case State::kLink: {
+        char target[256] = {};
+        EXPECT_TRUE(readlink(path.c_str(), target, sizeof target - 1) > 0 && after.of == target) << after.name;
         break;
       }
     }
@@ -124,7 +139,7 @@ struct Prepared {
 
 Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) {
   Prepared p;
-  const std::string game = LayOutInstall(s, root.path());
+  const std::string game = LayOutInstall(s, root.path(), platform);
   p.saves = game + "SaveGames/";
   LayOutSaves(s, p.saves, p.contents);
   p.value = Replace(s.app_path, "{GAME}", platform.ProgramPath(game));
@@ -135,7 +150,8 @@ Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) 
 }
 
 std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatform& platform) {
-  std::string expected = Replace(platform.Preamble() + s.expected, "{SAVES}", p.value + "SaveGames\\");
+  const std::string preamble = s.ends_at_option ? "" : platform.Preamble();
+  std::string expected = Replace(preamble + s.expected, "{SAVES}", p.value + "SaveGames\\");
   expected = Replace(expected, "{VALUE}", p.value);
   return Replace(expected, "\n", platform.LineEnd());
 }
@@ -152,9 +168,18 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
   Prepared p = Prepare(s, *platform, root);
   if (HasFatalFailure() || HasNonfatalFailure()) return;
 
-  RunResult result = platform->Run(s.input, root.path());
+  for (const std::vector<std::string>& args : s.earlier_runs) {
+    ASSERT_TRUE(platform->Run("\n", root.path(), args).ran);
+  }
+  RunResult result = platform->Run(s.input, root.path(), s.args);
   ASSERT_TRUE(result.ran) << result.output;
-  EXPECT_EQ(result.output, ExpectedOutput(s, p, *platform));
+  const std::string expected = ExpectedOutput(s, p, *platform);
+  if (s.ends_at_option) {
+    EXPECT_EQ(result.output.substr(0, expected.size()), expected);
+    EXPECT_EQ(result.output.find("Press any key"), std::string::npos) << result.output;
+  } else {
+    EXPECT_EQ(result.output, expected);
+  }
   EXPECT_EQ(result.exit_status, s.exit_status);
   CheckSaveDirectory(s, p.saves, p.contents);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -76,8 +77,10 @@ const char kSuccess[] = "Processing file {D}A.HDR\nBackup made {D}A.BAK\nFile Pr
 
 // ---- Message sequences and what is left on disk ---------------------------
 
-enum class Entry { kSave, kOldBackup, kDirectory };
-enum class After { kPatched, kUnchanged, kCopyOfSave, kDirectory };
+// kFixedSave already holds the patch byte; kReadOnly is an old backup
+// without write permission.
+enum class Entry { kSave, kFixedSave, kOldBackup, kReadOnly, kDirectory, kPipe };
+enum class After { kPatched, kUnchanged, kCopyOfSave, kDirectory, kPipe };
 
 struct MessageCase {
   const char* label;
@@ -98,12 +101,14 @@ TEST_P(MessageSequence, PrintsAndLeavesFilesAsExpected) {
   std::map<std::string, std::string> original;
   unsigned tag = 1;
   for (const auto& [name, kind] : c.before) {
-    if (kind == Entry::kDirectory) {
-      mkdir(dir.Disk(name).c_str(), 0755);
-      continue;
-    }
-    original[name] = SampleBytes(kind == Entry::kSave ? 300 : 1000, tag++);
+    if (kind == Entry::kDirectory) mkdir(dir.Disk(name).c_str(), 0755);
+    if (kind == Entry::kPipe) mkfifo(dir.Disk(name).c_str(), 0644);
+    if (kind == Entry::kDirectory || kind == Entry::kPipe) continue;
+    const bool save = kind == Entry::kSave || kind == Entry::kFixedSave;
+    original[name] = SampleBytes(save ? 300 : 1000, tag++);
+    if (kind == Entry::kFixedSave) original[name] = Patched(original[name]);
     WriteFileBytes(dir.Disk(name), original[name]);
+    if (kind == Entry::kReadOnly) chmod(dir.Disk(name).c_str(), 0444);
   }
 
   std::string buffer;
@@ -118,9 +123,11 @@ TEST_P(MessageSequence, PrintsAndLeavesFilesAsExpected) {
       case After::kPatched: EXPECT_TRUE(SameBytes(ReadFileBytes(path), Patched(original[name]))) << name; break;
       case After::kUnchanged: EXPECT_TRUE(SameBytes(ReadFileBytes(path), original[name])) << name; break;
       case After::kCopyOfSave: EXPECT_TRUE(SameBytes(ReadFileBytes(path), original[state.second])) << name; break;
-      case After::kDirectory: {
+      case After::kDirectory:
+      case After::kPipe: {
         struct stat info;
-        EXPECT_TRUE(stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) << name;
+        const auto type = state.first == After::kPipe ? S_IFIFO : S_IFDIR;
+        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type) << name;
         break;
       }
     }
@@ -156,6 +163,20 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"LowerCaseDirectory", "d.hdr", {{"d.hdr", Entry::kDirectory}},
                     "Failed to open file {D}d.hdr\nFailed to make backup {D}d.hdr... Skipping file\n\n",
                     "d.hdr", {{"d.hdr", {After::kDirectory, ""}}}},
+        // A second run finds the save fixed and keeps its first backup.
+        MessageCase{"AlreadyFixed", "A.HDR", {{"A.HDR", Entry::kFixedSave}, {"A.BAK", Entry::kOldBackup}},
+                    "Processing file {D}A.HDR\nAlready fixed {D}A.HDR... Skipping file\n\n", "A.BAK",
+                    {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
+        // Read, a pipe would block the run; opened for writing, it would take the backup.
+        MessageCase{"SaveIsPipe", "A.HDR", {{"A.HDR", Entry::kPipe}, {"A.BAK", Entry::kOldBackup}},
+                    "Failed to open file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
+                    "A.BAK", {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kPipe, ""}}}},
+        MessageCase{"BackupIsPipe", "A.HDR", {{"A.HDR", Entry::kSave}, {"A.BAK", Entry::kPipe}},
+                    "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
+                    "A.BAK", {{"A.BAK", {After::kPipe, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
+        MessageCase{"BackupIsReadOnly", "A.HDR", {{"A.HDR", Entry::kSave}, {"A.BAK", Entry::kReadOnly}},
+                    "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
+                    "A.BAK", {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
         MessageCase{"ExtensionOnlyInDirectoryPart", "plain", {{"plain", Entry::kSave}},
                     "Processing file {D}plain\nFailed to make backup {D}plain... Skipping file\n\n",
                     "plain", {{"plain", {After::kUnchanged, ""}}}}),
@@ -191,17 +212,19 @@ TEST_P(SaveLength, BacksUpWholeAndPatchesOneByte) {
 INSTANTIATE_TEST_SUITE_P(Lengths, SaveLength,
                          testing::Values(0, 1, 99, 100, 101, 251, 252, 253, 4096, (1u << 20) + 37));
 
-TEST(PatchSaveFile, SecondRunBacksUpThePatchedSave) {
+TEST(PatchSaveFile, SecondRunKeepsTheFirstBackup) {
   SaveDirectory dir;
   const std::string original = SampleBytes(1000, 3);
   WriteFileBytes(dir.Disk("A.HDR"), original);
-  dir.Patch("A.HDR");
   EXPECT_EQ(dir.Patch("A.HDR"), dir.Expand(kSuccess));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), Patched(original)));
+  EXPECT_EQ(dir.Patch("A.HDR"), dir.Expand("Processing file {D}A.HDR\nAlready fixed {D}A.HDR... Skipping file\n\n"));
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), original));
   EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), Patched(original)));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"A.BAK", "A.HDR"}));
 }
 
-TEST(PatchSaveFile, BackupOnFullDeviceIsReportedAndRemovedNotPatched) {
+// A device is never replaced, so nothing is written to it; the link stays.
+TEST(PatchSaveFile, BackupOnFullDeviceIsRefused) {
   SaveDirectory dir;
   const std::string original = SampleBytes(300, 4);
   WriteFileBytes(dir.Disk("A.HDR"), original);
@@ -210,8 +233,7 @@ TEST(PatchSaveFile, BackupOnFullDeviceIsReportedAndRemovedNotPatched) {
   EXPECT_EQ(dir.Patch("A.HDR"),
             dir.Expand("Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n"));
   EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), original));
-  // The link is what gets removed; /dev/full itself stays.
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"A.HDR"});
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"A.BAK", "A.HDR"}));
 }
 
 // ---- Streams that fail on cue ---------------------------------------------
@@ -226,6 +248,7 @@ struct Faults {
   bool backup_close_fails = false;
   // As msvcrt does: fclose returns 0 even when writing out its buffer failed.
   bool backup_close_hides_write_error = false;
+  long backup_kill_at = -1;  // the process ends once this many bytes were written
 };
 
 Faults active_faults;
@@ -237,6 +260,7 @@ struct FaultyStream {
   bool write_fails;
   bool end_unknown;
   bool close_fails;
+  long kill_at;
   long read_count = 0;
   long write_count = 0;
 };
@@ -255,6 +279,7 @@ ssize_t FaultyRead(void* cookie, char* buf, size_t size) {
 
 ssize_t FaultyWrite(void* cookie, const char* buf, size_t size) {
   auto* s = static_cast<FaultyStream*>(cookie);
+  if (s->kill_at >= 0 && s->write_count >= s->kill_at) _exit(9);
   if (s->write_fails) return -1;
   if (s->write_limit >= 0) {
     long room = s->write_limit - s->write_count;
@@ -297,7 +322,8 @@ std::FILE* OpenFaulty(const Install& install, const char* path, const char* mode
                              save ? -1 : f.backup_write_limit,
                              save && f.save_write_fails,
                              save && f.save_end_unknown,
-                             !save && f.backup_close_fails};
+                             !save && f.backup_close_fails,
+                             save ? -1 : f.backup_kill_at};
   std::FILE* stream = fopencookie(s, mode, {FaultyRead, FaultyWrite, FaultySeek, FaultyClose});
   if (!save && f.backup_unbuffered) setvbuf(stream, nullptr, _IONBF, 0);
   if (!save && f.backup_close_hides_write_error) hiding_close_errors.push_back(stream);
@@ -383,5 +409,22 @@ INSTANTIATE_TEST_SUITE_P(
                   "Processing file {D}A.HDR\nBackup made {D}A.BAK\nError parsing file?!\n\n", false,
                   true}),
     [](const testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.label); });
+
+// Killed halfway through copying a large save, a run leaves the earlier
+// backup and the save exactly as they were.
+TEST(PatchSaveFile, KilledMidCopyLeavesBackupAndSaveWhole) {
+  SaveDirectory dir;
+  const std::string original = SampleBytes(10 << 20, 12);
+  const std::string earlier = SampleBytes(5000, 13);
+  WriteFileBytes(dir.Disk("A.HDR"), original);
+  WriteFileBytes(dir.Disk("A.BAK"), earlier);
+  active_faults = Faults{};
+  active_faults.backup_kill_at = 5 << 20;
+  StreamOpener previous = ReplaceStreamOpener(OpenFaulty);
+  EXPECT_EXIT(dir.Patch("A.HDR"), testing::ExitedWithCode(9), "");
+  ReplaceStreamOpener(previous);
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), earlier));
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), original));
+}
 
 }  // namespace

@@ -1,0 +1,15 @@
+// The command line: savefix takes no arguments for its work, but answers
+// --help and --version, and refuses other options rather than run the fix.
+#ifndef SAVEFIX_RUN_OPTIONS_H
+#define SAVEFIX_RUN_OPTIONS_H
+
+constexpr int kExitUsage = 2;
+
+// Handles the first argument, if it is an option: prints the usage or the
+// version (status 0), or names an unknown option and prints the usage on
+// standard error (status 2). Returns true with `status` set when the run
+// ends there; false when the usual run goes ahead (no argument, or one that
+// is not an option, such as a file dropped on the program).
+bool HandleOption(int argc, const char* const* argv, int* status);
+
+#endif
