@@ -305,6 +305,24 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
   return result;
 }
 
+bool RunTogether(const std::vector<std::string>& command, int count, const std::string& input_file) {
+  std::vector<pid_t> pids;
+  for (int i = 0; i < count; ++i) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input_file.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    if (StartProcess(command, &actions, &pid)) pids.push_back(pid);
+  }
+  bool all_ok = static_cast<int>(pids.size()) == count;
+  for (pid_t pid : pids) {
+    int status = 0;
+    all_ok = waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 && all_ok;
+  }
+  return all_ok;
+}
+
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program) {
   if (target == "native") return std::make_unique<NativePlatform>(program);
   if (target == "wine") return std::make_unique<WinePlatform>(program);

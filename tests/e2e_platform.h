@@ -46,6 +46,10 @@ struct PromptResult {
 PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
                          int key_wait_ms);
 
+// Starts `count` copies of `command` at once, each with standard input from
+// `input_file`, and waits for all; true if every one exited with status 0.
+bool RunTogether(const std::vector<std::string>& command, int count, const std::string& input_file);
+
 // "native" or "wine"; null for anything else.
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program);
 

@@ -200,6 +200,26 @@ TEST(EndToEndPrompt, IsShownAndWaitsForEnter) {
   EXPECT_EQ(result.run.exit_status, 0);
 }
 
+// Two runs started together over the same saves: whichever backs up a save
+// first, every backup ends up holding the original.
+TEST(EndToEndTogether, TwoRunsKeepEveryOriginal) {
+  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
+  ASSERT_TRUE(platform) << "unknown target " << target_name;
+  Scenario s{"Together", Registry::kString, "{GAME}", 0, false, true, {}, "", "", 0, {}, Runs::kEverywhere};
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "S" + std::to_string(i);
+    s.items.push_back({name + ".HDR", Item::kSave, 65536});
+    s.after.push_back({name + ".BAK", State::kCopyOf, name + ".HDR"});
+    s.after.push_back({name + ".HDR", State::kPatched, ""});
+  }
+  TempDir root;
+  Prepared p = Prepare(s, *platform, root);
+  if (HasFatalFailure() || HasNonfatalFailure()) return;
+  WriteFileBytes(root.path() + "input.txt", "\n");
+  EXPECT_TRUE(RunTogether(platform->Command(), 2, root.path() + "input.txt"));
+  CheckSaveDirectory(s, p.saves, p.contents);
+}
+
 std::vector<Scenario> ScenariosForTarget() {
   const Runs excluded = target_name == "native" ? Runs::kWindowsOnly : Runs::kNativeOnly;
   std::vector<Scenario> chosen;
