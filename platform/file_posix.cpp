@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/device_name.h"
+#include "platform/install_state_posix.h"
 #include "platform/platform.h"
 #include "wine/names.h"
 #include "wine/windows_path.h"
@@ -17,7 +18,7 @@ namespace {
 // The file `path` names inside the install's prefix; false (errno ENOENT)
 // if it names none there.
 bool ToNativePath(const Install& install, const char* path, std::string* native) {
-  if (install.root.empty() || !ToPrefixPath(install.root, path, native)) {
+  if (install.root.empty() || !ToPrefixPath(install.root, path, native, Directories(install))) {
     errno = ENOENT;
     return false;
   }

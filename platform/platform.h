@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ constexpr std::size_t kEntryNameSize = 260;
 
 // One place the game may be installed: a registry and the files its paths
 // name. Every registry, file and search call is made within one.
+struct InstallState;  // what the platform keeps about an install during the run
 struct Install {
   std::string label;  // printed before the install's messages; empty for none
   std::string root;   // where its Windows paths resolve; empty: the system's own
+  std::shared_ptr<InstallState> state;
 };
 
 // The installs to patch, in order, for the game whose key (below

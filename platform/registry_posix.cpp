@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/install_state_posix.h"
 #include "platform/platform.h"
 #include "platform/registry_value.h"
 #include "wine/prefixes.h"
@@ -30,7 +31,9 @@ bool HoldsKey(WineRegistryLookup found) {
          found == WineRegistryLookup::kNotString;
 }
 
-Install InPrefix(const std::string& prefix) { return Install{kWinePrefixLabel + prefix + "\n", prefix}; }
+Install InPrefix(const std::string& prefix) {
+  return Install{kWinePrefixLabel + prefix + "\n", prefix, std::make_shared<InstallState>()};
+}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/install_state_posix.h"
 #include "platform/platform.h"
 #include "wine/directory.h"
 #include "wine/windows_path.h"
@@ -20,11 +21,11 @@ namespace {
 bool ListMatches(const Install& install, const char* pattern, std::vector<std::string>& names) {
   std::string directory;
   std::string wildcard;
-  if (install.root.empty() || !ToPrefixSearch(install.root, pattern, &directory, &wildcard)) {
+  if (install.root.empty() || !ToPrefixSearch(install.root, pattern, &directory, &wildcard, Directories(install))) {
     return false;
   }
   std::vector<std::string> all;
-  if (!ListMatchingEntries(directory, wildcard, &all)) return false;
+  if (!ListMatchingEntries(directory, wildcard, &all, Directories(install))) return false;
   // A name that does not fit the search record is never returned.
   for (std::string& name : all) {
     if (name.size() < kEntryNameSize) names.push_back(std::move(name));

@@ -133,11 +133,15 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"Games\\x", ""}, {"\\\\?\\C:\\Games", ""}, {"C:\\Games\\*.HDR", ""},
       {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR\\x", ""}};
   const std::string prefix = root_.path() + "pfx";
-  for (const auto& c : kCases) {
-    std::string unix_path;
-    const bool found = ToPrefixPath(prefix, c.windows_path, &unix_path);
-    EXPECT_EQ(c.expected, found ? unix_path.substr(prefix.size() + 1) : "") << c.windows_path;
-    EXPECT_EQ(!c.expected.empty(), found) << c.windows_path;
+  // Listing anew for every lookup, and through one index kept across them.
+  DirectoryIndex index;
+  for (DirectoryIndex* through : {static_cast<DirectoryIndex*>(nullptr), &index, &index}) {
+    for (const auto& c : kCases) {
+      std::string unix_path;
+      const bool found = ToPrefixPath(prefix, c.windows_path, &unix_path, through);
+      EXPECT_EQ(c.expected, found ? unix_path.substr(prefix.size() + 1) : "") << c.windows_path;
+      EXPECT_EQ(!c.expected.empty(), found) << c.windows_path;
+    }
   }
 }
 
@@ -155,8 +159,8 @@ TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
   for (const auto& c : kCases) {
     std::string directory, wildcard;
     std::vector<std::string> names;
-    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, &directory, &wildcard) &&
-                        ListMatchingEntries(directory, wildcard, &names);
+    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, &directory, &wildcard, nullptr) &&
+                        ListMatchingEntries(directory, wildcard, &names, nullptr);
     EXPECT_EQ(c.expected != nullptr, listed) << c.pattern;
     EXPECT_EQ(c.expected ? c.expected : "", Joined(names)) << c.pattern;
   }

@@ -81,33 +81,74 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
   return complete;
 }
 
-Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found) {
+namespace {
+
+// The listing of `directory` with every name upper-cased once.
+struct Listing {
+  std::vector<std::string> names;
+  std::vector<std::u16string> upcased;
+};
+
+bool ListUpcased(const std::string& directory, Listing* listing) {
+  if (!ListDirectory(directory, &listing->names)) return false;
+  listing->upcased.reserve(listing->names.size());
+  for (const std::string& name : listing->names) listing->upcased.push_back(Upcase(Utf8ToUtf16(name)));
+  return true;
+}
+
+void Remember(const std::string& directory, const Listing& listing, DirectoryIndex* index) {
+  DirectoryIndex::Entries& entries = index->directories[directory];
+  entries.clear();
+  for (std::size_t i = 0; i < listing.names.size(); ++i) entries.emplace(listing.upcased[i], listing.names[i]);
+}
+
+}  // namespace
+
+Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
+                 DirectoryIndex* index) {
   struct stat info;
-  if (stat(JoinPath(directory, name).c_str(), &info) == 0) {
+  if (lstat(JoinPath(directory, name).c_str(), &info) == 0) {
     *found = name;
     return Lookup::kFound;
   }
-  std::vector<std::string> entries;
-  if (!ListDirectory(directory, &entries)) return Lookup::kFailed;
-  for (const std::string& entry : entries) {
-    if (SameNameIgnoringCase(entry, name)) {
-      *found = entry;
-      return Lookup::kFound;
-    }
+  DirectoryIndex scratch;
+  DirectoryIndex* in = index != nullptr ? index : &scratch;
+  auto listed = in->directories.find(directory);
+  if (listed == in->directories.end()) {
+    Listing listing;
+    if (!ListUpcased(directory, &listing)) return Lookup::kFailed;
+    Remember(directory, listing, in);
+    listed = in->directories.find(directory);
   }
-  return Lookup::kMissing;
+  auto entry = listed->second.find(Upcase(Utf8ToUtf16(name)));
+  if (entry == listed->second.end()) return Lookup::kMissing;
+  *found = entry->second;
+  return Lookup::kFound;
 }
 
+// Wine's order: by the upper-cased UTF-16 names, ties broken by the exact
+// UTF-16 units; each name converted once, not once per comparison.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
-                         std::vector<std::string>* names) {
-  std::vector<std::string> entries;
-  if (!ListDirectory(directory, &entries)) return false;
+                         std::vector<std::string>* names, DirectoryIndex* index) {
+  Listing listing;
+  if (!ListUpcased(directory, &listing)) return false;
+  if (index != nullptr) Remember(directory, listing, index);
   const std::u16string mask = Upcase(Utf8ToUtf16(wildcard));
-  names->clear();
-  for (const std::string& entry : entries) {
-    if (MatchesWildcard(Upcase(Utf8ToUtf16(entry)), mask)) names->push_back(entry);
+  struct Match {
+    const std::u16string* upcased;
+    std::u16string exact;
+    std::size_t at;
+  };
+  std::vector<Match> matches;
+  for (std::size_t i = 0; i < listing.names.size(); ++i) {
+    if (MatchesWildcard(listing.upcased[i], mask)) {
+      matches.push_back(Match{&listing.upcased[i], Utf8ToUtf16(listing.names[i]), i});
+    }
   }
-  std::sort(names->begin(), names->end(),
-            [](const std::string& a, const std::string& b) { return CompareInWineOrder(a, b) < 0; });
+  std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
+    return *a.upcased != *b.upcased ? *a.upcased < *b.upcased : a.exact < b.exact;
+  });
+  names->clear();
+  for (const Match& match : matches) names->push_back(listing.names[match.at]);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // `directory` and `name` joined by one '/'.
@@ -18,16 +19,31 @@ bool IsDirectory(const std::string& path, struct stat* info);
 // lists them. False if it cannot be read to the end.
 bool ListDirectory(const std::string& directory, std::vector<std::string>* names);
 
+// Directories as listed once during a run: for each, its entries by their
+// upper-cased UTF-16 names, the first listed of equal ones kept. Finding a
+// name that does not exist exactly then costs a lookup, not a listing. Names
+// created later are found by their exact spelling, so the index never needs
+// them.
+struct DirectoryIndex {
+  using Entries = std::unordered_map<std::u16string, std::string>;
+  std::unordered_map<std::string, Entries> directories;
+  // Windows directory paths already resolved, to their Unix directories.
+  std::unordered_map<std::string, std::string> parents;
+};
+
 enum class Lookup { kFound, kMissing, kFailed };
 
 // The entry of `directory` that `name` means: the exact name if it exists,
-// else the first entry listed that matches without regard to case.
-Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found);
+// else the first entry listed that matches without regard to case. The
+// listing comes from `index`, made there on first need (null: listed anew).
+Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
+                 DirectoryIndex* index);
 
 // The entries of `directory` (not "." and "..") whose names match the
 // Windows wildcard ('*' any run, '?' one UTF-16 unit, without regard to
 // case), in Wine's directory order. False if the directory cannot be listed.
+// The listing goes into `index` unless it is null.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
-                         std::vector<std::string>* names);
+                         std::vector<std::string>* names, DirectoryIndex* index);
 
 #endif

@@ -97,7 +97,7 @@ bool FindDrive(const std::string& prefix, char letter, std::string* directory) {
 // Resolves every component of `windows_path` but the last, which comes back
 // cleaned up but not looked up (empty when the path ends with a separator).
 bool ResolveParent(const std::string& prefix, const std::string& windows_path, std::string* directory,
-                   std::string* last) {
+                   std::string* last, DirectoryIndex* index) {
   if (windows_path.size() < 2 || !IsDriveLetter(windows_path[0]) || windows_path[1] != ':') return false;
   // "C:name" is relative to the drive's current directory, which is its root
   // for a program that never changed to that drive.
@@ -107,7 +107,7 @@ bool ResolveParent(const std::string& prefix, const std::string& windows_path, s
   const std::vector<std::string> components = SplitComponents(path);
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
     std::string found;
-    if (!IsValidName(components[i]) || FindEntry(*directory, components[i], &found) != Lookup::kFound) {
+    if (!IsValidName(components[i]) || FindEntry(*directory, components[i], &found, index) != Lookup::kFound) {
       return false;
     }
     *directory = JoinPath(*directory, found);
@@ -116,19 +116,43 @@ bool ResolveParent(const std::string& prefix, const std::string& windows_path, s
   return true;
 }
 
+// ResolveParent, once per directory: a path whose last component is a plain
+// name (no "." or "..", no trailing dot or space) reuses the resolution of
+// the directory before it, so file after file in one folder costs a lookup.
+bool ResolveParentOnce(const std::string& prefix, const std::string& windows_path, std::string* directory,
+                       std::string* last, DirectoryIndex* index) {
+  const std::size_t cut = windows_path.find_last_of("\\/");
+  if (index == nullptr || cut == std::string::npos) return ResolveParent(prefix, windows_path, directory, last, index);
+  const std::string name = windows_path.substr(cut + 1);
+  if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ') {
+    return ResolveParent(prefix, windows_path, directory, last, index);
+  }
+  const std::string key = prefix + '\0' + windows_path.substr(0, cut + 1);
+  auto known = index->parents.find(key);
+  if (known != index->parents.end()) {
+    *directory = known->second;
+    *last = name;
+    return true;
+  }
+  if (!ResolveParent(prefix, windows_path, directory, last, index)) return false;
+  index->parents.emplace(key, *directory);
+  return true;
+}
+
 }  // namespace
 
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, std::string* unix_path) {
+bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, std::string* unix_path,
+                  DirectoryIndex* index) {
   std::string directory;
   std::string last;
-  if (!ResolveParent(prefix, windows_path, &directory, &last)) return false;
+  if (!ResolveParentOnce(prefix, windows_path, &directory, &last, index)) return false;
   if (last.empty()) {
     *unix_path = JoinPath(directory, "");
     return true;
   }
   if (!IsValidName(last)) return false;
   std::string found;
-  switch (FindEntry(directory, last, &found)) {
+  switch (FindEntry(directory, last, &found, index)) {
     case Lookup::kFound:
       *unix_path = JoinPath(directory, found);
       return true;
@@ -142,7 +166,7 @@ bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, st
 }
 
 bool ToPrefixSearch(const std::string& prefix, const std::string& windows_pattern,
-                    std::string* unix_directory, std::string* wildcard) {
-  return ResolveParent(prefix, windows_pattern, unix_directory, wildcard) && !wildcard->empty();
+                    std::string* unix_directory, std::string* wildcard, DirectoryIndex* index) {
+  return ResolveParent(prefix, windows_pattern, unix_directory, wildcard, index) && !wildcard->empty();
 }
 
