@@ -45,6 +45,10 @@ const char* WhereInstallsAreFound();
 // byte. False if the key or value is missing, is not a string, or does not fit.
 bool ReadRegistryString(const Install& install, const char* key_path, const char* value_name, char* buffer);
 
+// What to print after the save directory `path` of `install` is named, so
+// that the player finds it: empty where the path is the folder's own name.
+std::string DescribeFolder(const Install& install, const char* path);
+
 // ---- Files ---------------------------------------------------------------
 
 // Opens a buffered stream on `path` with the C mode string `mode`; null on

@@ -1,6 +1,8 @@
 // HKEY_LOCAL_MACHINE for the native build: the system.reg of each Wine
 // prefix that holds the game, read the way a 32-bit Windows program running
 // in that prefix would read it.
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +14,7 @@
 #include "wine/prefixes.h"
 #include "wine/read_file.h"
 #include "wine/registry_file.h"
+#include "wine/windows_path.h"
 
 namespace {
 
@@ -19,10 +22,13 @@ namespace {
 constexpr std::size_t kMaxRegistryFileSize = 256u * 1024 * 1024;
 
 const char kWinePrefixLabel[] = "Wine prefix: ";
+const char kNotAPrefixLabel[] = "Not a Wine prefix: ";
+const char kNotFoundLabel[] = "Game not found in: ";
+const char kFolderLabel[] = "Folder on this machine: ";
 
 WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,
                           std::string* text, std::string* data) {
-  if (!ReadRegularFile(prefix + "/system.reg", kMaxRegistryFileSize, text)) return WineRegistryLookup::kNoKey;
+  if (!ReadRegularFile(prefix + "/system.reg", kMaxRegistryFileSize, text)) return WineRegistryLookup::kMalformed;
   return FindWineRegistryString(text->data(), text->size(), key_path, value_name, data);
 }
 
@@ -42,18 +48,58 @@ const char* WhereInstallsAreFound() {
          "and the Proton prefixes of every Steam library, each that holds the game.\n";
 }
 
-// Every prefix that holds the key; the prefix WINEPREFIX names is always taken.
+// Every prefix that holds the key; the prefix WINEPREFIX names is always
+// taken, labelled as no prefix if it holds no registry Wine would read.
 std::vector<Install> FindInstalls(const char* key_path) {
   const char* chosen = std::getenv("WINEPREFIX");
   const bool prefix_chosen = chosen != nullptr && chosen[0] != '\0';
-  std::vector<Install> installs;
+  const WinePrefixes found = FindWinePrefixes(chosen, std::getenv("HOME"));
   std::string text;
   std::string data;
-  for (const std::string& prefix : FindWinePrefixes(chosen, std::getenv("HOME"))) {
-    if (prefix_chosen || HoldsKey(LookUp(prefix, key_path, "", &text, &data))) installs.push_back(InPrefix(prefix));
+  if (prefix_chosen) {
+    const bool usable = !found.prefixes.empty() &&
+                        LookUp(chosen, key_path, "", &text, &data) != WineRegistryLookup::kMalformed;
+    Install install = InPrefix(chosen);
+    if (!usable) install.label = kNotAPrefixLabel + std::string(chosen) + "\n";
+    return {install};
   }
-  if (installs.empty()) installs.push_back(prefix_chosen ? InPrefix(chosen) : Install{});
+  std::vector<Install> installs;
+  for (const std::string& prefix : found.prefixes) {
+    if (HoldsKey(LookUp(prefix, key_path, "", &text, &data))) installs.push_back(InPrefix(prefix));
+  }
+  if (installs.empty()) {
+    Install none;
+    for (const std::string& place : found.places) none.label += kNotFoundLabel + place + "\n";
+    installs.push_back(none);
+  }
   return installs;
+}
+
+// The folder on this machine that a Windows path of the install names: the
+// real folder if it exists, else where it would be, marked as not found.
+std::string DescribeFolder(const Install& install, const char* path) {
+  if (install.root.empty()) return std::string();
+  std::string folder;
+  std::string rest;
+  std::string windows(path);
+  while (!ToPrefixPath(install.root, windows, &folder, nullptr)) {
+    const std::size_t cut = windows.find_last_of('\\', windows.size() - 2);
+    if (windows.size() < 2 || cut == std::string::npos) {
+      folder = install.root + "/dosdevices/" + static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))) + ":";
+      rest = std::string(path).substr(2);
+      break;
+    }
+    rest = windows.substr(cut) + rest;
+    windows.erase(cut + 1);
+  }
+  char* real = realpath(folder.c_str(), nullptr);
+  if (real != nullptr) {
+    folder = real;
+    std::free(real);
+  }
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();
+  return kFolderLabel + folder + rest + (rest.empty() ? "" : " (not found)") + "\n";
 }
 
 bool ReadRegistryString(const Install& install, const char* key_path, const char* value_name, char* buffer) {

@@ -98,6 +98,8 @@ void PatchInstalledGame(const Install& install, char* path, char* pattern) {
   }
   std::size_t save_dir_length = std::strlen(path);
   PrintMessage(kSaveDirectoryMessage, path);
+  const std::string folder = DescribeFolder(install, path);
+  if (!folder.empty()) PrintMessage("%s", folder.c_str());
   PatchAllSaves(install, path, save_dir_length, pattern);
 }
 

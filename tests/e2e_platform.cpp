@@ -154,7 +154,16 @@ class NativePlatform : public E2ePlatform {
     return true;
   }
 
-  std::string Preamble() const override { return "Wine prefix: " + prefix_ + "\n"; }
+  std::string Preamble(Registry registry) const override {
+    const bool usable = registry != Registry::kNothing && registry != Registry::kMalformed;
+    return (usable ? "Wine prefix: " : "Not a Wine prefix: ") + prefix_ + "\n";
+  }
+
+  std::string FolderLine(const std::string& disk_path) const override {
+    struct stat info;
+    const bool found = stat(disk_path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return "Folder on this machine: " + disk_path + (found ? "" : " (not found)") + "\n";
+  }
 
   RunResult Run(const std::string& input, const std::string& scratch,
                 const std::vector<std::string>& args) override {
@@ -180,7 +189,9 @@ class WinePlatform : public E2ePlatform {
 
   std::string ProgramPath(const std::string& disk_path) const override { return ThroughDriveZ(disk_path); }
 
-  std::string Preamble() const override { return ""; }
+  std::string Preamble(Registry) const override { return ""; }
+
+  std::string FolderLine(const std::string&) const override { return ""; }
 
   // One import by the 64-bit reg tool writes both views: the 32-bit one,
   // which savefix.exe reads, lies under Wow6432Node. The 64-bit tool, as

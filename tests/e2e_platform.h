@@ -27,8 +27,11 @@ class E2ePlatform {
   // The command line that starts the program.
   virtual std::vector<std::string> Command() const = 0;
   virtual std::string LineEnd() const = 0;
-  // What the program prints before anything else (natively, the prefix it reads).
-  virtual std::string Preamble() const = 0;
+  // What the program prints before anything else (natively, the prefix it
+  // reads, which holds `registry`).
+  virtual std::string Preamble(Registry registry) const = 0;
+  // What it prints after naming the save directory, which is `disk_path` on disk.
+  virtual std::string FolderLine(const std::string& disk_path) const = 0;
   // How long a program that got a key without Enter is watched to still wait.
   virtual int KeyPressWaitMs() const = 0;
 };

@@ -132,6 +132,7 @@ void CheckSaveDirectory(const Scenario& s, const std::string& saves,
 
 // One scenario laid out on disk, with its registry in place.
 struct Prepared {
+  std::string root;
   std::string saves;  // the save directory on disk
   std::string value;  // the registry value as stored
   std::map<std::string, std::string> contents;
@@ -139,6 +140,7 @@ struct Prepared {
 
 Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) {
   Prepared p;
+  p.root = root.path();
   const std::string game = LayOutInstall(s, root.path(), platform);
   p.saves = game + "SaveGames/";
   LayOutSaves(s, p.saves, p.contents);
@@ -150,8 +152,14 @@ Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) 
 }
 
 std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatform& platform) {
-  const std::string preamble = s.ends_at_option ? "" : platform.Preamble();
-  std::string expected = Replace(preamble + s.expected, "{SAVES}", p.value + "SaveGames\\");
+  const std::string preamble = s.ends_at_option ? "" : platform.Preamble(s.registry);
+  // The save directory as the value names it, on disk.
+  std::string below_root = p.value.substr(platform.ProgramPath(p.root).size()) + "SaveGames";
+  std::replace(below_root.begin(), below_root.end(), '\\', '/');
+  const std::string save_line = "Save game directory: {VALUE}SaveGames\\\n";
+  std::string body = Replace(s.expected, "Save game directory: {SAVES}\n", save_line);
+  body = Replace(body, save_line, save_line + platform.FolderLine(p.root + below_root));
+  std::string expected = Replace(preamble + body, "{SAVES}", p.value + "SaveGames\\");
   expected = Replace(expected, "{VALUE}", p.value);
   return Replace(expected, "\n", platform.LineEnd());
 }

@@ -78,7 +78,7 @@ run_case() {
   lay_out "$dir" "$entries"
   "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
-  sed '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' "$out/native.raw" > "$out/native.out"
+  sed '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /};/^Folder on this machine: /d' "$out/native.raw" > "$out/native.out"
   snapshot "$dir" > "$out/native.files"
 
   # Guards against two runs that agree only because the key never arrived.

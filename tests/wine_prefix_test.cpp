@@ -94,7 +94,7 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
     const std::string wineprefix = c.wineprefix && *c.wineprefix ? root_.path() + c.wineprefix : "";
     const std::string home = c.home && *c.home ? root_.path() + c.home : "";
     std::vector<std::string> found =
-        FindWinePrefixes(c.wineprefix ? wineprefix.c_str() : nullptr, c.home ? home.c_str() : nullptr);
+        FindWinePrefixes(c.wineprefix ? wineprefix.c_str() : nullptr, c.home ? home.c_str() : nullptr).prefixes;
     for (std::string& path : found) path.erase(0, root_.path().size());
     EXPECT_EQ(c.expected, Joined(found)) << wineprefix << " | " << home;
   }

@@ -72,16 +72,20 @@ void AddCompatdataPrefixes(const std::string& library, std::set<FileId>* seen,
 
 }  // namespace
 
-std::vector<std::string> FindWinePrefixes(const char* wineprefix, const char* home) {
-  std::vector<std::string> prefixes;
+WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home) {
+  WinePrefixes found;
   std::set<FileId> seen;
   if (wineprefix != nullptr && wineprefix[0] != '\0') {
-    AddNewDirectory(wineprefix, &seen, &prefixes);
-    return prefixes;
+    AddNewDirectory(wineprefix, &seen, &found.prefixes);
+    return found;
   }
-  if (home == nullptr || home[0] == '\0') return prefixes;
-  AddNewDirectory(JoinPath(home, ".wine"), &seen, &prefixes);
-  for (const std::string& library : SteamLibraries(home)) AddCompatdataPrefixes(library, &seen, &prefixes);
-  return prefixes;
+  if (home == nullptr || home[0] == '\0') return found;
+  found.places.push_back(JoinPath(home, ".wine"));
+  AddNewDirectory(found.places.back(), &seen, &found.prefixes);
+  for (const std::string& library : SteamLibraries(home)) {
+    found.places.push_back(library);
+    AddCompatdataPrefixes(library, &seen, &found.prefixes);
+  }
+  return found;
 }
 
