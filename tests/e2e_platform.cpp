@@ -58,6 +58,8 @@ RunResult Spawn(const std::vector<std::string>& args, const std::string& input_f
   return result;
 }
 
+}  // namespace
+
 // Runs `command` followed by `args` with `input` on standard input.
 RunResult RunWith(std::vector<std::string> command, const std::string& input, const std::string& scratch,
                   const std::vector<std::string>& args) {
@@ -66,6 +68,8 @@ RunResult RunWith(std::vector<std::string> command, const std::string& input, co
   command.insert(command.end(), args.begin(), args.end());
   return Spawn(command, input_file, scratch + "output.txt");
 }
+
+namespace {
 
 std::string EscapeRegString(const std::string& text) {
   std::string escaped;
@@ -109,6 +113,8 @@ std::string AppPathLine(Registry registry, const std::string& value) {
 // Debian's "wine" starts builtin tools such as reg as 32-bit programs.
 const char kWine64[] = "/usr/lib/wine/wine64";
 
+}  // namespace
+
 // The Windows spelling of a directory given with '/', through Wine's drive Z:.
 std::string ThroughDriveZ(const std::string& disk_path) {
   std::string path = "Z:" + disk_path;
@@ -135,6 +141,8 @@ std::string SystemReg(Registry registry, const std::string& value) {
       return text + view32 + game + AppPathLine(registry, value);
   }
 }
+
+namespace {
 
 // The native program reading a small Wine prefix in the scenario's scratch
 // directory: its system.reg, and drive Z: for the file system's root.

@@ -53,6 +53,17 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
 // `input_file`, and waits for all; true if every one exited with status 0.
 bool RunTogether(const std::vector<std::string>& command, int count, const std::string& input_file);
 
+// Runs `command` followed by `args` with `input` on standard input; files
+// go to `scratch`.
+RunResult RunWith(std::vector<std::string> command, const std::string& input, const std::string& scratch,
+                  const std::vector<std::string>& args);
+
+// The Windows spelling of a directory given with '/', through Wine's drive Z:.
+std::string ThroughDriveZ(const std::string& disk_path);
+
+// The system.reg of a 64-bit Wine prefix holding `registry` with "AppPath" `value`.
+std::string SystemReg(Registry registry, const std::string& value);
+
 // "native" or "wine"; null for anything else.
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program);
 

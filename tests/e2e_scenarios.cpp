@@ -57,6 +57,8 @@ Scenario RegistryFailure(const std::string& label, Registry registry, std::size_
 
 std::vector<Scenario> BuildScenarios() {
   const std::string long_name = std::string(200, 'L') + ".HDR";
+  const std::string fills = std::string(205, 'N') + ".HDR";
+  const std::string overflows = std::string(206, 'O') + "\\.HDR";
   return {
       RegistryFailure("NoRegistry", Registry::kNothing),
       RegistryFailure("OtherKeyOnly", Registry::kOtherKey),
@@ -164,6 +166,15 @@ std::vector<Scenario> BuildScenarios() {
        0,
        {{"X.BAK", State::kCopyOf, "X.HDR"}, {"X.HDR", State::kPatched, ""}, {"X.HDR.HDR", State::kUnchanged, ""}},
        Runs::kEverywhere},
+      {"SameBackupNameInAnotherCase", Registry::kString, "{GAME}", 0, false, true,
+       {{"a.HDR", Item::kSave, 300}, {"A.HDR.HDR", Item::kSave, 500}}, "\n",
+       kSaveDir + Patched("a.HDR", "a.BAK") + "Backup already made {SAVES}A.BAK... Skipping file\n\n" + kPrompt,
+       0,
+       {{"A.HDR.HDR", State::kUnchanged, ""}, {"a.BAK", State::kCopyOf, "a.HDR"}, {"a.HDR", State::kPatched, ""}},
+       Runs::kEverywhere},
+      {"EmptySave", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 0}}, "\n",
+       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
+       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
       // The ANSI calls return "\u03A9mega.HDR" best-fitted, as "Omega.HDR".
       {"BestFittedName", Registry::kString, "{GAME}", 0, false, true,
        {{"Omega.HDR", Item::kSave, 300}, {"\u03A9mega.HDR", Item::kSave, 500}}, "\n",
@@ -304,6 +315,19 @@ std::vector<Scenario> BuildScenarios() {
        0,
        {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}, {long_name, State::kUnchanged, ""}},
        Runs::kNativeOnly},
+      // With a save directory of 290 characters, a name of 209 and its
+      // terminator fill the 500-byte path buffer exactly; one more does not
+      // fit, whatever else is wrong with the name.
+      {"EntryNameFillsPathBuffer", Registry::kString, "{GAME}", 0, false, true,
+       {{fills, Item::kSave, 300}, {"N" + fills, Item::kSave, 300}, {overflows, Item::kSave, 300}}, "\n",
+       kSaveDir + Patched(fills, fills.substr(0, 205) + ".BAK") + "File name too long N" + fills +
+           "... Skipping file\n\nFile name too long " + overflows + "... Skipping file\n\n" + kPrompt,
+       0,
+       {{fills.substr(0, 205) + ".BAK", State::kCopyOf, fills},
+        {fills, State::kPatched, ""},
+        {"N" + fills, State::kUnchanged, ""},
+        {overflows, State::kUnchanged, ""}},
+       Runs::kNativeOnly, {}, {}, 280},
   };
 }
 

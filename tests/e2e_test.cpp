@@ -228,6 +228,113 @@ TEST(EndToEndTogether, TwoRunsKeepEveryOriginal) {
   CheckSaveDirectory(s, p.saves, p.contents);
 }
 
+// ---- Natively, as players run it: no WINEPREFIX, a home holding ~/.wine
+// and Steam libraries. Paths are relative to the test's root; "home" is $HOME.
+
+struct HomePrefix {
+  std::string path;  // the prefix
+  bool has_game;     // its registry holds the game's key
+};
+
+struct HomeCase {
+  std::string label;
+  std::vector<std::string> links;  // "name>target", made before the prefixes
+  std::vector<HomePrefix> prefixes;
+  std::string vdf;                   // home/.local/share/Steam's library list, "@" the root
+  std::vector<std::string> printed;  // each prefix announced, in order, as spelt; or each place looked in
+  bool found = true;
+};
+
+void PrintTo(const HomeCase& c, std::ostream* os) { *os << c.label; }
+
+const char kSteam[] = "home/.local/share/Steam/steamapps/compatdata/";
+
+const HomeCase kHomeCases[] = {
+    // ~/.steam/steam is the same Steam root, reached first: its spelling is kept.
+    {"PrefixOrderAndDedupe", {"home/.steam/steam>../.local/share/Steam"},
+     {{"home/.wine", true}, {std::string(kSteam) + "20/pfx", true}, {std::string(kSteam) + "3/pfx", true}},
+     "\"libraryfolders\" { \"0\" { \"path\" \"@home/.local/share/Steam\" } }",
+     {"home/.wine", "home/.steam/steam/steamapps/compatdata/3/pfx", "home/.steam/steam/steamapps/compatdata/20/pfx"}},
+    {"WineWithoutTheGameBesideSteam", {}, {{"home/.wine", false}, {std::string(kSteam) + "7/pfx", true}}, "",
+     {std::string(kSteam) + "7/pfx"}},
+    {"GameNowhere", {}, {{"home/.wine", false}, {"lib/steamapps/compatdata/7/pfx", false}},
+     "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } }",
+     {"home/.wine", "home/.local/share/Steam", "lib"}, false},
+};
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+class FromHome : public testing::TestWithParam<HomeCase> {};
+
+TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
+  const HomeCase& c = GetParam();
+  if (target_name != "native") GTEST_SKIP() << "Wine prefixes are found natively only";
+  TempDir root;
+  const std::string r = root.path();
+  for (const std::string& link : c.links) {
+    const std::size_t mark = link.find('>');
+    const std::string path = r + link.substr(0, mark);
+    ASSERT_EQ(system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str()), 0);
+    ASSERT_EQ(symlink(link.substr(mark + 1).c_str(), path.c_str()), 0);
+  }
+  std::map<std::string, std::string> originals;  // every save on disk, by path
+  for (std::size_t i = 0; i < c.prefixes.size(); ++i) {
+    // Each prefix holds its own game with saves of the same names as the others'.
+    const std::string prefix = r + c.prefixes[i].path;
+    const std::string game = r + "games/" + std::to_string(i) + "/";
+    ASSERT_EQ(system(("mkdir -p '" + prefix + "/dosdevices' '" + game + "SaveGames'").c_str()), 0);
+    ASSERT_EQ(symlink("/", (prefix + "/dosdevices/z:").c_str()), 0);
+    WriteFileBytes(prefix + "/system.reg",
+                   SystemReg(c.prefixes[i].has_game ? Registry::kString : Registry::kOtherKey, ThroughDriveZ(game)));
+    for (const char* name : {"A.HDR", "X.HDR.HDR"}) {
+      originals[game + "SaveGames/" + name] = SampleBytes(300, static_cast<unsigned>(i + 1));
+      WriteFileBytes(game + "SaveGames/" + name, originals[game + "SaveGames/" + name]);
+    }
+  }
+  if (!c.vdf.empty()) {
+    ASSERT_EQ(system(("mkdir -p '" + r + "home/.local/share/Steam/steamapps'").c_str()), 0);
+    WriteFileBytes(r + "home/.local/share/Steam/steamapps/libraryfolders.vdf", Replace(c.vdf, "@", r));
+  }
+
+  std::string expected;
+  for (const std::string& printed : c.printed) {
+    if (!c.found) {
+      expected += "Game not found in: " + r + printed + "\n";
+      continue;
+    }
+    std::string prefix = r + printed;
+    std::size_t index = 0;
+    while (index < c.prefixes.size() && !SameFile(r + c.prefixes[index].path, prefix)) ++index;
+    ASSERT_LT(index, c.prefixes.size()) << printed;
+    const std::string game = r + "games/" + std::to_string(index) + "/";
+    const std::string saves = ThroughDriveZ(game) + "SaveGames\\";
+    expected += "Wine prefix: " + prefix + "\nSave game directory: " + saves + "\nFolder on this machine: " + game +
+                "SaveGames\n";
+    for (const char* name : {"A", "X.HDR"}) {
+      expected += "Processing file " + saves + name + ".HDR\nBackup made " + saves + std::string(name, 1) +
+                  ".BAK\nFile Processed\n\n";
+    }
+  }
+  expected += c.found ? "Press any key to close..." : "Failed reading registry\nPress any key to close...";
+  unsetenv("WINEPREFIX");
+  setenv("HOME", (r + "home").c_str(), 1);
+  RunResult result = RunWith({program_path}, "\n", r, {});
+  EXPECT_EQ(result.output, expected);
+  for (const auto& [path, bytes] : originals) {
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    const bool patched = c.found && result.output.find(folder.substr(0, folder.size() - 1) + "\n") != std::string::npos;
+    EXPECT_TRUE(SameBytes(ReadFileBytes(path), patched ? WithPatchByte(bytes) : bytes)) << path;
+    // Every save's name starts with one letter and ".HDR".
+    if (patched) EXPECT_TRUE(SameBytes(ReadFileBytes(path.substr(0, folder.size() + 1) + ".BAK"), bytes)) << path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Homes, FromHome, testing::ValuesIn(kHomeCases),
+                         [](const testing::TestParamInfo<HomeCase>& param) { return param.param.label; });
+
 std::vector<Scenario> ScenariosForTarget() {
   const Runs excluded = target_name == "native" ? Runs::kWindowsOnly : Runs::kNativeOnly;
   std::vector<Scenario> chosen;

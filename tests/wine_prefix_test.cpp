@@ -64,6 +64,8 @@ class WinePrefixTest : public testing::Test {
         flatpak + "/steamapps/libraryfolders.vdf=\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n"
             "\t\"ContentStatsID\"\t\"-2\"\n\t\"1\"\t\"@lib2\"\n}\n",
         "lib2/steamapps/compatdata/1/pfx/",
+        // Where the vdf's relative "path" would lead from the working directory: never taken.
+        "relative/steamapps/compatdata/4/pfx/",
         // A prefix: drives c: and z:, links that are no drives, names in several cases.
         "pfx/dosdevices/c:>../drive_c", "pfx/dosdevices/z:>@zroot", "pfx/dosdevices/E:>../drive_c",
         "pfx/dosdevices/d::>../drive_c", "zroot/file=z", "pfx/secret/f=s", "pfx/drive_c/Data/x=1",
@@ -90,6 +92,9 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
   } kCases[] = {{nullptr, "home", all}, {"", "home/", all}, {"pfx", "home", "pfx"},
                 {"nowhere", "home", ""}, {nullptr, nullptr, ""}, {nullptr, "", ""},
                 {nullptr, "fifohome", "fifohome/.wine"}};
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(root_.path().c_str()), 0);
   for (const auto& c : kCases) {
     const std::string wineprefix = c.wineprefix && *c.wineprefix ? root_.path() + c.wineprefix : "";
     const std::string home = c.home && *c.home ? root_.path() + c.home : "";
@@ -98,6 +103,7 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
     for (std::string& path : found) path.erase(0, root_.path().size());
     EXPECT_EQ(c.expected, Joined(found)) << wineprefix << " | " << home;
   }
+  ASSERT_EQ(chdir(cwd), 0);
 }
 
 TEST(LibraryFoldersTest, ListsPathsOrNothing) {

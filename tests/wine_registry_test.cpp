@@ -150,7 +150,9 @@ TEST(UnicodeTest, UpcaseFollowsWineTable) {
   const char16_t kPairs[][2] = {{u'a', u'A'}, {u'Z', u'Z'}, {u'é', u'É'},   {u'ω', u'Ω'},
                                 {u'ÿ', u'Ÿ'}, {u'ß', u'ß'}, {u'µ', u'µ'},   {u'ı', u'ı'},
                                 {u'ſ', u'ſ'}, {u'ǅ', u'ǅ'}, {u'ａ', u'Ａ'}, {0xD83D, 0xD83D},
-                                {u'ⓐ', u'Ⓐ'}, {u'ա', u'Ա'}};
+                                {u'ⓐ', u'Ⓐ'}, {u'ա', u'Ա'}, {u'z', u'Z'}, {u'{', u'{'},
+                                // A range of every other unit: its ends, and an upper-case unit inside.
+                                {0x0101, 0x0100}, {0x012F, 0x012E}, {0x0102, 0x0102}, {0x0130, 0x0130}};
   for (const auto& pair : kPairs) EXPECT_EQ(UpcaseUnit(pair[0]), pair[1]) << int(pair[0]);
   EXPECT_TRUE(SameNameIgnoringCase("SAUVÉ.HDR", "Sauvé.HDR"));
   EXPECT_FALSE(SameNameIgnoringCase("ſ", "S"));
