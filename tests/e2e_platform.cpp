@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -182,7 +183,6 @@ class NativePlatform : public E2ePlatform {
 
   std::string LineEnd() const override { return "\n"; }
 
-  int KeyPressWaitMs() const override { return 1000; }
 
  private:
   std::string program_;
@@ -251,7 +251,6 @@ class WinePlatform : public E2ePlatform {
 
   std::string LineEnd() const override { return "\r\n"; }
 
-  int KeyPressWaitMs() const override { return 2000; }
 
  private:
   std::string program_;
@@ -259,66 +258,66 @@ class WinePlatform : public E2ePlatform {
 
 }  // namespace
 
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
-                         int key_wait_ms) {
-  PromptResult result;
-  int to_child[2];
-  int from_child[2];
-  if (pipe(to_child) != 0) return result;
-  if (pipe(from_child) != 0) {
-    close(to_child[0]);
-    close(to_child[1]);
-    return result;
+namespace {
+
+// Reads what the program shows on the terminal until `wanted` appears at or
+// after `from`, the terminal closes, or `timeout_ms` pass without output.
+// True if it appeared.
+bool ReadUntil(int terminal, const std::string& wanted, std::size_t from, int timeout_ms, std::string* output) {
+  char chunk[4096];
+  while (output->find(wanted, from) == std::string::npos) {
+    pollfd readable = {terminal, POLLIN, 0};
+    if (poll(&readable, 1, timeout_ms) <= 0) return false;
+    ssize_t count = read(terminal, chunk, sizeof chunk);
+    if (count <= 0) return false;
+    output->append(chunk, static_cast<std::size_t>(count));
   }
+  return true;
+}
+
+}  // namespace
+
+// The terminal keeps a typed line to itself until Enter, so a program that
+// has not ended once the terminal echoed a key is waiting for the rest of it.
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms) {
+  PromptResult result;
+  int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return result;
+  const std::string screen = ptsname(terminal);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, to_child[1]);
-  posix_spawn_file_actions_addclose(&actions, from_child[0]);
+  for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    posix_spawn_file_actions_addopen(&actions, descriptor, screen.c_str(), O_RDWR, 0);
+  }
   pid_t pid;
-  bool started = StartProcess(command, &actions, &pid);
-  close(to_child[0]);
-  close(from_child[1]);
-  if (!started) {
-    close(to_child[1]);
-    close(from_child[0]);
+  if (!StartProcess(command, &actions, &pid)) {
+    close(terminal);
     return result;
   }
-
   std::string& output = result.run.output;
-  char chunk[4096];
-  int waited = 0;
-  while (output.find(prompt) == std::string::npos && waited < timeout_ms) {
-    pollfd readable = {from_child[0], POLLIN, 0};
-    if (poll(&readable, 1, 100) == 0) {
-      waited += 100;
-      continue;
-    }
-    ssize_t count = read(from_child[0], chunk, sizeof chunk);
-    if (count <= 0) break;
-    output.append(chunk, static_cast<std::size_t>(count));
-  }
-  result.prompt_seen = output.find(prompt) != std::string::npos;
+  result.prompt_seen = ReadUntil(terminal, prompt, 0, timeout_ms, &output);
   int status = 0;
-  signal(SIGPIPE, SIG_IGN);
-  // If it ended already, its exit status tells; the writes may then fail.
-  if (result.prompt_seen && write(to_child[1], "k", 1) == 1) usleep(static_cast<useconds_t>(key_wait_ms) * 1000);
-  result.waiting_at_prompt = result.prompt_seen && waitpid(pid, &status, WNOHANG) == 0;
-  ssize_t typed = write(to_child[1], "\n", 1);
-  (void)typed;
-  close(to_child[1]);
-  ssize_t count;
-  while ((count = read(from_child[0], chunk, sizeof chunk)) > 0) {
-    output.append(chunk, static_cast<std::size_t>(count));
+  // Wine's console echoes the key between escape sequences of its own.
+  const std::size_t after_prompt = output.find(prompt) + prompt.size();
+  if (result.prompt_seen && write(terminal, "k", 1) == 1 &&
+      ReadUntil(terminal, "k", after_prompt, timeout_ms, &output)) {
+    result.waiting_at_prompt = waitpid(pid, &status, WNOHANG) == 0;
   }
-  close(from_child[0]);
-  if (result.waiting_at_prompt && waitpid(pid, &status, 0) != pid) return result;
-  if (!result.prompt_seen) {
+  // After Enter, read what it shows until it ends (Wine's own processes may
+  // keep the terminal open longer).
+  bool ended = false;
+  if (result.waiting_at_prompt && write(terminal, "\r", 1) == 1) {
+    for (int waited = 0; !ended && waited < timeout_ms; waited += 100) {
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+      ReadUntil(terminal, "", output.size() + 1, ended ? 0 : 100, &output);
+    }
+  }
+  if (!ended) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-    return result;
   }
+  close(terminal);
+  if (!ended) return result;
   result.run.ran = WIFEXITED(status);
   result.run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;

@@ -32,22 +32,19 @@ class E2ePlatform {
   virtual std::string Preamble(Registry registry) const = 0;
   // What it prints after naming the save directory, which is `disk_path` on disk.
   virtual std::string FolderLine(const std::string& disk_path) const = 0;
-  // How long a program that got a key without Enter is watched to still wait.
-  virtual int KeyPressWaitMs() const = 0;
 };
 
-// Starts `command` with pipes on its standard input and output and waits,
-// up to `timeout_ms`, for `prompt` to appear in its output. Then types one
-// key without Enter and records whether the program still runs `key_wait_ms`
-// later (waiting for the line end), types a line feed and collects the rest
-// of the output and the exit status.
+// Starts `command` on a terminal of its own and waits, up to `timeout_ms`
+// of silence, for `prompt` to be on the screen. Then types one key without
+// Enter and records whether the program still waits once the terminal shows
+// the key, presses Enter and collects the rest of the screen and the exit
+// status.
 struct PromptResult {
   bool prompt_seen = false;
   bool waiting_at_prompt = false;
   RunResult run;
 };
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
-                         int key_wait_ms);
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms);
 
 // Starts `count` copies of `command` at once, each with standard input from
 // `input_file`, and waits for all; true if every one exited with status 0.

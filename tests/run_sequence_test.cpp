@@ -55,6 +55,20 @@ TEST_P(NoMemory, SaysSoAndEndsWithoutPromptOrWait) {
 
 INSTANTIATE_TEST_SUITE_P(WhichBuffer, NoMemory, testing::Values(0, 1));
 
+// The wait at the prompt takes one whole line, the line end included, and
+// no more.
+TEST(Prompt, ReadsExactlyOneLine) {
+  TempDir dir;
+  WriteFileBytes(dir.path() + "input", "key\nnext line\n");
+  ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
+  setenv("WINEPREFIX", (dir.path() + "no prefix").c_str(), 1);
+  StdoutCapture capture;
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}), 0);
+  const std::string printed = capture.Finish();
+  EXPECT_EQ(printed.substr(printed.find('\n') + 1), "Failed reading registry\nPress any key to close...");
+  EXPECT_EQ(std::ftell(stdin), 4);
+}
+
 // ---- Console messages ---------------------------------------------------------
 
 TEST(PrintMessage, PrintsTheWholeMessageWhateverItsLength) {
