@@ -136,13 +136,15 @@ bool DecodeEscape(UnitReader* reader, char16_t* unit) {
   return true;
 }
 
-// A byte above 0x7F starts UTF-8 (Wine writes none, but reads them). As Wine
-// does, a sequence that breaks off yields nothing, the byte that broke it
-// off is read again, and no check for overlong forms or surrogates is made.
+// A byte above 0x7F starts UTF-8 (Wine writes none, but reads them), taken
+// as wineserver takes it: a lead byte outside C2..F4 is dropped; a sequence
+// broken off is dropped and the byte that broke it off is read again; a whole
+// sequence that is overlong or lies past U+10FFFF is dropped; surrogates pass.
 bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
-  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF8 ? 3 : 0;
+  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
   if (length == 0) return false;
   static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
   char32_t code = lead & kLeadMask[length];
   for (int i = 0; i < length; ++i) {
     if (reader->p == reader->end) return false;
@@ -151,6 +153,7 @@ bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
     code = (code << 6) | bits;
     ++reader->p;
   }
+  if (code < kSmallest[length] || code > 0x10FFFF) return false;
   if (code <= 0xFFFF) {
     *unit = static_cast<char16_t>(code);
     return true;

@@ -57,6 +57,15 @@ const Case kCases[] = {
      "\xF0\x9F\x98\x80 \xEF\xBF\xBD\0"s},
     {"RawUtf8ReadAndBrokenBytesDropped", Value32("\"Caf\xC3\xA9 \xFF\xC3(\""), R::kFound,
      "Caf\xC3\xA9 (\0"s},
+    {"RawUtf8OverlongAndBeyondUnicodeDropped",
+     Value32("\"a\xE0\x80\x80"
+             "b\xF0\x80\x80\x80"
+             "c\xF4\x90\x80\x80"
+             "d\xF5\x80"
+             "e\xED\xA0\x80"
+             "f\""),
+     R::kFound, "abcde\xEF\xBF\xBD"
+                "f\0"s},
     {"HexContinuationLines", Value32("hex(1):41,00,\\\n  42,00,\\\n  00,00"), R::kFound, "AB\0"s},
     {"SpacesCrlfAndTrailingText", kWin32 + kKey32 + "\"AppPath\" = \"x\" junk\r\n", R::kFound,
      "x\0"s},
