@@ -137,22 +137,23 @@ bool StartsWith(const char* p, const char* end, const char* word) {
 
 // ---- Escaped text ----------------------------------------------------------
 
-const char* Find(const char* p, const char* end, char c) {
-  return static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
-}
-
 // Finds the first `delimiter` not escaped by a backslash in [p, end). False
 // when the line ends first (a backslash ending the line escapes nothing).
+// Whatever an escape or a UTF-8 sequence takes is never a delimiter or a
+// backslash, so a backslash escapes exactly the character behind it here,
+// and a delimiter is escaped when an odd run of backslashes stands before it.
 bool FindDelimiter(const char* p, const char* end, char delimiter, const char** found) {
-  const char* stop = Find(p, end, delimiter);
-  while (stop != nullptr) {
-    const char* backslash = Find(p, stop, '\\');
-    if (backslash == nullptr) {
+  const char* begin = p;
+  while (p < end) {
+    const char* stop = static_cast<const char*>(std::memchr(p, delimiter, static_cast<std::size_t>(end - p)));
+    if (stop == nullptr) return false;
+    const char* run = stop;
+    while (run > begin && run[-1] == '\\') --run;
+    if ((stop - run) % 2 == 0) {
       *found = stop;
       return true;
     }
-    p = backslash + 2;
-    if (p > stop) stop = Find(p, end, delimiter);  // that one was escaped
+    p = stop + 1;
   }
   return false;
 }
@@ -242,13 +243,18 @@ bool NextUnitSlowly(UnitReader* reader, char16_t* unit) {
   return false;
 }
 
-// Plain ASCII, most of the text, takes the short way.
+// Plain ASCII and escaped backslashes, most of the text, take the short way.
 inline bool NextUnit(UnitReader* reader, char16_t* unit) {
   if (reader->pending == 0 && reader->p < reader->end) {
     unsigned char c = static_cast<unsigned char>(*reader->p);
     if (c < 0x80 && c != '\\') {
       ++reader->p;
       *unit = c;
+      return true;
+    }
+    if (c == '\\' && reader->end - reader->p >= 2 && reader->p[1] == '\\') {
+      reader->p += 2;
+      *unit = u'\\';
       return true;
     }
   }
@@ -323,36 +329,86 @@ bool HasOverlongName(const char* begin, const char* end) {
   return false;
 }
 
+// One component of a key path, matched against the names as it is read.
+struct Component {
+  bool empty;  // no units before the separator or the end
+  bool more;   // a separator ended it
+  char code;   // the index plus one of the name it spells, or 0
+};
+
+// Reads units from `reader` up to the next separator, as long as they spell
+// the start of a name without regard to case. On a mismatch (code 0) the
+// reader stops inside the component.
+Component MatchName(const Names& names, UnitReader* reader, std::vector<std::size_t>* candidates) {
+  candidates->clear();
+  for (std::size_t i = 0; i < names.upcased.size(); ++i) candidates->push_back(i);
+  std::size_t length = 0;
+  char16_t unit = 0;
+  bool more;
+  while ((more = NextUnit(reader, &unit)) && unit != kSeparator) {
+    unit = UpcaseUnit(unit);
+    auto kept = candidates->begin();
+    for (std::size_t index : *candidates) {
+      const std::u16string& name = names.upcased[index];
+      if (length < name.size() && name[length] == unit) *kept++ = index;
+    }
+    candidates->erase(kept, candidates->end());
+    ++length;
+    if (candidates->empty()) return Component{false, more, 0};
+  }
+  for (std::size_t index : *candidates) {
+    if (names.upcased[index].size() == length) return Component{length == 0, more, static_cast<char>(index + 1)};
+  }
+  return Component{length == 0, more, 0};
+}
+
+// What reading key lines keeps from line to line. Key lines come sorted,
+// and most leave the wanted names at the same place as the line before: the
+// escaped text read up to that place, and the byte behind it that the
+// decoder may have looked at, decide the result again.
+struct KeyLineReader {
+  std::vector<std::size_t> candidates;
+  std::string decided_text;  // empty, or text that decides an incomplete path
+  std::string decided_code;
+};
+
 // The key a key line names, from the escaped text behind its '[' up to the
 // line end. False where wineserver takes no key: no closing ']', a path
 // starting with a separator, or a name too long. An empty path, or one
 // whose first unit is zero, names the hive's root. Doubled and trailing
 // separators are passed over.
 bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::size_t max_length,
-                 std::u16string* scratch, KeyCode* key) {
+                 KeyLineReader* state, KeyCode* key) {
   if (!FindDelimiter(begin, end, ']', &end)) return false;
   key->code.clear();
   key->complete = false;
   UnitReader reader{begin, end, 0};
-  char16_t unit = 0;
-  if (!NextUnit(&reader, &unit) || unit == 0) {
+  char16_t first = 0;
+  if (!NextUnit(&reader, &first) || first == 0) {
     key->complete = true;
     return true;
   }
-  if (unit == kSeparator || HasOverlongName(begin, end)) return false;
+  if (first == kSeparator || HasOverlongName(begin, end)) return false;
+  const std::string& decided = state->decided_text;
+  if (!decided.empty() && static_cast<std::size_t>(end - begin) >= decided.size() &&
+      std::memcmp(begin, decided.data(), decided.size()) == 0) {
+    key->code = state->decided_code;
+    return true;
+  }
   reader = UnitReader{begin, end, 0};
   for (;;) {
-    scratch->clear();
-    bool more = false;
-    while ((more = NextUnit(&reader, &unit)) && unit != kSeparator) {
-      scratch->push_back(UpcaseUnit(unit));
+    Component component = MatchName(names, &reader, &state->candidates);
+    if (!component.empty) {
+      if (component.code == 0 || key->code.size() == max_length) {
+        if (reader.p < end && reader.pending == 0) {
+          state->decided_text.assign(begin, reader.p + 1);
+          state->decided_code = key->code;
+        }
+        return true;
+      }
+      key->code.push_back(component.code);
     }
-    if (!scratch->empty()) {
-      char code = CodeOf(names, *scratch);
-      if (code == 0 || key->code.size() == max_length) return true;
-      key->code.push_back(code);
-    }
-    if (!more) break;
+    if (!component.more) break;
   }
   key->complete = true;
   return true;
@@ -536,7 +592,7 @@ bool ReadRegistry(const char* text, std::size_t size, const Names& names, std::s
   LineReader reader = StartReading(text, size);
   Line line;
   if (!ReadLine(&reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
-  std::u16string scratch;
+  KeyLineReader key_lines;
   Arch arch = Arch::kUnknown;
   enum { kNoKey, kOtherKey, kPathKey } section = kNoKey;
   KeyCode key;
@@ -546,7 +602,7 @@ bool ReadRegistry(const char* text, std::size_t size, const Names& names, std::s
     const char* p = SkipSpaces(line.begin, line.end);
     if (p == line.end) continue;
     if (*p == '[') {
-      if (!ReadKeyLine(p + 1, line.end, names, max_length, &scratch, &key)) {
+      if (!ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key)) {
         section = kNoKey;
         continue;
       }
