@@ -308,25 +308,37 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
   return components;
 }
 
-// A key line's path as far as it runs through `names`, at most `max_length`
-// components; `complete` tells whether that is the whole path.
+// The keys a key line makes: their path as far as it runs through `names`,
+// at most `max_length` components; `complete` tells whether that is the
+// whole path, `made` whether the line made any key at all.
 struct KeyCode {
   std::string code;
   bool complete;
+  bool made;
 };
 
 // True if a name in the escaped path [begin, end) is longer than wineserver
 // takes. Each unit comes from at least one byte, so short text has none.
 bool HasOverlongName(const char* begin, const char* end) {
   if (static_cast<std::size_t>(end - begin) <= kMaxKeyNameUnits) return false;
-  UnitReader reader{begin, end, 0};
-  std::size_t length = 0;
-  char16_t unit;
-  while (NextUnit(&reader, &unit)) {
-    length = unit == kSeparator ? 0 : length + 1;
-    if (length > kMaxKeyNameUnits) return true;
+  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
+    if (name.size() > kMaxKeyNameUnits) return true;
   }
   return false;
+}
+
+// A path holding a name longer than wineserver takes: it makes the keys
+// up to the one before that name, one by one, and then refuses the line.
+void ReadCutKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length,
+                    KeyCode* key) {
+  bool through_names = true;
+  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
+    if (name.size() > kMaxKeyNameUnits) return;
+    key->made = true;
+    char code = through_names ? CodeOf(names, Upcase(name)) : 0;
+    through_names = code != 0 && key->code.size() < max_length;
+    if (through_names) key->code.push_back(code);
+  }
 }
 
 // One component of a key path, matched against the names as it is read.
@@ -373,22 +385,29 @@ struct KeyLineReader {
 };
 
 // The key a key line names, from the escaped text behind its '[' up to the
-// line end. False where wineserver takes no key: no closing ']', a path
-// starting with a separator, or a name too long. An empty path, or one
-// whose first unit is zero, names the hive's root. Doubled and trailing
-// separators are passed over.
+// line end, made with the keys on its path. False where wineserver leaves
+// no key open for the lines behind: no closing ']', or a name of more than
+// 256 units (the keys before that name are made all the same). An empty
+// path, or one whose first unit is zero, names the hive's root. Leading,
+// doubled and trailing separators are passed over.
 bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::size_t max_length,
                  KeyLineReader* state, KeyCode* key) {
-  if (!FindDelimiter(begin, end, ']', &end)) return false;
   key->code.clear();
   key->complete = false;
+  key->made = false;
+  if (!FindDelimiter(begin, end, ']', &end)) return false;
+  key->made = true;
   UnitReader reader{begin, end, 0};
   char16_t first = 0;
   if (!NextUnit(&reader, &first) || first == 0) {
     key->complete = true;
     return true;
   }
-  if (first == kSeparator || HasOverlongName(begin, end)) return false;
+  if (HasOverlongName(begin, end)) {
+    key->made = false;
+    ReadCutKeyPath(begin, end, names, max_length, key);
+    return false;
+  }
   const std::string& decided = state->decided_text;
   if (!decided.empty() && static_cast<std::size_t>(end - begin) >= decided.size() &&
       std::memcmp(begin, decided.data(), decided.size()) == 0) {
@@ -564,7 +583,7 @@ bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std
 
 struct Registry {
   bool win64 = false;
-  bool any_key = false;                // wineserver took at least one key line
+  bool any_key = false;                // wineserver made at least one key
   std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through Names
   std::map<std::string, Value> found;  // the wanted value as last set, by its key's complete path
 };
@@ -602,13 +621,10 @@ bool ReadRegistry(const char* text, std::size_t size, const Names& names, std::s
     const char* p = SkipSpaces(line.begin, line.end);
     if (p == line.end) continue;
     if (*p == '[') {
-      if (!ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key)) {
-        section = kNoKey;
-        continue;
-      }
-      section = key.complete ? kPathKey : kOtherKey;
-      registry->any_key = true;
-      if (registry->key_codes.empty() || registry->key_codes.back() != key.code) {
+      bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key);
+      section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
+      registry->any_key = registry->any_key || key.made;
+      if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
         registry->key_codes.push_back(key.code);
       }
     } else if (*p == '"' || *p == '@') {
