@@ -11,10 +11,12 @@
 
 // The rules below follow what wineserver (Wine 8.0) does when it loads the
 // file (load_keys and what it calls, in server/registry.c, and parse_strW)
-// and what a 32-bit program then gets; each was checked against Wine.
+// and what a 32-bit program then gets. They are taken from Wine's source;
+// the unit tests pin each one, and the differential test checks those a
+// prefix can show against savefix.exe under Wine.
 //
 // wineserver reads the file line by line and passes over what it cannot
-// parse: a line it does not recognise, a value before any key or under a
+// parse: a line it does not recognise, a value before any key or behind a
 // key line it could not take, a value name it cannot read. A value whose
 // data it cannot read is still made, as REG_NONE without data. It gives up
 // on the file only when the first line is not "WINE REGISTRY Version 2", or
