@@ -88,7 +88,9 @@ bool ReadLine(LineReader* reader, Line* line) {
     std::size_t room = reader->buffer - 1 - static_cast<std::size_t>(chunk - begin);
     std::size_t length = std::min(room, static_cast<std::size_t>(reader->end - chunk));
     const void* newline = std::memchr(chunk, '\n', length);
-    if (newline != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk) + 1;
+    if (newline != nullptr) {
+      length = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk) + 1;
+    }
     reader->next = chunk + length;
     if (reader->zero < reader->next) {
       *line = Line{begin, reader->zero};
@@ -147,7 +149,8 @@ bool StartsWith(const char* p, const char* end, const char* word) {
 bool FindDelimiter(const char* p, const char* end, char delimiter, const char** found) {
   const char* begin = p;
   while (p < end) {
-    const char* stop = static_cast<const char*>(std::memchr(p, delimiter, static_cast<std::size_t>(end - p)));
+    const void* stop_at = std::memchr(p, delimiter, static_cast<std::size_t>(end - p));
+    const char* stop = static_cast<const char*>(stop_at);
     if (stop == nullptr) return false;
     const char* run = stop;
     while (run > begin && run[-1] == '\\') --run;
@@ -371,7 +374,9 @@ Component MatchName(const Names& names, UnitReader* reader, std::vector<std::siz
     if (candidates->empty()) return Component{false, more, 0};
   }
   for (std::size_t index : *candidates) {
-    if (names.upcased[index].size() == length) return Component{length == 0, more, static_cast<char>(index + 1)};
+    if (names.upcased[index].size() == length) {
+      return Component{length == 0, more, static_cast<char>(index + 1)};
+    }
   }
   return Component{length == 0, more, 0};
 }

@@ -164,11 +164,13 @@ const Case kCases[] = {
      Value32("\"x\"\n[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0\n\"AppPath\"=\"y\""), R::kFound,
      "x\0"s},
     {"KeyNameOver256UnitsRefused",
-     kWin32 + "[T\\\\" + std::string(257, 'a') + "]\n#arch=arm64\n" + kKey32 + "\"AppPath\"=\"x\"\n",
+     kWin32 + "[T\\\\" + std::string(257, 'a') + "]\n#arch=arm64\n" + kKey32 +
+         "\"AppPath\"=\"x\"\n",
      R::kNoKey},
     {"KeyNameOver256UnitsMakesKeysBeforeIt",
-     kWin64 + kKeyWow + "\"AppPath\"=\"x\"\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0\\\\" +
-         "Wow6432Node\\\\" + std::string(257, 'a') + "]\n",
+     kWin64 + kKeyWow + "\"AppPath\"=\"x\"\n" +
+         "[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0\\\\Wow6432Node\\\\" +
+         std::string(257, 'a') + "]\n",
      R::kNoValue},
     {"KeyNameOf256UnitsTaken", kWin32 + "[T\\\\" + Repeat("\\x41", 256) + "]\n\"V\"=\"v\"\n",
      R::kFound, "v\0"s, "T\\" + std::string(256, 'A'), "V"},
