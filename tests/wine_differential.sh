@@ -6,10 +6,12 @@
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
 # with CR LF as LF and the native "Wine prefix:" line is set aside, and the
-# files left behind must match byte for byte. WORKDIR, an absolute path, is
-# replaced; it holds the prefix, and is removed again when every case matches.
+# files left behind must match byte for byte. Some cases edit system.reg by
+# hand (lines Wine passes over, other spellings); both programs then read
+# the edited file. WORKDIR, an absolute path, is replaced; it holds the
+# prefix, and is removed again when every case matches.
 set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -eq 3 ] || usage
 work=$1 exe=$2 native=$3
 case $work in /?*) ;; *) usage ;; esac
@@ -25,6 +27,7 @@ rm -rf "$work"
 mkdir -p "$games"
 trap stop_server EXIT
 bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$prefix" > /dev/null || exit 1
+cp "$prefix/system.reg" "$work/fresh.reg"
 
 # Windows spelling of a Unix path, through the Z: drive.
 z=$(printf 'Z:%s' "$games" | tr / '\\')
@@ -62,19 +65,97 @@ write_key() {
   wine reg add "$key" /v AppPath /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
 }
 
+# ---- Hand edits of system.reg (wineserver stopped) --------------------------
+
+game_key='[Software\\Wow6432Node\\Quarrelstone\\Vellmoor\\1.0]'
+wrong_path='"AppPath"="C:\\Wrong\\"'
+
+# The game's "AppPath" line in FILE, as wineserver wrote it.
+app_path_line() {
+  KEY=$game_key LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1; next }
+    /^\[/ { on = 0 } on && /^"AppPath"=/ { print; exit }' "$1"
+}
+
+# Replaces the game's "AppPath" line in FILE by LINE.
+replace_app_path() {
+  KEY=$game_key LINE=$2 LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1 }
+    /^\[/ && index($0, ENVIRON["KEY"]) != 1 { on = 0 }
+    on && /^"AppPath"=/ { print ENVIRON["LINE"]; next } { print }' "$1" > "$1.new" && mv "$1.new" "$1"
+}
+
+# Puts LINE behind the first key line of FILE.
+after_first_key() {
+  LINE=$2 LC_ALL=C awk '{ print } /^\[/ && !done { print ENVIRON["LINE"]; done = 1 }' "$1" > "$1.new" &&
+    mv "$1.new" "$1"
+}
+
+# The size wineserver's line buffer has grown to behind the last line of
+# FILE: 4 bytes at first, half as much again while a line and its end do
+# not fit.
+line_buffer_size() {
+  LC_ALL=C awk 'BEGIN { size = 4 } { while (size - 1 < length($0) + 2) size += int(size / 2) }
+    END { print size }' "$1"
+}
+
+# VALUE and a zero as UTF-16LE hex bytes "hex(TAG):", each written as
+# PREFIX xx and followed by SEPARATOR, 16 bytes to a line.
+hex_value() {
+  printf '%s\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
+    TAG=$2 PREFIX=$3 SEPARATOR=$4 LC_ALL=C awk '{ for (i = 1; i <= NF; i++) b[n++] = $i }
+      END { printf "\"AppPath\"=hex(%s):", ENVIRON["TAG"]
+            for (i = 0; i < n; i++) {
+              if (i > 0) printf "%s", (i % 16 ? ENVIRON["SEPARATOR"] : ",\\\n  ")
+              printf "%s%s", ENVIRON["PREFIX"], b[i] } }'
+}
+
+# Edits the prefix's system.reg as case EDIT needs; the game's key holds VALUE.
+edit_registry() {
+  local edit=$1 value=$2 reg=$prefix/system.reg line
+  line=$(app_path_line "$reg")
+  [ -n "$line" ] || return 1
+  case $edit in
+    stray) after_first_key "$reg" 'this line is no registry line' ;;
+    garbage) after_first_key "$reg" '"x"=garbage' ;;
+    separator)  # the game's key once more, spelled with a leading separator
+      replace_app_path "$reg" "$wrong_path"
+      printf '\n[\\\\%s 0\n%s\n' "${game_key#[}" "$line" >> "$reg" ;;
+    zero)  # the text behind the line buffer's worth of a line holding a zero is read as a line
+      replace_app_path "$reg" "$wrong_path"
+      printf '\n[Software\\\\Other] 0\n' >> "$reg"
+      { printf '"y"="\0'; head -c $(($(line_buffer_size "$reg") - 7)) /dev/zero | tr '\0' .
+        printf '%s 0\n%s\n' "$game_key" "$line"; } >> "$reg" ;;
+    tail)  # a crash: a line cut off, and zeros up to the end
+      { printf '\n[Software\\\\Other] 0\n"Cut"="C:\\\\Ga'; head -c 4096 /dev/zero; } >> "$reg" ;;
+    crlf) sed -i 's/$/\r/' "$reg" ;;
+    spaced) replace_app_path "$reg" "$(hex_value "$value" 1 '' ', ')" ;;
+    hex0x) replace_app_path "$reg" "$(hex_value "$value" 0x1 0x ,)" ;;
+    swallow)  # continued hex data takes the next line, a key line here
+      printf '\n[Software\\\\Other] 0\n"y"=hex:41,\\\n%s 0\n%s\n' "$game_key" "$wrong_path" >> "$reg" ;;
+    *) return 1 ;;
+  esac
+}
+
 failed=0 cases=0
-# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES.
+# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [EDIT].
 run_case() {
-  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 out=$work/case$((++cases)) problem=
+  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 edit=$7 out=$work/case$((++cases)) problem=
   mkdir -p "$out"
+  cp "$work/fresh.reg" "$prefix/system.reg"
   lay_out "$dir" "$entries"
   write_key "$type" "$view" "$value" || problem="writing the key failed"
+  if [ -n "$edit" ]; then
+    stop_server
+    edit_registry "$edit" "$value" || problem=${problem:-"editing system.reg failed"}
+    cp "$prefix/system.reg" "$out/system.reg"
+  fi
   wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
   printf '\r\n[exit status %d]\r\n' $? >> "$out/wine.raw"
   stop_server
   iconv -f CP1252 -t UTF-8 "$out/wine.raw" | sed 's/\r$//' > "$out/wine.out"
   snapshot "$dir" > "$out/wine.files"
 
+  # wineserver may have saved its own, clean, copy over the edited file.
+  [ -z "$edit" ] || cp "$out/system.reg" "$prefix/system.reg"
   lay_out "$dir" "$entries"
   "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
@@ -102,8 +183,8 @@ run_case() {
   echo
 }
 
-while IFS='|' read -r name type view value dir entries; do
-  run_case "$name" "$type" "$view" "$value" "$dir" "$entries"
+while IFS='|' read -r name type view value dir entries edit; do
+  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit"
 done << EOF
 plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
 install path in another case|REG_SZ|32|$zu\CASEFOLD\GAME\|$games/CaseFold/Game|SaveGames/A.HDR=300
@@ -116,6 +197,15 @@ Wine's directory order|REG_SZ|32|$z\order\|$games/order|SaveGames/Save_1.HDR=300
 REG_EXPAND_SZ used as read|REG_EXPAND_SZ|32|$z\%TEMP%\|$games/%TEMP%|SaveGames/A.HDR=300
 key only in the 64-bit view|REG_SZ|64|$z\only64\|$games/only64|SaveGames/A.HDR=300
 second .HDR in a name|REG_SZ|32|$z\hdrhdr\|$games/hdrhdr|SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300
+stray text line in another key|REG_SZ|32|$z\stray\|$games/stray|SaveGames/A.HDR=300|stray
+value of no known form in another key|REG_SZ|32|$z\garbage\|$games/garbage|SaveGames/A.HDR=300|garbage
+key line starting with a separator|REG_SZ|32|$z\separator\|$games/separator|SaveGames/A.HDR=300|separator
+zero byte in another value|REG_SZ|32|$z\zero\|$games/zero|SaveGames/A.HDR=300|zero
+zero-filled tail|REG_SZ|32|$z\tail\|$games/tail|SaveGames/A.HDR=300|tail
+CR LF line ends|REG_SZ|32|$z\crlf\|$games/crlf|SaveGames/A.HDR=300|crlf
+hex(1) with spaces behind the commas|REG_SZ|32|$z\Mes jeux\spaced\|$games/Mes jeux/spaced|SaveGames/A.HDR=300|spaced
+hex(0x1) and 0x bytes|REG_SZ|32|$z\hex0x\|$games/hex0x|SaveGames/A.HDR=300|hex0x
+continued hex data taking a key line|REG_SZ|32|$z\swallow\|$games/swallow|SaveGames/A.HDR=300|swallow
 EOF
 
 if [ "$failed" -ne 0 ]; then

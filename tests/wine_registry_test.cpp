@@ -34,11 +34,23 @@ struct Case {
   std::string text;
   R expected;
   std::string data = "";  // for kFound
-  const char* key = kKey;
+  std::string key = kKey;
   const char* value = "AppPath";
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
+
+std::string Repeat(const std::string& text, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+std::string Crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\r\n" : std::string(1, c);
+  return out;
+}
 
 // The AppPath line `data` in the game's key of a win32 prefix.
 std::string Value32(const std::string& data) {
@@ -57,6 +69,15 @@ const Case kCases[] = {
      "\xF0\x9F\x98\x80 \xEF\xBF\xBD\0"s},
     {"RawUtf8ReadAndBrokenBytesDropped", Value32("\"Caf\xC3\xA9 \xFF\xC3(\""), R::kFound,
      "Caf\xC3\xA9 (\0"s},
+    {"RawUtf8OverlongAndBeyondUnicodeDropped",
+     Value32("\"a\xE0\x80\x80"
+             "b\xF0\x80\x80\x80"
+             "c\xF4\x90\x80\x80"
+             "d\xF5\x80"
+             "e\xED\xA0\x80"
+             "f\""),
+     R::kFound, "abcde\xEF\xBF\xBD"
+                "f\0"s},
     {"HexContinuationLines", Value32("hex(1):41,00,\\\n  42,00,\\\n  00,00"), R::kFound, "AB\0"s},
     {"SpacesCrlfAndTrailingText", kWin32 + kKey32 + "\"AppPath\" = \"x\" junk\r\n", R::kFound,
      "x\0"s},
@@ -110,25 +131,92 @@ const Case kCases[] = {
     {"KeyWithOnlySubkeysExists",
      kWin64 + "[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0\\\\S]\n", R::kNoValue},
 
-    // Faults anywhere in the text.
+    // Where wineserver gives up: it takes no key from the text.
     {"EmptyText", "", R::kMalformed},
     {"WrongHeader", "WINE REGISTRY Version 1\n" + kKey32 + "\"AppPath\"=\"x\"\n", R::kMalformed},
-    {"ZeroByte", Value32("\"x\"") + "\0"s, R::kMalformed},
-    {"UnterminatedString", Value32("\"x"), R::kMalformed},
-    {"BackslashEndsString", Value32("\"x\\\""), R::kMalformed},
-    {"UnterminatedKey", kWin32 + "[Software\n", R::kMalformed},
-    {"KeyStartsWithSeparator", kWin32 + "[\\\\Software]\n", R::kMalformed},
-    {"ValueBeforeAnyKey", kWin32 + "\"AppPath\"=\"x\"\n" + kKey32, R::kMalformed},
-    {"UnknownDataForm", Value32("str(3):\"x\""), R::kMalformed},
-    {"HexByteTooLarge", Value32("hex(1):141,00"), R::kMalformed},
-    {"HexSpaceBeforeFirstByte", Value32("hex(1): 41,00"), R::kMalformed},
-    {"HexContinuationAtEndOfText", Value32("hex(1):41,\\"), R::kMalformed},
-    {"ValueWithoutEquals", kWin32 + kKey32 + "\"AppPath\" \"x\"\n", R::kMalformed},
-    {"UnknownLine", Value32("\"x\"\nAppPath=x"), R::kMalformed},
+    {"HeaderAsWrittenOnly", "WINE REGISTRY Version 2 \n" + kKey32 + "\"AppPath\"=\"x\"\n",
+     R::kMalformed},
     {"UnknownArch", kHeader + "#arch=arm64\n" + kKey32, R::kMalformed},
-    {"FaultAfterTheKey", Value32("\"x\"\n[Other]\n\"y\"=hex:zz"), R::kMalformed},
-    {"TruncatedInsideString", Value32("\"x\"\n\"Other\"=\"ab"), R::kMalformed},
+    {"ArchAsWrittenOnly", kHeader + "#arch=win64 \n" + kKey32, R::kMalformed},
+    {"MismatchedArch", kWin64 + "#arch=win32\n" + kKey32, R::kMalformed},
+    {"ArchStopsAfterKeysKeepingThem",
+     Value32("\"x\"\n[Bad\n#arch=arm64\n") + kKey32 + "\"AppPath\"=\"y\"\n", R::kFound,
+     "x\0"s},
+    {"ArchBehindRefusedKeyLineTaken",
+     kHeader + kKey32 + "\"AppPath\"=\"64\"\n[Bad\n#arch=win64\n" + kKeyWow +
+         "\"AppPath\"=\"32\"\n",
+     R::kFound, "32\0"s},
+    {"ArchUnderKeyIsKeyOption", Value32("\"x\"\n#arch=arm64\n\"AppPath\"=\"y\""), R::kFound,
+     "y\0"s},
+
+    // Lines wineserver passes over.
+    {"StrayTextLine", kWin32 + "[Other]\nno registry line\n" + kKey32 + "\"AppPath\"=\"x\"\n",
+     R::kFound, "x\0"s},
+    {"UnknownDataFormElsewhere", kWin32 + "[Other]\n\"x\"=garbage\n" + kKey32 +
+                                     "\"AppPath\"=\"x\"\n",
+     R::kFound, "x\0"s},
+    {"ValueBeforeAnyKey", kWin32 + "\"AppPath\"=\"x\"\n" + kKey32, R::kNoValue},
+    {"ValueWithoutEquals", kWin32 + kKey32 + "\"AppPath\" \"x\"\n", R::kNoValue},
+    {"KeyStartingWithSeparatorTaken",
+     Value32("\"x\"\n[\\\\Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"y\""),
+     R::kFound, "y\0"s},
+    {"UnterminatedKeyDropsItsValues",
+     Value32("\"x\"\n[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0\n\"AppPath\"=\"y\""), R::kFound,
+     "x\0"s},
+    {"KeyNameOver256UnitsRefused",
+     kWin32 + "[T\\\\" + std::string(257, 'a') + "]\n#arch=arm64\n" + kKey32 +
+         "\"AppPath\"=\"x\"\n",
+     R::kNoKey},
+    {"KeyNameOver256UnitsMakesKeysBeforeIt",
+     kWin64 + kKeyWow + "\"AppPath\"=\"x\"\n" +
+         "[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0\\\\Wow6432Node\\\\" +
+         std::string(257, 'a') + "]\n",
+     R::kNoValue},
+    {"KeyNameOf256UnitsTaken", kWin32 + "[T\\\\" + Repeat("\\x41", 256) + "]\n\"V\"=\"v\"\n",
+     R::kFound, "v\0"s, "T\\" + std::string(256, 'A'), "V"},
+    {"KeyLinesDecidedByEscapes",
+     kWin32 + "[\\x5q]\n[\\x53oftware\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"x\"\n",
+     R::kFound, "x\0"s},
+    {"ZeroFirstUnitNamesRoot", kWin32 + "[\\0Software]\n\"V\"=\"r\"\n", R::kFound, "r\0"s, "", "V"},
+    {"ZeroByteElsewhere", Value32("\"x\"\n[Other]\n\"y\"=\"a\0b\"") + "\0"s, R::kFound, "x\0"s},
+    {"ZeroByteCutsValue", Value32("\"ab\0cd\""s), R::kNotString},
+    // By then wineserver's line buffer has grown to 63 bytes: the text
+    // behind the first 62 characters of the line is read as the next line.
+    {"ZeroByteLineGoesOnBehindBuffer",
+     Value32("\"x\"\n[Other]\n\"y\"=\"\0"s + std::string(56, '.') +
+             "[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0] junk\n\"AppPath\"=\"z\""),
+     R::kFound, "z\0"s},
+    {"ZeroFilledTail", Value32("\"x\"") + std::string(100, '\0'), R::kFound, "x\0"s},
+    {"ZeroFilledTailCutsValue", Value32("\"x\"\n\"AppPath\"=\"C:\\\\Ga") + std::string(100, '\0'),
+     R::kNotString},
+    {"CrlfEverywhere", Crlf(Value32("hex(1):41,00,\\\n  42,00,\\\n  00,00")), R::kFound, "AB\0"s},
+    {"HexBytesWithSpaces", Value32("hex(1):5a, 00, 3a ,00,\\\n  5c,00 ,00,00"), R::kFound,
+     "Z:\\\0"s},
+    {"HexBytesAsStrtoulReadsThem", Value32("hex(1):0x41,00,0042,0,0,0"), R::kFound, "AB\0"s},
+    {"HexTypeAsStrtoulReadsIt", Value32("hex(0x1):41,00"), R::kFound, "A"},
+    {"HexTypeSignedAndSpaced", Value32("hex( +2):41,00"), R::kFound, "A"},
+    {"HexTypeLow32Bits", Value32("hex(100000001):41,00"), R::kFound, "A"},
+    {"HexTypeTooLargeSaturates", Value32("hex(10000000000000001):41,00"), R::kNotString},
+    {"HexTypeEmptyIsNone", Value32("hex():41,00"), R::kNotString},
+    {"HexContinuedBehindBackslashTakesNextLine",
+     kWin32 + kKey32 + "\"AppPath\"=\"x\"\n[Other]\n\"y\"=hex:41,\\ text\n" + kKey32 +
+         "\"AppPath\"=\"z\"\n",
+     R::kFound, "x\0"s},
+    {"HexNotContinuedWithoutKey",
+     kWin32 + "[Bad\n\"y\"=hex:41,\\\n" + kKey32 + "\"AppPath\"=\"x\"\n", R::kFound, "x\0"s},
+    {"FaultAfterTheKey", Value32("\"x\"\n[Other]\n\"y\"=hex:zz"), R::kFound, "x\0"s},
+    {"TruncatedInsideString", Value32("\"x\"\n\"Other\"=\"ab"), R::kFound, "x\0"s},
     {"TruncatedAfterHexDigitStillReads", Value32("\"x\"\n\"Other\"=hex:41,4"), R::kFound, "x\0"s},
+
+    // Data wineserver cannot read leaves the value as REG_NONE, without data.
+    {"BadDataReplacesValue", Value32("\"x\"\n\"AppPath\"=garbage"), R::kNotString},
+    {"UnknownDataForm", Value32("str(3):\"x\""), R::kNotString},
+    {"UnterminatedString", Value32("\"x"), R::kNotString},
+    {"BackslashEndsString", Value32("\"x\\\""), R::kNotString},
+    {"HexByteTooLarge", Value32("hex(1):141,00"), R::kNotString},
+    {"HexSpaceBeforeFirstByte", Value32("hex(1): 41,00"), R::kNotString},
+    {"HexPrefixWithoutDigits", Value32("hex(1):0x,00"), R::kNotString},
+    {"HexContinuationAtEndOfText", Value32("hex(1):41,\\"), R::kNotString},
 };
 
 class WineRegistryTest : public testing::TestWithParam<Case> {};
@@ -136,7 +224,7 @@ class WineRegistryTest : public testing::TestWithParam<Case> {};
 TEST_P(WineRegistryTest, Lookup) {
   const Case& c = GetParam();
   std::string data = "stale";
-  R result = FindWineRegistryString(c.text.data(), c.text.size(), c.key, c.value, &data);
+  R result = FindWineRegistryString(c.text.data(), c.text.size(), c.key.c_str(), c.value, &data);
   EXPECT_EQ(result, c.expected);
   EXPECT_EQ(data, c.expected == R::kFound ? c.data : "");
 }

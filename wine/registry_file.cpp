@@ -1,13 +1,28 @@
 #include "wine/registry_file.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <set>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "wine/names.h"
 
 // The rules below follow what wineserver (Wine 8.0) does when it loads the
-// file and what a 32-bit program then gets; each was checked against Wine.
+// file (load_keys and what it calls, in server/registry.c, and parse_strW)
+// and what a 32-bit program then gets. They are taken from Wine's source;
+// the unit tests pin each one, and the differential test checks those a
+// prefix can show against savefix.exe under Wine.
+//
+// wineserver reads the file line by line and passes over what it cannot
+// parse: a line it does not recognise, a value before any key or behind a
+// key line it could not take, a value name it cannot read. A value whose
+// data it cannot read is still made, as REG_NONE without data. It gives up
+// on the file only when the first line is not "WINE REGISTRY Version 2", or
+// at an "#arch=" line it refuses (read where no key is open: before the
+// first key, or behind a key line it could not take); keys read before
+// that one stay.
 //
 // A 32-bit program's RegQueryValueExA turns string data into the ANSI code
 // page unit by unit, zero units included, and reports as its size exactly
@@ -24,30 +39,76 @@ namespace {
 
 constexpr char16_t kSeparator = u'\\';
 const char16_t kWow6432Node[] = u"WOW6432NODE";
+const char kHeader[] = "WINE REGISTRY Version 2";
 
 // Key paths longer than this many components are not looked up.
 constexpr std::size_t kMaxPathComponents = 100;
 
+// wineserver makes no key whose name is longer than this many units.
+constexpr std::size_t kMaxKeyNameUnits = 256;
+
+// ---- Lines as wineserver reads them ----------------------------------------
+
+// wineserver reads each line with fgets into a buffer that starts at 4 bytes
+// and grows by half whenever a line does not fit, and takes the line's text
+// to end at the first zero byte. Of a line holding a zero byte it keeps the
+// text before it and loses the rest of what that fgets call read (up to the
+// line end, or as much as the buffer held); the rest of a longer line is
+// read as the next line. The buffer's size is therefore part of the state.
+constexpr std::size_t kFirstBufferSize = 4;
+
 struct Line {
   const char* begin;
-  const char* end;  // before the line end ("\n" or "\r\n")
+  const char* end;  // before the zero byte, or the line end ("\n" or "\r\n")
 };
 
 struct LineReader {
   const char* next;
   const char* end;
+  const char* zero;     // the first zero byte at or behind `next`, or `end`
+  std::size_t buffer;   // wineserver's line buffer size
 };
+
+const char* FindZero(const char* p, const char* end) {
+  const void* zero = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
+  return zero != nullptr ? static_cast<const char*>(zero) : end;
+}
+
+LineReader StartReading(const char* text, std::size_t size) {
+  return LineReader{text, text + size, FindZero(text, text + size), kFirstBufferSize};
+}
 
 bool ReadLine(LineReader* reader, Line* line) {
   if (reader->next == reader->end) return false;
   const char* begin = reader->next;
-  std::size_t rest = static_cast<std::size_t>(reader->end - begin);
-  const char* newline = static_cast<const char*>(std::memchr(begin, '\n', rest));
-  const char* end = newline != nullptr ? newline : reader->end;
-  reader->next = newline != nullptr ? newline + 1 : reader->end;
-  if (end > begin && end[-1] == '\r') --end;
-  *line = Line{begin, end};
-  return true;
+  for (;;) {
+    // One fgets call: what fits in the buffer behind the text read so far,
+    // up to and including a line end.
+    const char* chunk = reader->next;
+    std::size_t room = reader->buffer - 1 - static_cast<std::size_t>(chunk - begin);
+    std::size_t length = std::min(room, static_cast<std::size_t>(reader->end - chunk));
+    const void* newline = std::memchr(chunk, '\n', length);
+    if (newline != nullptr) {
+      length = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk) + 1;
+    }
+    reader->next = chunk + length;
+    if (reader->zero < reader->next) {
+      *line = Line{begin, reader->zero};
+      reader->zero = FindZero(reader->next, reader->end);
+      return true;
+    }
+    if (newline != nullptr) {
+      const char* end = reader->next - 1;
+      if (end > begin && end[-1] == '\r') --end;
+      *line = Line{begin, end};
+      return true;
+    }
+    if (length < room || reader->next == reader->end) {  // the text ends without a line end
+      *line = Line{begin, reader->next};
+      return true;
+    }
+    reader->buffer += reader->buffer / 2;
+  }
 }
 
 bool IsSpace(char c) {
@@ -80,22 +141,24 @@ bool StartsWith(const char* p, const char* end, const char* word) {
 
 // ---- Escaped text ----------------------------------------------------------
 
-const char* Find(const char* p, const char* end, char c) {
-  return static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
-}
-
 // Finds the first `delimiter` not escaped by a backslash in [p, end). False
 // when the line ends first (a backslash ending the line escapes nothing).
+// Whatever an escape or a UTF-8 sequence takes is never a delimiter or a
+// backslash, so a backslash escapes exactly the character behind it here,
+// and a delimiter is escaped when an odd run of backslashes stands before it.
 bool FindDelimiter(const char* p, const char* end, char delimiter, const char** found) {
-  const char* stop = Find(p, end, delimiter);
-  while (stop != nullptr) {
-    const char* backslash = Find(p, stop, '\\');
-    if (backslash == nullptr) {
+  const char* begin = p;
+  while (p < end) {
+    const void* stop_at = std::memchr(p, delimiter, static_cast<std::size_t>(end - p));
+    const char* stop = static_cast<const char*>(stop_at);
+    if (stop == nullptr) return false;
+    const char* run = stop;
+    while (run > begin && run[-1] == '\\') --run;
+    if ((stop - run) % 2 == 0) {
       *found = stop;
       return true;
     }
-    p = backslash + 2;
-    if (p > stop) stop = Find(p, end, delimiter);  // that one was escaped
+    p = stop + 1;
   }
   return false;
 }
@@ -136,13 +199,15 @@ bool DecodeEscape(UnitReader* reader, char16_t* unit) {
   return true;
 }
 
-// A byte above 0x7F starts UTF-8 (Wine writes none, but reads them). As Wine
-// does, a sequence that breaks off yields nothing, the byte that broke it
-// off is read again, and no check for overlong forms or surrogates is made.
+// A byte above 0x7F starts UTF-8 (Wine writes none, but reads them), taken
+// as wineserver takes it: a lead byte outside C2..F4 is dropped; a sequence
+// broken off is dropped and the byte that broke it off is read again; a whole
+// sequence that is overlong or lies past U+10FFFF is dropped; surrogates pass.
 bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
-  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF8 ? 3 : 0;
+  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
   if (length == 0) return false;
   static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
   char32_t code = lead & kLeadMask[length];
   for (int i = 0; i < length; ++i) {
     if (reader->p == reader->end) return false;
@@ -151,6 +216,7 @@ bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
     code = (code << 6) | bits;
     ++reader->p;
   }
+  if (code < kSmallest[length] || code > 0x10FFFF) return false;
   if (code <= 0xFFFF) {
     *unit = static_cast<char16_t>(code);
     return true;
@@ -182,13 +248,18 @@ bool NextUnitSlowly(UnitReader* reader, char16_t* unit) {
   return false;
 }
 
-// Plain ASCII, most of the text, takes the short way.
+// Plain ASCII and escaped backslashes, most of the text, take the short way.
 inline bool NextUnit(UnitReader* reader, char16_t* unit) {
   if (reader->pending == 0 && reader->p < reader->end) {
     unsigned char c = static_cast<unsigned char>(*reader->p);
     if (c < 0x80 && c != '\\') {
       ++reader->p;
       *unit = c;
+      return true;
+    }
+    if (c == '\\' && reader->end - reader->p >= 2 && reader->p[1] == '\\') {
+      reader->p += 2;
+      *unit = u'\\';
       return true;
     }
   }
@@ -242,35 +313,128 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
   return components;
 }
 
-// A key line's path as far as it runs through `names`, at most `max_length`
-// components; `complete` tells whether that is the whole path.
+// The keys a key line makes: their path as far as it runs through `names`,
+// at most `max_length` components; `complete` tells whether that is the
+// whole path, `made` whether the line made any key at all.
 struct KeyCode {
   std::string code;
   bool complete;
+  bool made;
 };
 
-// False for a path Wine refuses (one starting with a separator).
-bool EncodeKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length,
-                   std::u16string* scratch, KeyCode* key) {
-  UnitReader reader{begin, end, 0};
+// True if a name in the escaped path [begin, end) is longer than wineserver
+// takes. Each unit comes from at least one byte, so short text has none.
+bool HasOverlongName(const char* begin, const char* end) {
+  if (static_cast<std::size_t>(end - begin) <= kMaxKeyNameUnits) return false;
+  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
+    if (name.size() > kMaxKeyNameUnits) return true;
+  }
+  return false;
+}
+
+// A path holding a name longer than wineserver takes: it makes the keys
+// up to the one before that name, one by one, and then refuses the line.
+void ReadCutKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length,
+                    KeyCode* key) {
+  bool through_names = true;
+  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
+    if (name.size() > kMaxKeyNameUnits) return;
+    key->made = true;
+    char code = through_names ? CodeOf(names, Upcase(name)) : 0;
+    through_names = code != 0 && key->code.size() < max_length;
+    if (through_names) key->code.push_back(code);
+  }
+}
+
+// One component of a key path, matched against the names as it is read.
+struct Component {
+  bool empty;  // no units before the separator or the end
+  bool more;   // a separator ended it
+  char code;   // the index plus one of the name it spells, or 0
+};
+
+// Reads units from `reader` up to the next separator, as long as they spell
+// the start of a name without regard to case. On a mismatch (code 0) the
+// reader stops inside the component.
+Component MatchName(const Names& names, UnitReader* reader, std::vector<std::size_t>* candidates) {
+  candidates->clear();
+  for (std::size_t i = 0; i < names.upcased.size(); ++i) candidates->push_back(i);
+  std::size_t length = 0;
+  char16_t unit = 0;
+  bool more;
+  while ((more = NextUnit(reader, &unit)) && unit != kSeparator) {
+    unit = UpcaseUnit(unit);
+    auto kept = candidates->begin();
+    for (std::size_t index : *candidates) {
+      const std::u16string& name = names.upcased[index];
+      if (length < name.size() && name[length] == unit) *kept++ = index;
+    }
+    candidates->erase(kept, candidates->end());
+    ++length;
+    if (candidates->empty()) return Component{false, more, 0};
+  }
+  for (std::size_t index : *candidates) {
+    if (names.upcased[index].size() == length) {
+      return Component{length == 0, more, static_cast<char>(index + 1)};
+    }
+  }
+  return Component{length == 0, more, 0};
+}
+
+// What reading key lines keeps from line to line. Key lines come sorted,
+// and most leave the wanted names at the same place as the line before: the
+// escaped text read up to that place, and the byte behind it that the
+// decoder may have looked at, decide the result again.
+struct KeyLineReader {
+  std::vector<std::size_t> candidates;
+  std::string decided_text;  // empty, or text that decides an incomplete path
+  std::string decided_code;
+};
+
+// The key a key line names, from the escaped text behind its '[' up to the
+// line end, made with the keys on its path. False where wineserver leaves
+// no key open for the lines behind: no closing ']', or a name of more than
+// 256 units (the keys before that name are made all the same). An empty
+// path, or one whose first unit is zero, names the hive's root. Leading,
+// doubled and trailing separators are passed over.
+bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::size_t max_length,
+                 KeyLineReader* state, KeyCode* key) {
   key->code.clear();
   key->complete = false;
-  bool first = true;
+  key->made = false;
+  if (!FindDelimiter(begin, end, ']', &end)) return false;
+  key->made = true;
+  UnitReader reader{begin, end, 0};
+  char16_t first = 0;
+  if (!NextUnit(&reader, &first) || first == 0) {
+    key->complete = true;
+    return true;
+  }
+  if (HasOverlongName(begin, end)) {
+    key->made = false;
+    ReadCutKeyPath(begin, end, names, max_length, key);
+    return false;
+  }
+  const std::string& decided = state->decided_text;
+  if (!decided.empty() && static_cast<std::size_t>(end - begin) >= decided.size() &&
+      std::memcmp(begin, decided.data(), decided.size()) == 0) {
+    key->code = state->decided_code;
+    return true;
+  }
+  reader = UnitReader{begin, end, 0};
   for (;;) {
-    scratch->clear();
-    char16_t unit = 0;
-    bool more = false;
-    while ((more = NextUnit(&reader, &unit)) && unit != kSeparator) {
-      scratch->push_back(UpcaseUnit(unit));
+    Component component = MatchName(names, &reader, &state->candidates);
+    if (!component.empty) {
+      if (component.code == 0 || key->code.size() == max_length) {
+        if (reader.p < end && reader.pending == 0) {
+          state->decided_text.assign(begin, reader.p + 1);
+          state->decided_code = key->code;
+        }
+        return true;
+      }
+      key->code.push_back(component.code);
     }
-    if (first && more && scratch->empty()) return false;
-    first = false;
-    if (!scratch->empty()) {
-      char code = CodeOf(names, *scratch);
-      if (code == 0 || key->code.size() == max_length) return true;
-      key->code.push_back(code);
-    }
-    if (!more) break;
+    if (!component.more) break;
   }
   key->complete = true;
   return true;
@@ -278,36 +442,60 @@ bool EncodeKeyPath(const char* begin, const char* end, const Names& names, std::
 
 // ---- Value lines -----------------------------------------------------------
 
-enum class DataKind { kString, kMultiString, kHex, kDword };
-
+// What a value line sets: the registry type (REG_SZ is 1, REG_EXPAND_SZ 2)
+// and the data as the UTF-16 units RegQueryValueExA converts: a string's,
+// terminator included, or those of the bytes of hex data, an odd last byte
+// dropped. Data wineserver cannot read leaves REG_NONE and no data.
 struct Value {
-  const char* name_begin;  // escaped name; empty for '@'
-  const char* name_end;
-  DataKind kind;
-  unsigned long type;      // the registry type (REG_SZ is 1, REG_EXPAND_SZ 2)
-  const char* text_begin;  // escaped string data, for kString and kMultiString
-  const char* text_end;
+  std::uint32_t type = 0;
+  std::u16string units;
 };
 
-// Reads the bytes of hex data; a backslash where a byte could follow carries
-// the data on to the next line. Bytes go to `bytes` unless it is null.
-bool ParseHexData(const char* p, const char* end, LineReader* reader,
-                  std::vector<unsigned char>* bytes) {
+// strtoul(p, &stop, 16) on an unsigned long of 64 bits, as the 64-bit
+// wineserver calls it: leading spaces, a sign and "0x" are taken, a number
+// too large gives the largest value, and with no digits `*stop` is `p`.
+std::uint64_t ReadHexNumber(const char* p, const char* end, const char** stop) {
+  const char* q = SkipSpaces(p, end);
+  bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
+  if (end - q >= 3 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X') && IsHexDigit(q[2])) q += 2;
+  if (q == end || !IsHexDigit(*q)) {
+    *stop = p;
+    return 0;
+  }
+  std::uint64_t value = 0;
+  bool too_large = false;
+  for (; q < end && IsHexDigit(*q); ++q) {
+    too_large = too_large || (value >> 60) != 0;
+    value = value * 16 + HexValue(*q);
+  }
+  *stop = q;
+  if (too_large) return UINT64_MAX;
+  return negative ? 0 - value : value;
+}
+
+// Hex bytes ("41,00,..."), each read by strtoul, as far as they go; then the
+// data ends with the line, or goes on to the next line from `reader` behind
+// a backslash (whatever follows it on this line). False where wineserver
+// finds the data malformed. Bytes go to `bytes` unless it is null.
+bool ReadHexData(const char* p, const char* end, LineReader* reader,
+                 std::vector<unsigned char>* bytes) {
   for (;;) {
-    // Wine writes "xx," runs; they take the short way.
+    // Wine writes "xx," runs; they take the short way. Spaces may follow a
+    // byte, never lead the first.
+    const char* run = p;
     while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) && p[2] == ',') {
       if (bytes != nullptr)
         bytes->push_back(static_cast<unsigned char>(HexValue(p[0]) * 16 + HexValue(p[1])));
       p += 3;
     }
+    if (p != run) p = SkipSpaces(p, end);
     while (p < end && IsHexDigit(*p)) {
-      unsigned value = 0;
-      while (p < end && IsHexDigit(*p)) {
-        value = value * 16 + HexValue(*p++);
-        if (value > 0xFF) return false;
-      }
+      const char* stop;
+      std::uint64_t value = ReadHexNumber(p, end, &stop);
+      if (value > 0xFF) return false;
       if (bytes != nullptr) bytes->push_back(static_cast<unsigned char>(value));
-      p = SkipSpaces(p, end);
+      p = SkipSpaces(stop, end);
       if (p < end && *p == ',') ++p;
       p = SkipSpaces(p, end);
     }
@@ -320,147 +508,153 @@ bool ParseHexData(const char* p, const char* end, LineReader* reader,
   }
 }
 
-// "hex(N):" with N in hex; `*p` is behind "hex(".
-bool ParseHexType(const char** p, const char* end, unsigned long* type) {
-  *type = 0;
-  int digits = 0;
-  for (; *p < end && IsHexDigit(**p); ++*p) {
-    if (++digits > 8) return false;
-    *type = *type * 16 + HexValue(**p);
-  }
-  if (!StartsWith(*p, end, "):")) return false;
-  *p += 2;
-  return true;
-}
-
-struct QuotedForm {
+struct StringForm {
   const char* tag;
-  DataKind kind;
-  unsigned long type;
+  std::uint32_t type;
 };
 
-const QuotedForm kQuotedForms[] = {
-    {"\"", DataKind::kString, 1},
-    {"str:\"", DataKind::kString, 1},
-    {"str(2):\"", DataKind::kString, 2},
-    {"str(7):\"", DataKind::kMultiString, 7},
+const StringForm kStringForms[] = {
+    {"\"", 1},
+    {"str:\"", 1},
+    {"str(2):\"", 2},
+    {"str(7):\"", 7},
 };
 
-// The data behind "name"=; continued hex lines are taken from `reader`.
-bool ParseData(const char* p, const char* end, LineReader* reader, Value* value,
-               std::vector<unsigned char>* bytes) {
-  for (const QuotedForm& form : kQuotedForms) {
+// The data behind "name"=, as wineserver reads it; continued hex data is
+// read on from `reader`. With `value` null only the lines are taken.
+void ReadData(const char* p, const char* end, LineReader* reader, Value* value) {
+  if (value == nullptr && (p == end || *p != 'h')) return;  // only hex data goes on
+  for (const StringForm& form : kStringForms) {
     if (!StartsWith(p, end, form.tag)) continue;
-    value->kind = form.kind;
-    value->type = form.type;
-    value->text_begin = p + std::strlen(form.tag);
+    if (value == nullptr) return;
     // Text behind the closing quote is ignored.
-    return FindDelimiter(value->text_begin, end, '"', &value->text_end);
+    const char* text = p + std::strlen(form.tag);
+    const char* close;
+    if (!FindDelimiter(text, end, '"', &close)) return;
+    value->type = form.type;
+    value->units = DecodeEscaped(text, close);
+    value->units.push_back(0);
+    return;
   }
   if (StartsWith(p, end, "dword:")) {
-    value->kind = DataKind::kDword;
-    value->type = 4;
-    return true;  // Wine takes whatever follows (no digits at all read as 0)
+    if (value != nullptr) value->type = 4;  // whatever follows is read as a number
+    return;
   }
-  value->kind = DataKind::kHex;
-  value->type = 3;
-  if (StartsWith(p, end, "hex:")) return ParseHexData(p + 4, end, reader, bytes);
-  if (!StartsWith(p, end, "hex(")) return false;
-  p += 4;
-  return ParseHexType(&p, end, &value->type) && ParseHexData(p, end, reader, bytes);
+  std::uint32_t type = 3;
+  if (StartsWith(p, end, "hex(")) {
+    const char* stop;
+    type = static_cast<std::uint32_t>(ReadHexNumber(p + 4, end, &stop));
+    if (!StartsWith(stop, end, "):")) return;
+    p = stop + 2;
+  } else if (StartsWith(p, end, "hex:")) {
+    p += 4;
+  } else {
+    return;
+  }
+  std::vector<unsigned char> bytes;
+  if (!ReadHexData(p, end, reader, value != nullptr ? &bytes : nullptr) || value == nullptr) return;
+  value->type = type;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    value->units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
 }
 
-// `p` is at the '"' or '@' starting a value line.
-bool ParseValueLine(const char* p, const char* end, LineReader* reader, Value* value,
-                    std::vector<unsigned char>* bytes) {
+// A value line, `p` at its '"' or '@', under a key wineserver took. True
+// when it sets the value named `wanted` (upper-cased; null when no value of
+// this key is wanted), which `value` then holds. The lines continued hex
+// data takes are read from `reader` either way.
+bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std::u16string* wanted,
+                   Value* value) {
+  const char* name_begin;
+  const char* name_end;
   if (*p == '@') {
-    value->name_begin = value->name_end = ++p;
+    name_begin = name_end = ++p;
   } else {
-    value->name_begin = p + 1;
-    if (!FindDelimiter(p + 1, end, '"', &value->name_end)) return false;
-    p = value->name_end + 1;
+    name_begin = p + 1;
+    if (!FindDelimiter(name_begin, end, '"', &name_end)) return false;
+    p = name_end + 1;
   }
   p = SkipSpaces(p, end);
   if (p == end || *p != '=') return false;
-  return ParseData(SkipSpaces(p + 1, end), end, reader, value, bytes);
+  p = SkipSpaces(p + 1, end);
+  if (wanted == nullptr || Upcase(DecodeEscaped(name_begin, name_end)) != *wanted) {
+    ReadData(p, end, reader, nullptr);
+    return false;
+  }
+  *value = Value();
+  ReadData(p, end, reader, value);
+  return true;
 }
 
 // ---- The whole text --------------------------------------------------------
 
-struct Section {
-  std::string code;  // complete key path
-  const char* body_begin;
-  const char* body_end;
-};
-
 struct Registry {
   bool win64 = false;
-  std::set<std::string> key_codes;  // every key line's path, as far as it runs through Names
-  std::vector<Section> sections;    // key lines whose whole path runs through Names
+  bool any_key = false;                // wineserver made at least one key
+  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through Names
+  std::map<std::string, Value> found;  // the wanted value as last set, by its key's complete path
 };
 
-bool ParseArch(const char* p, const char* end, Registry* registry) {
+enum class Arch { kUnknown, kWin32, kWin64 };
+
+// An option line read where no key is open. False for an "#arch=" line
+// wineserver refuses: unknown, or other than the one taken before.
+bool ReadGlobalOption(const char* p, const char* end, Arch* arch) {
+  if (!StartsWith(p, end, "#arch=")) return true;
   p += std::strlen("#arch=");
-  while (end > p && IsSpace(end[-1])) --end;
-  std::size_t length = static_cast<std::size_t>(end - p);
-  if (length == 5 && std::memcmp(p, "win64", 5) == 0) {
-    registry->win64 = true;
-  } else if (length == 5 && std::memcmp(p, "win32", 5) == 0) {
-    registry->win64 = false;
-  } else {
-    return false;
-  }
+  std::string name(p, end);
+  Arch named = name == "win32" ? Arch::kWin32 : name == "win64" ? Arch::kWin64 : Arch::kUnknown;
+  if (named == Arch::kUnknown || (*arch != Arch::kUnknown && *arch != named)) return false;
+  *arch = named;
   return true;
 }
 
-// Reads every line, so that a fault anywhere makes the text malformed, as
-// Wine would complain about it; text Wine ignores is ignored.
-bool ParseRegistry(const char* text, std::size_t size, const Names& names, std::size_t max_length,
-                   Registry* registry) {
-  LineReader reader{text, text + size};
+// Reads the text line by line as wineserver does. Key lines are decoded as
+// far as their path runs through `names`; values are decoded only in the
+// sections of keys whose whole path does, and only if named `wanted`. False
+// if wineserver takes nothing from the text.
+bool ReadRegistry(const char* text, std::size_t size, const Names& names, std::size_t max_length,
+                  const std::u16string& wanted, Registry* registry) {
+  LineReader reader = StartReading(text, size);
   Line line;
-  if (!ReadLine(&reader, &line) || std::string(line.begin, line.end) != "WINE REGISTRY Version 2") {
-    return false;
-  }
-  std::u16string scratch;
-  bool any_key = false;
-  bool open_section = false;  // the last section in `registry` is still being read
-  while (ReadLine(&reader, &line)) {
+  if (!ReadLine(&reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
+  KeyLineReader key_lines;
+  Arch arch = Arch::kUnknown;
+  enum { kNoKey, kOtherKey, kPathKey } section = kNoKey;
+  KeyCode key;
+  Value value;
+  bool stopped = false;
+  while (!stopped && ReadLine(&reader, &line)) {
     const char* p = SkipSpaces(line.begin, line.end);
-    if (p == line.end || *p == ';') continue;
+    if (p == line.end) continue;
     if (*p == '[') {
-      if (open_section) registry->sections.back().body_end = line.begin;
-      const char* close;
-      KeyCode key;
-      if (!FindDelimiter(p + 1, line.end, ']', &close) ||
-          !EncodeKeyPath(p + 1, close, names, max_length, &scratch, &key)) {
-        return false;
+      bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key);
+      section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
+      registry->any_key = registry->any_key || key.made;
+      if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
+        registry->key_codes.push_back(key.code);
       }
-      open_section = key.complete;
-      if (open_section) registry->sections.push_back(Section{key.code, reader.next, nullptr});
-      registry->key_codes.insert(std::move(key.code));
-      any_key = true;
     } else if (*p == '"' || *p == '@') {
-      Value value;
-      if (!any_key || !ParseValueLine(p, line.end, &reader, &value, nullptr)) return false;
-    } else if (*p == '#') {
-      // Options of a key (#time, #class, #link) change nothing read here.
-      if (!any_key && StartsWith(p, line.end, "#arch=") && !ParseArch(p, line.end, registry)) {
-        return false;
+      if (section == kNoKey) continue;
+      if (ReadValueLine(p, line.end, &reader, section == kPathKey ? &wanted : nullptr, &value)) {
+        registry->found[key.code] = std::move(value);
       }
-    } else {
-      return false;
+    } else if (*p == '#' && section == kNoKey) {
+      stopped = !ReadGlobalOption(p, line.end, &arch);
     }
+    // Other lines: options of the open key (#time, #class, #link change
+    // nothing read here), comments and lines wineserver does not recognise.
   }
-  if (open_section) registry->sections.back().body_end = text + size;
-  return true;
+  registry->win64 = arch == Arch::kWin64;
+  std::sort(registry->key_codes.begin(), registry->key_codes.end());
+  return registry->any_key || !stopped;
 }
 
 // ---- The lookup ------------------------------------------------------------
 
 bool KeyExists(const Registry& registry, const std::string& path) {
   if (path.empty()) return true;  // the hive's root
-  auto it = registry.key_codes.lower_bound(path);
+  auto it = std::lower_bound(registry.key_codes.begin(), registry.key_codes.end(), path);
   return it != registry.key_codes.end() && it->compare(0, path.size(), path) == 0;
 }
 
@@ -487,63 +681,13 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, char wow64
   return true;
 }
 
-bool SameName(const Value& value, const std::u16string& upcased) {
-  return Upcase(DecodeEscaped(value.name_begin, value.name_end)) == upcased;
-}
-
-// The last value named `upcased` in the key's sections, which follow in file
-// order; later lines replace earlier ones, as when Wine loads them.
-bool FindValue(const Registry& registry, const std::string& path, const std::u16string& upcased,
-               Value* found, std::vector<unsigned char>* found_bytes) {
-  bool any = false;
-  std::vector<unsigned char> bytes;
-  for (const Section& section : registry.sections) {
-    if (section.code != path) continue;
-    LineReader reader{section.body_begin, section.body_end};
-    Line line;
-    while (ReadLine(&reader, &line)) {
-      const char* p = SkipSpaces(line.begin, line.end);
-      if (p == line.end || (*p != '"' && *p != '@')) continue;
-      Value value;
-      bytes.clear();
-      if (!ParseValueLine(p, line.end, &reader, &value, &bytes)) continue;
-      if (!SameName(value, upcased)) continue;
-      *found = value;
-      found_bytes->swap(bytes);
-      any = true;
-    }
-  }
-  return any;
-}
-
-// The units RegQueryValueExA converts: the string's, or those of the bytes
-// of hex data, an odd last byte dropped.
-std::u16string StringUnits(const Value& value, const std::vector<unsigned char>& bytes) {
-  if (value.kind == DataKind::kString) {
-    std::u16string units = DecodeEscaped(value.text_begin, value.text_end);
-    units.push_back(0);
-    return units;
-  }
-  std::u16string units;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-  }
-  return units;
-}
-
-bool IsString(const Value& value) {
-  return (value.kind == DataKind::kString || value.kind == DataKind::kHex) &&
-         (value.type == 1 || value.type == 2);
-}
+bool IsString(const Value& value) { return value.type == 1 || value.type == 2; }
 
 }  // namespace
 
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data) {
   data->clear();
-  // A zero byte cuts Wine's line short; no file Wine writes holds one.
-  if (size == 0 || std::memchr(text, '\0', size) != nullptr) return WineRegistryLookup::kMalformed;
-
   std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
   if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
   Names names;
@@ -553,19 +697,17 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
 
   // A resolved path is at most every component with a Wow6432Node before it, plus one.
   Registry registry;
-  if (!ParseRegistry(text, size, names, 2 * wanted.size() + 1, &registry)) {
+  if (!ReadRegistry(text, size, names, 2 * wanted.size() + 1, Upcase(Utf8ToUtf16(value_name)),
+                    &registry)) {
     return WineRegistryLookup::kMalformed;
   }
   std::string path;
   if (!ResolvePath(registry, wanted, names.wow6432node, &path)) {
     return WineRegistryLookup::kNoKey;
   }
-  Value value;
-  std::vector<unsigned char> bytes;
-  if (!FindValue(registry, path, Upcase(Utf8ToUtf16(value_name)), &value, &bytes)) {
-    return WineRegistryLookup::kNoValue;
-  }
-  if (!IsString(value)) return WineRegistryLookup::kNotString;
-  *data = Utf16ToUtf8(StringUnits(value, bytes));
+  auto found = registry.found.find(path);
+  if (found == registry.found.end()) return WineRegistryLookup::kNoValue;
+  if (!IsString(found->second)) return WineRegistryLookup::kNotString;
+  *data = Utf16ToUtf8(found->second.units);
   return WineRegistryLookup::kFound;
 }

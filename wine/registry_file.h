@@ -9,7 +9,7 @@
 
 enum class WineRegistryLookup {
   kFound,      // `data` holds the value
-  kMalformed,  // the text is not a registry file Wine reads without complaint
+  kMalformed,  // Wine takes no key from the text: it is no registry file
   kNoKey,      // the key is not in the 32-bit view
   kNoValue,    // the key has no such value
   kNotString,  // the value is not a string (dword, binary, multi-string...)
