@@ -5,11 +5,12 @@
 #   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
-# with CR LF as LF and the native "Wine prefix:" line is set aside, and the
-# files left behind must match byte for byte. WORKDIR, an absolute path, is
-# replaced; it holds the prefix, and is removed again when every case matches.
+# with CR LF as LF and the native "Wine prefix:" and "Folder on this
+# machine:" lines are set aside, and the files left behind must match byte
+# for byte. WORKDIR, an absolute path, is replaced; it holds the prefix, and
+# is removed again when every case matches.
 set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -eq 3 ] || usage
 work=$1 exe=$2 native=$3
 case $work in /?*) ;; *) usage ;; esac
@@ -78,7 +79,8 @@ run_case() {
   lay_out "$dir" "$entries"
   "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
-  sed '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' "$out/native.raw" > "$out/native.out"
+  sed -e '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' -e '/^Folder on this machine: /d' \
+    "$out/native.raw" > "$out/native.out"
   snapshot "$dir" > "$out/native.files"
 
   # Guards against two runs that agree only because the key never arrived.
