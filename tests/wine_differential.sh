@@ -63,21 +63,47 @@ write_key() {
   wine reg add "$key" /v AppPath /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
 }
 
+# ---- Cases started in a chosen working directory -------------------------
+# Wine maps the Unix working directory ($PWD where it names the same
+# directory) through the drives and resolves rooted and relative paths
+# against it. The programs start elsewhere, so their paths are made absolute.
+exe=$(realpath "$exe") native=$(realpath -m "$native")
+# A link whose $PWD lies on Z: where getcwd() lies on C:; a place for z: that
+# leaves the working directory under no drive; the games folder as rooted at
+# the working directory's first component ("\dir" for "/first/dir").
+ln -s "$prefix/drive_c/users" "$work/cusers"
+mkdir -p "$work/zroot"
+below_first=$(printf %s "${games#/*/}" | tr / '\\')
+games_bs=$(printf %s "$games" | tr / '\\')
+# Runs COMMAND... in DIR (empty: here), entered as cd enters it, with z:
+# pointing to TARGET if given:  in_directory DIR TARGET COMMAND...
+in_directory() {
+  local dir=$1 target=$2 z_link=$prefix/dosdevices/z: saved status=0
+  shift 2
+  saved=$(readlink "$z_link")
+  [ -z "$target" ] || ln -sfn "$target" "$z_link"
+  (cd "${dir:-.}" && export PWD && "$@") || status=$?
+  ln -sfn "$saved" "$z_link"
+  return "$status"
+}
+# ---- end of the working-directory block -----------------------------------
+
 failed=0 cases=0
-# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES.
+# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [WORKING_DIR [Z_TARGET]].
 run_case() {
-  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 out=$work/case$((++cases)) problem=
+  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 cwd=${7-} z_target=${8-}
+  local out=$work/case$((++cases)) problem=
   mkdir -p "$out"
   lay_out "$dir" "$entries"
   write_key "$type" "$view" "$value" || problem="writing the key failed"
-  wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
+  in_directory "$cwd" "$z_target" wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
   printf '\r\n[exit status %d]\r\n' $? >> "$out/wine.raw"
   stop_server
   iconv -f CP1252 -t UTF-8 "$out/wine.raw" | sed 's/\r$//' > "$out/wine.out"
   snapshot "$dir" > "$out/wine.files"
 
   lay_out "$dir" "$entries"
-  "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
+  in_directory "$cwd" "$z_target" "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
   sed -e '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' -e '/^Folder on this machine: /d' \
     "$out/native.raw" > "$out/native.out"
@@ -104,8 +130,8 @@ run_case() {
   echo
 }
 
-while IFS='|' read -r name type view value dir entries; do
-  run_case "$name" "$type" "$view" "$value" "$dir" "$entries"
+while IFS='|' read -r name type view value dir entries cwd z_target; do
+  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$cwd" "$z_target"
 done << EOF
 plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
 install path in another case|REG_SZ|32|$zu\CASEFOLD\GAME\|$games/CaseFold/Game|SaveGames/A.HDR=300
@@ -118,6 +144,16 @@ Wine's directory order|REG_SZ|32|$z\order\|$games/order|SaveGames/Save_1.HDR=300
 REG_EXPAND_SZ used as read|REG_EXPAND_SZ|32|$z\%TEMP%\|$games/%TEMP%|SaveGames/A.HDR=300
 key only in the 64-bit view|REG_SZ|64|$z\only64\|$games/only64|SaveGames/A.HDR=300
 second .HDR in a name|REG_SZ|32|$z\hdrhdr\|$games/hdrhdr|SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300
+\\\\?\ path as written, in another case, to a name with a final dot|REG_SZ|32|\\\\?\\$zu\TRAIL.\|$games/trail.|SaveGames/A.HDR=300 SaveGames/b.hdr=400
+\\\\?\unix\ path|REG_SZ|32|\\\\?\unix$games_bs\unixns\|$games/unixns|SaveGames/A.HDR=300
+\\\\.\ path cleaned up|REG_SZ|32|\\\\.\\$z\devform\x\..\|$games/devform|SaveGames/A.HDR=300
+\??\ path as written|REG_SZ|32|\??\\$z\ntform\|$games/ntform|SaveGames/A.HDR=300
+rooted path on the working directory's drive C:|REG_SZ|32|\Games\Rooted\|$prefix/drive_c/Games/Rooted|SaveGames/A.HDR=300|$prefix/drive_c/users
+drive-relative path on the working directory's drive|REG_SZ|32|Z:here\|$games/here|SaveGames/A.HDR=300|$games
+drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_c/Games/Elsewhere|SaveGames/A.HDR=300|$games
+working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300|$work/cusers
+working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300|$games/nodrive|$work/zroot
+Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300|$games
 EOF
 
 if [ "$failed" -ne 0 ]; then
