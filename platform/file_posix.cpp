@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -15,10 +16,11 @@
 
 namespace {
 
-// The file `path` names inside the install's prefix; false (errno ENOENT)
-// if it names none there.
+// The file `path` names inside the install's prefix, for a program started
+// from this process's working directory; false (errno ENOENT) if it names none there.
 bool ToNativePath(const Install& install, const char* path, std::string* native) {
-  if (install.root.empty() || !ToPrefixPath(install.root, path, native, Directories(install))) {
+  if (install.root.empty() ||
+      !ToPrefixPath(install.root, path, WorkingDirectory(install), native, Directories(install))) {
     errno = ENOENT;
     return false;
   }

@@ -82,7 +82,7 @@ std::string DescribeFolder(const Install& install, const char* path) {
   std::string folder;
   std::string rest;
   std::string windows(path);
-  while (!ToPrefixPath(install.root, windows, &folder, nullptr)) {
+  while (!ToPrefixPath(install.root, windows, WorkingDirectory(install), &folder, nullptr)) {
     const std::size_t cut = windows.find_last_of('\\', windows.size() - 2);
     if (windows.size() < 2 || cut == std::string::npos) {
       folder = install.root + "/dosdevices/" + static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))) + ":";

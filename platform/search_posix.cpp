@@ -1,6 +1,7 @@
 // The directory search for the native build: the entries of the pattern's
 // directory inside the install's Wine prefix that match its wildcard, in the
 // order Wine returns them.
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -21,7 +22,8 @@ namespace {
 bool ListMatches(const Install& install, const char* pattern, std::vector<std::string>& names) {
   std::string directory;
   std::string wildcard;
-  if (install.root.empty() || !ToPrefixSearch(install.root, pattern, &directory, &wildcard, Directories(install))) {
+  if (install.root.empty() || !ToPrefixSearch(install.root, pattern, WorkingDirectory(install), &directory,
+                                              &wildcard, Directories(install))) {
     return false;
   }
   std::vector<std::string> all;

@@ -5,13 +5,14 @@
 #   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
-# with CR LF as LF and the native "Wine prefix:" line is set aside, and the
-# files left behind must match byte for byte. Some cases edit system.reg by
-# hand (lines Wine passes over, other spellings); both programs then read
-# the edited file. WORKDIR, an absolute path, is replaced; it holds the
-# prefix, and is removed again when every case matches.
+# with CR LF as LF and the native "Wine prefix:" and "Folder on this
+# machine:" lines are set aside, and the files left behind must match byte
+# for byte. Some cases edit system.reg by hand (lines Wine passes over, other
+# spellings); both programs then read the edited file. WORKDIR, an absolute
+# path, is replaced; it holds the prefix, and is removed again when every
+# case matches.
 set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -eq 3 ] || usage
 work=$1 exe=$2 native=$3
 case $work in /?*) ;; *) usage ;; esac
@@ -135,10 +136,36 @@ edit_registry() {
   esac
 }
 
+# ---- Cases started in a chosen working directory -------------------------
+# Wine maps the Unix working directory ($PWD where it names the same
+# directory) through the drives and resolves rooted and relative paths
+# against it. The programs start elsewhere, so their paths are made absolute.
+exe=$(realpath "$exe") native=$(realpath -m "$native")
+# A link whose $PWD lies on Z: where getcwd() lies on C:; a place for z: that
+# leaves the working directory under no drive; the games folder as rooted at
+# the working directory's first component ("\dir" for "/first/dir").
+ln -s "$prefix/drive_c/users" "$work/cusers"
+mkdir -p "$work/zroot"
+below_first=$(printf %s "${games#/*/}" | tr / '\\')
+games_bs=$(printf %s "$games" | tr / '\\')
+# Runs COMMAND... in DIR (empty: here), entered as cd enters it, with z:
+# pointing to TARGET if given:  in_directory DIR TARGET COMMAND...
+in_directory() {
+  local dir=$1 target=$2 z_link=$prefix/dosdevices/z: saved status=0
+  shift 2
+  saved=$(readlink "$z_link")
+  [ -z "$target" ] || ln -sfn "$target" "$z_link"
+  (cd "${dir:-.}" && export PWD && "$@") || status=$?
+  ln -sfn "$saved" "$z_link"
+  return "$status"
+}
+# ---- end of the working-directory block -----------------------------------
+
 failed=0 cases=0
-# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [EDIT].
+# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [EDIT [WORKING_DIR [Z_TARGET]]].
 run_case() {
-  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 edit=$7 out=$work/case$((++cases)) problem=
+  local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 edit=${7-} cwd=${8-} z_target=${9-}
+  local out=$work/case$((++cases)) problem=
   mkdir -p "$out"
   cp "$work/fresh.reg" "$prefix/system.reg"
   lay_out "$dir" "$entries"
@@ -148,7 +175,7 @@ run_case() {
     edit_registry "$edit" "$value" || problem=${problem:-"editing system.reg failed"}
     cp "$prefix/system.reg" "$out/system.reg"
   fi
-  wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
+  in_directory "$cwd" "$z_target" wine "$exe" < /dev/null > "$out/wine.raw" 2> "$out/wine.err"
   printf '\r\n[exit status %d]\r\n' $? >> "$out/wine.raw"
   stop_server
   iconv -f CP1252 -t UTF-8 "$out/wine.raw" | sed 's/\r$//' > "$out/wine.out"
@@ -157,9 +184,10 @@ run_case() {
   # wineserver may have saved its own, clean, copy over the edited file.
   [ -z "$edit" ] || cp "$out/system.reg" "$prefix/system.reg"
   lay_out "$dir" "$entries"
-  "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
+  in_directory "$cwd" "$z_target" "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
-  sed '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /};/^Folder on this machine: /d' "$out/native.raw" > "$out/native.out"
+  sed -e '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' -e '/^Folder on this machine: /d' \
+    "$out/native.raw" > "$out/native.out"
   snapshot "$dir" > "$out/native.files"
 
   # Guards against two runs that agree only because the key never arrived.
@@ -183,8 +211,8 @@ run_case() {
   echo
 }
 
-while IFS='|' read -r name type view value dir entries edit; do
-  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit"
+while IFS='|' read -r name type view value dir entries edit cwd z_target; do
+  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit" "$cwd" "$z_target"
 done << EOF
 plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
 install path in another case|REG_SZ|32|$zu\CASEFOLD\GAME\|$games/CaseFold/Game|SaveGames/A.HDR=300
@@ -206,6 +234,16 @@ CR LF line ends|REG_SZ|32|$z\crlf\|$games/crlf|SaveGames/A.HDR=300|crlf
 hex(1) with spaces behind the commas|REG_SZ|32|$z\Mes jeux\spaced\|$games/Mes jeux/spaced|SaveGames/A.HDR=300|spaced
 hex(0x1) and 0x bytes|REG_SZ|32|$z\hex0x\|$games/hex0x|SaveGames/A.HDR=300|hex0x
 continued hex data taking a key line|REG_SZ|32|$z\swallow\|$games/swallow|SaveGames/A.HDR=300|swallow
+\\\\?\ path as written, in another case, to a name with a final dot|REG_SZ|32|\\\\?\\$zu\TRAIL.\|$games/trail.|SaveGames/A.HDR=300 SaveGames/b.hdr=400
+\\\\?\unix\ path|REG_SZ|32|\\\\?\unix$games_bs\unixns\|$games/unixns|SaveGames/A.HDR=300
+\\\\.\ path cleaned up|REG_SZ|32|\\\\.\\$z\devform\x\..\|$games/devform|SaveGames/A.HDR=300
+\??\ path as written|REG_SZ|32|\??\\$z\ntform\|$games/ntform|SaveGames/A.HDR=300
+rooted path on the working directory's drive C:|REG_SZ|32|\Games\Rooted\|$prefix/drive_c/Games/Rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
+drive-relative path on the working directory's drive|REG_SZ|32|Z:here\|$games/here|SaveGames/A.HDR=300||$games
+drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_c/Games/Elsewhere|SaveGames/A.HDR=300||$games
+working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$work/cusers
+working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$work/zroot
+Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
 EOF
 
 if [ "$failed" -ne 0 ]; then

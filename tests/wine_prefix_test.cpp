@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,8 @@ class WinePrefixTest : public testing::Test {
         "pfx/drive_c/DATA/x=2", "pfx/drive_c/Sauvé/", saves + "Save1.HDR=", saves + "save1.bak=",
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
-        saves + "ababab=", saves + "x?="});
+        saves + "ababab=", saves + "x?=", "pfx/drive_c/windows/", "zroot/dot./", "zroot/link>@pfx/drive_c/Games",
+        "nodrive/Here/x="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -123,9 +125,13 @@ TEST(LibraryFoldersTest, ListsPathsOrNothing) {
 
 TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
   const std::string saves = "dosdevices/c:/Games/Vellmoor/SaveGames/";
+  std::string root = root_.path();  // "\tmp\dir\"; below_first "\dir\"
+  std::replace(root.begin(), root.end(), '/', '\\');
+  const std::string below_first = root.substr(root.find('\\', 1));
   const struct {
-    const char* windows_path;
-    std::string expected;  // relative to the prefix; empty when not found
+    std::string windows_path;
+    std::string expected;  // relative to the prefix, or with "@" to the test's root; empty when not found
+    const char* working_directory = "zroot";  // relative to the test's root: Z:\ by default
   } kCases[] = {
       {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR", saves + "Save1.HDR"},
       {"c:/GAMES//vellmoor\\savegames\\SAVE1.hdr", saves + "Save1.HDR"},
@@ -136,36 +142,65 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"C:\\SAUVÉ\\f", "dosdevices/c:/Sauvé/f"}, {"Z:\\file", "dosdevices/z:/file"},
       {"C:..\\Games", "dosdevices/c:/Games"}, {"C:\\..\\secret\\f", ""}, {"C:\\Games..\\Vellmoor", ""},
       {"C:\\Games\\...\\Games", ""}, {"C:\\Missing\\x", ""}, {"E:\\Games", ""}, {"D:\\Games", ""},
-      {"Games\\x", ""}, {"\\\\?\\C:\\Games", ""}, {"C:\\Games\\*.HDR", ""},
-      {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR\\x", ""}};
+      {"Games\\x", ""}, {"C:\\Games\\*.HDR", ""}, {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR\\x", ""},
+      // Taken as written: found without regard to case, nothing cleaned up.
+      {"\\\\?\\c:\\GAMES\\vellmoor", "dosdevices/c:/Games/Vellmoor"}, {"\\??\\C:\\Games\\x", "dosdevices/c:/Games/x"},
+      {"\\\\?\\C:\\Games\\Vellmoor\\SaveGames\\New.BAK. ", saves + "New.BAK. "}, {"\\\\?\\C:\\Games\\.\\x", ""},
+      {"\\??\\C:\\Games\\..\\Games", ""}, {"\\\\?\\C:\\Games\\\\x", ""}, {"\\\\?\\C:\\Games/x", ""},
+      {"\\\\?\\unix" + root + "zroot\\file", "@zroot/file"}, {"\\\\?\\UNIX" + root + "ZROOT\\file", ""},
+      {"\\\\.\\C:\\Games\\x\\..\\Vellmoor.", "dosdevices/c:/Games/Vellmoor"}, {"//?/C:/Games/", "dosdevices/c:/Games/"},
+      // Against the working directory, as Wine maps it from the Unix one.
+      {"\\Games\\Vellmoor", "dosdevices/c:/Games/Vellmoor", "pfx/drive_c/Data"},
+      {"c:Vellmoor\\SaveGames\\", saves, "pfx/drive_c/Games"}, {"Z:file", "dosdevices/z:/file", "pfx/drive_c/Games"},
+      {"Vellmoor", "dosdevices/c:/Games/Vellmoor", "pfx/drive_c/Games"},
+      {"Vellmoor", "dosdevices/z:/link/Vellmoor", "zroot/link"}, {"x", "dosdevices/c:/windows/x", "zroot/dot."},
+      {"Here\\x", "@nodrive/Here/x", "nodrive"}, {"HERE\\x", "", "nodrive"},
+      {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
+      {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"}};
   const std::string prefix = root_.path() + "pfx";
   // Listing anew for every lookup, and through one index kept across them.
   DirectoryIndex index;
   for (DirectoryIndex* through : {static_cast<DirectoryIndex*>(nullptr), &index, &index}) {
     for (const auto& c : kCases) {
+      const std::string expected = c.expected.empty()     ? ""
+                                   : c.expected[0] == '@' ? root_.path() + c.expected.substr(1)
+                                                          : prefix + "/" + c.expected;
       std::string unix_path;
-      const bool found = ToPrefixPath(prefix, c.windows_path, &unix_path, through);
-      EXPECT_EQ(c.expected, found ? unix_path.substr(prefix.size() + 1) : "") << c.windows_path;
-      EXPECT_EQ(!c.expected.empty(), found) << c.windows_path;
+      const bool found =
+          ToPrefixPath(prefix, c.windows_path, root_.path() + c.working_directory, &unix_path, through);
+      EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << c.working_directory;
+      EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << c.working_directory;
     }
   }
 }
 
+TEST_F(WinePrefixTest, TakesTheShellsWorkingDirectoryWhereItIsTheSame) {
+  const std::string cwd = UnixWorkingDirectory(nullptr), link = root_.path() + "here";
+  ASSERT_EQ(0, symlink(cwd.c_str(), link.c_str())) << cwd;
+  EXPECT_EQ(link, UnixWorkingDirectory(link.c_str()));
+  EXPECT_EQ(cwd, UnixWorkingDirectory((root_.path() + "zroot").c_str()));
+}
+
 TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
   const struct {
-    const char* pattern;
+    std::string pattern;
     const char* expected;  // null when the search fails
+    const char* working_directory = "zroot";
   } kCases[] = {
       {"C:\\games\\VELLMOOR\\savegames\\*.hdr",
        "D.HDR Save1.HDR SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\*abab", "abab"}, {"C:\\Games\\Vellmoor\\SaveGames\\*?", "x?"},
       {"C:\\Games\\Vellmoor\\SaveGames\\SAVE1.bak. ", "save1.bak"}, {"C:\\Missing\\*", nullptr},
-      {"C:\\Games\\Vellmoor\\SaveGames\\", nullptr}};
+      {"C:\\Games\\Vellmoor\\SaveGames\\", nullptr},
+      {"\\\\?\\C:\\GAMES\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
+      {"SaveGames\\s?vea*", "SaveA.HDR savea2.HDR", "pfx/drive_c/Games/Vellmoor"},
+      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames/s?vea*", nullptr}};
   for (const auto& c : kCases) {
     std::string directory, wildcard;
     std::vector<std::string> names;
-    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, &directory, &wildcard, nullptr) &&
+    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, root_.path() + c.working_directory,
+                                       &directory, &wildcard, nullptr) &&
                         ListMatchingEntries(directory, wildcard, &names, nullptr);
     EXPECT_EQ(c.expected != nullptr, listed) << c.pattern;
     EXPECT_EQ(c.expected ? c.expected : "", Joined(names)) << c.pattern;

@@ -28,7 +28,11 @@ struct DirectoryIndex {
   using Entries = std::unordered_map<std::u16string, std::string>;
   std::unordered_map<std::string, Entries> directories;
   // Windows directory paths already resolved, to their Unix directories.
-  std::unordered_map<std::string, std::string> parents;
+  struct Parent {
+    std::string directory;
+    bool with_case;  // names below match only with case
+  };
+  std::unordered_map<std::string, Parent> parents;
 };
 
 enum class Lookup { kFound, kMissing, kFailed };

@@ -1,8 +1,10 @@
 #include "wine/windows_path.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -10,22 +12,35 @@
 
 namespace {
 
+// Where Wine starts a program whose working directory it cannot open.
+const char kWindowsDirectory[] = "C:\\windows\\";
+
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Wine's clean-up of a path below a drive root; `path` starts with the root's
-// separator, which nothing climbs above. Slashes become backslashes, doubled
-// separators collapse, "." and ".." components go, a directory component
-// loses one trailing dot and the last component all trailing dots and spaces.
-void CollapsePath(std::string* path) {
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The character at `at`, or '\0' past the end.
+char CharAt(const std::string& text, std::size_t at) { return at < text.size() ? text[at] : '\0'; }
+
+// Wine's clean-up of a full path; nothing in its first `mark` characters (the
+// drive, "\\.\" or a share) changes or is climbed above. Slashes become
+// backslashes, doubled separators collapse, "." and ".." components go, a
+// directory component loses one trailing dot and the last component all
+// trailing dots and spaces.
+void CollapsePath(std::string* path, std::size_t mark) {
   std::string& p = *path;
   std::replace(p.begin(), p.end(), '/', '\\');
-  p.erase(std::unique(p.begin(), p.end(), [](char a, char b) { return a == '\\' && b == '\\'; }), p.end());
-  const std::size_t root = 1;
+  const std::size_t root = std::min(mark, p.size());
+  std::size_t kept = std::min<std::size_t>(std::max<std::size_t>(root, 1), p.size());
+  for (std::size_t at = kept; at < p.size(); ++at) {
+    if (p[at] != '\\' || p[kept - 1] != '\\') p[kept++] = p[at];
+  }
+  p.resize(kept);
   std::size_t at = root;
   while (at < p.size()) {
     if (p[at] == '.') {
-      const char second = at + 1 < p.size() ? p[at + 1] : '\0';
-      const char third = at + 2 < p.size() ? p[at + 2] : '\0';
+      const char second = CharAt(p, at + 1);
+      const char third = CharAt(p, at + 2);
       if (second == '\\') {  // ".\"
         p.erase(at, 2);
         continue;
@@ -62,111 +77,280 @@ void CollapsePath(std::string* path) {
   p.erase(end);
 }
 
-// False for names Wine refuses in a path: "." and "..", control characters
-// and the characters *?<>|".
+// True if `text` holds a character Wine never lets through to a file name:
+// a control character or one of *?<>|".
+bool HoldsInvalidCharacter(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr) return true;
+  }
+  return false;
+}
+
+// False for names Wine refuses as a component of a path: empty, "." and
+// "..", and names holding a separator or an invalid character.
 bool IsValidName(const std::string& name) {
-  if (name == "." || name == "..") return false;
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr) return false;
-  }
-  return true;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         !HoldsInvalidCharacter(name);
 }
 
-// "\a\b" gives {"a", "b"}; a trailing separator gives an empty last name.
-std::vector<std::string> SplitComponents(const std::string& path) {
-  std::vector<std::string> components;
-  std::size_t start = 1;
+// The length of the "\\server\share\" that starts `path`.
+std::size_t SkipSharePrefix(const std::string& path) {
+  std::size_t at = 2;
+  for (int name = 0; name < 2; ++name) {
+    while (at < path.size() && !IsSeparator(path[at])) ++at;
+    while (at < path.size() && IsSeparator(path[at])) ++at;
+  }
+  return at;
+}
+
+// How Wine reads the start of a Windows path.
+enum class PathType { kShare, kDevice, kDeviceRoot, kRooted, kDriveAbsolute, kDriveRelative, kRelative };
+
+PathType TypeOf(const std::string& path) {
+  if (IsSeparator(CharAt(path, 0))) {
+    if (!IsSeparator(CharAt(path, 1))) return PathType::kRooted;                    // "\dir"
+    if (CharAt(path, 2) != '.' && CharAt(path, 2) != '?') return PathType::kShare;  // "\\server"
+    if (IsSeparator(CharAt(path, 3))) return PathType::kDevice;                     // "\\.\X:" or "\\?\X:"
+    return path.size() > 3 ? PathType::kShare : PathType::kDeviceRoot;              // "\\.x" or "\\."
+  }
+  if (path.empty() || CharAt(path, 1) != ':') return PathType::kRelative;        // "dir"
+  return IsSeparator(CharAt(path, 2)) ? PathType::kDriveAbsolute : PathType::kDriveRelative;  // "X:\" or "X:"
+}
+
+// `path` with backslashes as slashes.
+std::string UnixSpelling(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// The Unix path `path` ends where its last component starts, as Wine cuts
+// it: a "." is skipped and each ".." costs one more component.
+std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
+  int level = 0;
+  while (level < 1 && length > 1) {
+    std::size_t start = length;
+    while (start > 1 && path[start - 1] != '/') --start;
+    const std::size_t size = length - start;
+    if (size == 2 && path[start] == '.' && path[start + 1] == '.') {
+      --level;
+    } else if (size != 1 || path[start] != '.') {
+      ++level;
+    }
+    while (start > 1 && path[start - 1] == '/') --start;
+    length = start;
+  }
+  return length;
+}
+
+// The Windows spelling "X:\rest" of the Unix path `unix_path` through the
+// drive whose root is the nearest directory it or one of its ancestors
+// names (the first letter of several). False if no drive's root is among them.
+bool ToDrivePath(const std::string& prefix, const std::string& unix_path, std::string* windows_path) {
+  struct stat roots[26];
+  bool present[26];
+  const std::string devices = JoinPath(prefix, "dosdevices");
+  for (int drive = 0; drive < 26; ++drive) {
+    const char name[] = {static_cast<char>('a' + drive), ':', '\0'};
+    present[drive] = stat(JoinPath(devices, name).c_str(), &roots[drive]) == 0;
+  }
+  std::size_t length = unix_path.size();
+  while (length > 1 && unix_path[length - 1] == '/') --length;
   for (;;) {
-    const std::size_t end = std::min(path.find('\\', start), path.size());
-    components.push_back(path.substr(start, end - start));
-    if (end == path.size()) return components;
-    start = end + 1;
+    struct stat info;
+    if (IsDirectory(unix_path.substr(0, length), &info)) {
+      for (int drive = 0; drive < 26; ++drive) {
+        if (!present[drive] || roots[drive].st_dev != info.st_dev || roots[drive].st_ino != info.st_ino) continue;
+        std::size_t rest = length == 1 ? 0 : length;
+        while (rest < unix_path.size() && unix_path[rest] == '/') ++rest;
+        *windows_path = std::string{static_cast<char>('A' + drive), ':', '\\'} + unix_path.substr(rest);
+        std::replace(windows_path->begin(), windows_path->end(), '/', '\\');
+        return true;
+      }
+    }
+    if (length <= 1) return false;
+    length = WithoutLastComponent(unix_path, length);
   }
 }
 
-bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// The directory of drive `letter`: only the link named by the lower-case letter counts.
-bool FindDrive(const std::string& prefix, char letter, std::string* directory) {
-  const char name[] = {AsciiLower(letter), ':', '\0'};
-  *directory = JoinPath(JoinPath(prefix, "dosdevices"), name);
+// Resolves every component of the NT path `nt_path` (what follows "\??\":
+// a device such as "c:", then its path) but the last, which comes back as
+// written (empty when the path ends with a separator). The device is the
+// entry of dosdevices/ named by it in lower case; "unix", when there is no
+// such entry, is the Unix root. `with_case` tells whether names under the
+// device match only with case, as under "unix".
+bool ResolveParent(const std::string& prefix, const std::string& nt_path, std::string* directory,
+                   std::string* last, bool* with_case, DirectoryIndex* index) {
+  const std::size_t device_end = nt_path.find('\\');
+  if (device_end == std::string::npos || device_end == 0) return false;
+  std::string device = nt_path.substr(0, device_end);
+  if (device.find('/') != std::string::npos || HoldsInvalidCharacter(device)) return false;
+  std::transform(device.begin(), device.end(), device.begin(), AsciiLower);
+  *directory = JoinPath(JoinPath(prefix, "dosdevices"), device);
+  *with_case = device == "unix";
   struct stat info;
-  return IsDirectory(*directory, &info);
-}
-
-// Resolves every component of `windows_path` but the last, which comes back
-// cleaned up but not looked up (empty when the path ends with a separator).
-bool ResolveParent(const std::string& prefix, const std::string& windows_path, std::string* directory,
-                   std::string* last, DirectoryIndex* index) {
-  if (windows_path.size() < 2 || !IsDriveLetter(windows_path[0]) || windows_path[1] != ':') return false;
-  // "C:name" is relative to the drive's current directory, which is its root
-  // for a program that never changed to that drive.
-  std::string path = "\\" + windows_path.substr(2);
-  CollapsePath(&path);
-  if (!FindDrive(prefix, windows_path[0], directory)) return false;
-  const std::vector<std::string> components = SplitComponents(path);
-  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
-    std::string found;
-    if (!IsValidName(components[i]) || FindEntry(*directory, components[i], &found, index) != Lookup::kFound) {
+  if (*with_case && lstat(directory->c_str(), &info) != 0 && errno == ENOENT) *directory = "/";
+  if (!IsDirectory(*directory, &info)) return false;
+  std::size_t start = device_end + 1;
+  for (std::size_t end; (end = nt_path.find('\\', start)) != std::string::npos; start = end + 1) {
+    const std::string name = nt_path.substr(start, end - start);
+    std::string found = name;
+    if (!IsValidName(name)) return false;
+    if (*with_case ? stat(JoinPath(*directory, name).c_str(), &info) != 0
+                  : FindEntry(*directory, name, &found, index) != Lookup::kFound) {
       return false;
     }
     *directory = JoinPath(*directory, found);
   }
-  *last = components.back();
+  *last = nt_path.substr(start);
   return true;
 }
 
-// ResolveParent, once per directory: a path whose last component is a plain
-// name (no "." or "..", no trailing dot or space) reuses the resolution of
-// the directory before it, so file after file in one folder costs a lookup.
-bool ResolveParentOnce(const std::string& prefix, const std::string& windows_path, std::string* directory,
-                       std::string* last, DirectoryIndex* index) {
-  const std::size_t cut = windows_path.find_last_of("\\/");
-  if (index == nullptr || cut == std::string::npos) return ResolveParent(prefix, windows_path, directory, last, index);
-  const std::string name = windows_path.substr(cut + 1);
-  if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ') {
-    return ResolveParent(prefix, windows_path, directory, last, index);
+// The working directory, with a final separator, that Wine gives a program
+// started in the Unix directory `unix_directory`.
+std::string WindowsWorkingDirectory(const std::string& prefix, const std::string& unix_directory) {
+  std::string windows_path;
+  if (unix_directory.empty()) return kWindowsDirectory;
+  if (ToDrivePath(prefix, unix_directory + "/", &windows_path)) {
+    CollapsePath(&windows_path, 3);
+  } else {
+    windows_path = "\\\\?\\unix" + unix_directory + "/";
+    CollapsePath(&windows_path, 4);
+    windows_path.erase(0, 4);
   }
-  const std::string key = prefix + '\0' + windows_path.substr(0, cut + 1);
+  std::string directory;
+  std::string last;
+  bool with_case = false;
+  struct stat info;
+  if (!ResolveParent(prefix, windows_path, &directory, &last, &with_case, nullptr) || !last.empty() ||
+      !IsDirectory(directory, &info)) {
+    return kWindowsDirectory;
+  }
+  return windows_path;
+}
+
+// The NT path (what follows "\??\") Wine opens for `windows_path`, made full
+// against the working directory and cleaned up unless taken as written.
+bool ToNtPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+              std::string* nt_path) {
+  if (windows_path.compare(0, 4, "\\\\?\\") == 0 ||
+      (windows_path.size() > 4 && windows_path.compare(0, 4, "\\??\\") == 0)) {
+    *nt_path = windows_path.substr(4);
+    return true;
+  }
+  if (windows_path.find_first_not_of(' ') == std::string::npos) return false;
+  std::string full;
+  std::size_t mark = 3;
+  const PathType type = TypeOf(windows_path);
+  if (type == PathType::kDeviceRoot) return false;
+  if (type == PathType::kShare || type == PathType::kDevice || type == PathType::kDriveAbsolute) {
+    full = windows_path;
+    mark = type == PathType::kShare ? SkipSharePrefix(windows_path) : type == PathType::kDevice ? 4 : 3;
+  } else if (type != PathType::kRooted || windows_path[0] != '/' || HoldsInvalidCharacter(windows_path) ||
+             !ToDrivePath(prefix, UnixSpelling(windows_path), &full)) {
+    const std::string current = WindowsWorkingDirectory(prefix, working_directory);
+    const bool on_drive = current[1] == ':';
+    const std::size_t root = on_drive ? 3 : SkipSharePrefix(current);
+    if (type == PathType::kRelative) {
+      full = current + windows_path;
+      mark = root;
+    } else if (type == PathType::kRooted) {
+      full = current.substr(0, on_drive ? 2 : root) + windows_path;
+      mark = root;
+    } else if (AsciiLower(current[0]) == AsciiLower(windows_path[0]) && on_drive) {
+      full = current + windows_path.substr(2);
+    } else {
+      full = std::string{windows_path[0], ':', '\\'} + windows_path.substr(2);
+    }
+  }
+  CollapsePath(&full, mark);
+  switch (TypeOf(full)) {
+    case PathType::kShare:
+      *nt_path = "UNC\\" + full.substr(2);
+      break;
+    case PathType::kDevice:
+      *nt_path = full.substr(4);
+      break;
+    default:
+      *nt_path = full;
+  }
+  return true;
+}
+
+bool ResolveWindowsParent(const std::string& prefix, const std::string& windows_path,
+                          const std::string& working_directory, std::string* directory, std::string* last,
+                          bool* with_case, DirectoryIndex* index) {
+  std::string nt_path;
+  return ToNtPath(prefix, windows_path, working_directory, &nt_path) &&
+         ResolveParent(prefix, nt_path, directory, last, with_case, index);
+}
+
+// ResolveWindowsParent, once per directory: a path whose last component is
+// a plain name (no "." or "..", no trailing dot or space) reuses the
+// resolution of the directory before it, so file after file in one folder
+// costs a lookup.
+bool ResolveWindowsParentOnce(const std::string& prefix, const std::string& windows_path,
+                              const std::string& working_directory, std::string* directory, std::string* last,
+                              bool* with_case, DirectoryIndex* index) {
+  const std::size_t cut = windows_path.find_last_of("\\/");
+  const std::string name = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
+  if (index == nullptr || name.empty() || name == "." || name == ".." || name.back() == '.' ||
+      name.back() == ' ' || !IsValidName(name)) {
+    return ResolveWindowsParent(prefix, windows_path, working_directory, directory, last, with_case, index);
+  }
+  const std::string key = prefix + '\0' + working_directory + '\0' + windows_path.substr(0, cut + 1);
   auto known = index->parents.find(key);
   if (known != index->parents.end()) {
-    *directory = known->second;
+    *directory = known->second.directory;
+    *with_case = known->second.with_case;
     *last = name;
     return true;
   }
-  if (!ResolveParent(prefix, windows_path, directory, last, index)) return false;
-  index->parents.emplace(key, *directory);
+  if (!ResolveWindowsParent(prefix, windows_path, working_directory, directory, last, with_case, index)) {
+    return false;
+  }
+  // Kept only where the path's last component is the name it ends with.
+  if (*last == name) index->parents.emplace(key, DirectoryIndex::Parent{*directory, *with_case});
   return true;
 }
 
 }  // namespace
 
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, std::string* unix_path,
-                  DirectoryIndex* index) {
+std::string UnixWorkingDirectory(const char* pwd) {
+  std::vector<char> buffer(256);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return pwd != nullptr ? pwd : "";
+    buffer.resize(buffer.size() * 2);
+  }
+  const std::string cwd = buffer.data();
+  struct stat named;
+  struct stat current;
+  if (pwd == nullptr || stat(pwd, &named) != 0) return cwd;
+  if (stat(cwd.c_str(), &current) == 0 && (named.st_dev != current.st_dev || named.st_ino != current.st_ino)) {
+    return cwd;
+  }
+  return pwd;
+}
+
+bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+                  std::string* unix_path, DirectoryIndex* index) {
   std::string directory;
   std::string last;
-  if (!ResolveParentOnce(prefix, windows_path, &directory, &last, index)) return false;
-  if (last.empty()) {
-    *unix_path = JoinPath(directory, "");
-    return true;
+  bool with_case = false;
+  if (!ResolveWindowsParentOnce(prefix, windows_path, working_directory, &directory, &last, &with_case, index)) {
+    return false;
   }
-  if (!IsValidName(last)) return false;
-  std::string found;
-  switch (FindEntry(directory, last, &found, index)) {
-    case Lookup::kFound:
-      *unix_path = JoinPath(directory, found);
-      return true;
-    case Lookup::kMissing:
-      *unix_path = JoinPath(directory, last);
-      return true;
-    case Lookup::kFailed:
-      break;
-  }
-  return false;
+  if (!last.empty() && !IsValidName(last)) return false;
+  std::string found = last;
+  if (!last.empty() && !with_case && FindEntry(directory, last, &found, index) == Lookup::kFailed) return false;
+  *unix_path = JoinPath(directory, found);
+  return true;
 }
 
 bool ToPrefixSearch(const std::string& prefix, const std::string& windows_pattern,
-                    std::string* unix_directory, std::string* wildcard, DirectoryIndex* index) {
-  return ResolveParent(prefix, windows_pattern, unix_directory, wildcard, index) && !wildcard->empty();
+                    const std::string& working_directory, std::string* unix_directory, std::string* wildcard,
+                    DirectoryIndex* index) {
+  bool with_case = false;
+  return ResolveWindowsParent(prefix, windows_pattern, working_directory, unix_directory, wildcard, &with_case,
+                              index) &&
+         !wildcard->empty();
 }
-

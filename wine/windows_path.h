@@ -7,22 +7,43 @@
 
 #include "wine/directory.h"
 
-// Turns a Windows path into a path inside `prefix` as Wine does: the drive
-// through dosdevices/x:, '/' and '\' both separate, "." and ".." resolved
-// (never above the drive root), trailing dots and spaces of the last component
-// dropped, each component found exactly or else as the first entry the
-// directory lists that matches without regard to case. A last component that
-// does not exist is kept as written. False: no drive letter, a drive the
-// prefix lacks, a name Wine rejects (".." left over, *?<>|" or control
-// characters), or a directory component that is missing. Directories are
-// listed through `index` (null: anew for each lookup).
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, std::string* unix_path,
-                  DirectoryIndex* index);
+// The Unix directory Wine starts a Windows program in when it is run from
+// here: `pwd` (the shell's $PWD, which keeps the links it went through) if it
+// names the same directory as getcwd(), else getcwd(). Empty if neither is known.
+std::string UnixWorkingDirectory(const char* pwd);
+
+// Turns a Windows path into a path inside `prefix` as Wine does, for a
+// program whose Unix working directory is `working_directory`:
+// - "\\?\" and "\??\" paths are taken as written: no clean-up, and "." or
+//   ".." components or doubled separators are refused; "\\?\unix\..." is a
+//   Unix path, matched with case.
+// - Other paths are first made full and cleaned up: '/' and '\' both
+//   separate, doubled separators collapse, "." and ".." go (never above the
+//   drive, "\\.\" or the working directory's root), trailing dots and spaces
+//   of the last component are dropped. "\\.\X:\..." names drive X. A path
+//   rooted without a drive ("\dir") starts at the root of the working
+//   directory's drive; one starting with a single '/' and free of *?<>|" is
+//   first tried as a Unix path lying under a drive. "X:dir" continues the
+//   working directory when that is on drive X, else X's root; "dir" always
+//   continues it.
+// - The working directory: the Unix one under the drive whose root is its
+//   nearest ancestor, else as a Unix path ("unix\..."), whose "\dir" paths
+//   start at its first component; C:\windows\ if that is no directory.
+// - Drive X: is dosdevices/x:. Each component is the exact name if it
+//   exists, else the first entry the directory lists that matches without
+//   regard to case; a last component that does not exist is kept as written.
+// False: a drive or device the prefix lacks, a name Wine rejects (".." left
+// over, *?<>|" or control characters), or a directory component that is missing.
+// Directories are listed, and folders resolved, through `index` (null: anew
+// for each call).
+bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+                  std::string* unix_path, DirectoryIndex* index);
 
 // Splits a Windows search pattern ("C:\dir\*.HDR") into the Unix directory it
 // searches, resolved as ToPrefixPath does, and the wildcard of its last
 // component. False if the directory is not found or there is no wildcard.
 bool ToPrefixSearch(const std::string& prefix, const std::string& windows_pattern,
-                    std::string* unix_directory, std::string* wildcard, DirectoryIndex* index);
+                    const std::string& working_directory, std::string* unix_directory, std::string* wildcard,
+                    DirectoryIndex* index);
 
 #endif
