@@ -24,11 +24,18 @@ namespace {
 
 // Starts `args` with `actions` applied to its descriptors; false if it could
 // not be started.
-bool StartProcess(const std::vector<std::string>& args, posix_spawn_file_actions_t* actions, pid_t* pid) {
+// With `own_session`, the program leads a session of its own, so that the
+// terminal it opens first becomes its controlling terminal.
+bool StartProcess(const std::vector<std::string>& args, posix_spawn_file_actions_t* actions, pid_t* pid,
+                  bool own_session = false) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  bool started = posix_spawnp(pid, argv[0], actions, nullptr, argv.data(), environ) == 0;
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (own_session) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  bool started = posix_spawnp(pid, argv[0], actions, &attributes, argv.data(), environ) == 0;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(actions);
   return started;
 }
@@ -290,7 +297,7 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
     posix_spawn_file_actions_addopen(&actions, descriptor, screen.c_str(), O_RDWR, 0);
   }
   pid_t pid;
-  if (!StartProcess(command, &actions, &pid)) {
+  if (!StartProcess(command, &actions, &pid, true)) {
     close(terminal);
     return result;
   }
@@ -303,22 +310,16 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
       ReadUntil(terminal, "k", after_prompt, timeout_ms, &output)) {
     result.waiting_at_prompt = waitpid(pid, &status, WNOHANG) == 0;
   }
-  // After Enter, read what it shows until it ends (Wine's own processes may
-  // keep the terminal open longer).
-  bool ended = false;
+  // After Enter, read what it shows until it closes the terminal, then wait
+  // for it to end.
   if (result.waiting_at_prompt && write(terminal, "\r", 1) == 1) {
-    for (int waited = 0; !ended && waited < timeout_ms; waited += 100) {
-      ended = waitpid(pid, &status, WNOHANG) == pid;
-      ReadUntil(terminal, "", output.size() + 1, ended ? 0 : 100, &output);
-    }
-  }
-  if (!ended) {
+    ReadUntil(terminal, "", output.size() + 1, timeout_ms, &output);
+  } else {
     kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
   }
   close(terminal);
-  if (!ended) return result;
-  result.run.ran = WIFEXITED(status);
+  if (waitpid(pid, &status, 0) != pid) return result;
+  result.run.ran = WIFEXITED(status) && result.waiting_at_prompt;
   result.run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
