@@ -5,6 +5,8 @@
 # it changed. Every run starts from a fresh demo install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The presets name no job count: build and test on every core (unless set).
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 root=$(pwd)
 
 bash scripts/install-deps.sh build

@@ -23,6 +23,8 @@
 # owners, in a fixed order.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The presets name no job count: build and test on every core (unless set).
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 root=$(pwd -P)
 
 wine_tests=1
