@@ -59,7 +59,8 @@ base=${BENCH_DIR:-/var/tmp}
 work=$(mktemp -d "$base/savefix-bench.XXXXXX")
 case "$root$work" in *[[:space:]\\\"\']*) die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
 export BENCH_WORK=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'WINEPREFIX=$work/wineprefix wineserver -k 2> /dev/null; rm -rf "$work"' EXIT
+# The Wine server may have gone by itself; it must not write into the prefix while it goes.
+trap '(export WINEPREFIX=$work/wineprefix; wineserver -k; wineserver -w) 2> /dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$out" "$work/game/SaveGames" "$work/plot"
 rm -f "$out/count.svg" "$out/size.svg"
 saves=$work/game/SaveGames
