@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# The same job scripted by hand, as a user would without savefix: copy each
-# save to its .BAK name, then write the byte 4 at (length - 252) in place.
+# The same job scripted by hand, as a user would without savefix: for each
+# X.HDR, copy it into a new file; if that copy holds 4 at (length - 252) the
+# save is fixed already and the copy goes; otherwise move the copy over X.BAK
+# and write the byte 4 at (length - 252) in place. Exits 1 after any failure.
 #   bash shell_peer.sh SAVE_DIR
-# Prints the same lines savefix prints, so run.sh checks both alike.
-dir=$1
-for f in "$dir"/*.HDR; do
+set -C  # ">" makes new files only
+status=0
+for f in "$1"/*.HDR; do
   [ -e "$f" ] || { echo "No save game found"; break; }
-  echo "Processing file $f"
-  bak="${f%.HDR}.BAK"
-  if ! cp "$f" "$bak"; then
+  bak=${f%.HDR}.BAK
+  if ! cat -- "$f" > "$bak.new"; then
     echo "Failed to make backup $bak... Skipping file"
-    echo
+    status=1
     continue
   fi
-  echo "Backup made $bak"
-  size=$(stat -c %s "$f")
-  if [ "$size" -ge 252 ]; then
-    printf '\004' | dd of="$f" bs=1 seek=$((size - 252)) conv=notrunc status=none
+  at=$(($(stat -c %s -- "$bak.new") - 252))
+  if [ "$at" -ge 0 ] && [ "$(od -An -tu1 -j "$at" -N1 -- "$bak.new")" -eq 4 ]; then
+    rm -f -- "$bak.new"
+    echo "Already fixed $f... Skipping file"
+    continue
   fi
-  echo "File Processed"
-  echo
+  mv -f -- "$bak.new" "$bak" || { status=1; continue; }
+  echo "Backup made $bak"
+  if [ "$at" -ge 0 ] && ! printf '\004' | dd of="$f" bs=1 seek="$at" conv=notrunc status=none; then
+    echo "Failed to patch file $f"
+    status=1
+  fi
 done
-printf 'Press any key to close...'
-read -r _ || true
+exit "$status"

@@ -5,10 +5,12 @@
 # it changed. Every run starts from a fresh demo install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The presets name no job count: build and test on every core (unless set).
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 root=$(pwd)
 
 bash scripts/install-deps.sh build
-bash scripts/wine-setup.sh > /dev/null
+bash scripts/wine-setup.sh
 
 echo "== Building savefix.exe"
 cmake --preset win32 > /dev/null
@@ -35,9 +37,13 @@ done
 printf 'not a save\r\n' > "$saves/readme.txt"
 cp "$saves/Campaign1.HDR" "$demo/Campaign1.original"
 
-echo "== Creating a fresh Wine prefix with the game's registry key"
+echo "== Making a fresh Wine prefix in $prefix"
+echo "   (Wine starts there for the first time and sets up its drive C: and registry: about 20 s;"
+echo "   then the game's registry key goes in)"
+started=$SECONDS
 windows_game="Z:${game//\//\\}\\"
 bash scripts/wine-prefix.sh "$prefix" "$windows_game" > /dev/null
+echo "   ready after $((SECONDS - started)) s"
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "AppPath (32-bit view) = $windows_game"
 

@@ -4,7 +4,8 @@
 #
 #   savefix-<version>-windows-x86.zip      savefix.exe, README.txt, LICENSE.txt,
 #                                          THIRD-PARTY-NOTICES.txt
-#   savefix-<version>-linux-x86_64.tar.gz  savefix, README.md, LICENSE,
+#   savefix-<version>-linux-x86_64.tar.gz  one folder savefix-<version>-linux-x86_64/
+#                                          holding savefix, README.md, LICENSE,
 #                                          THIRD-PARTY-NOTICES
 #   savefix.exe, savefix                   the two programs, unpacked from the
 #                                          archives
@@ -23,6 +24,8 @@
 # owners, in a fixed order.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The presets name no job count: build and test on every core (unless set).
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 root=$(pwd -P)
 
 wine_tests=1
@@ -101,10 +104,14 @@ fi
 step "Packing $tag from $source_name, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
 export TZ=UTC LC_ALL=C
 windows_zip=savefix-$version-windows-x86.zip
-linux_tar=savefix-$version-linux-x86_64.tar.gz
+linux_dir=savefix-$version-linux-x86_64
+linux_tar=$linux_dir.tar.gz
 stage=$(mktemp -d "${TMPDIR:-/tmp}/savefix-release.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-mkdir "$stage/windows" "$stage/linux"
+# The Linux archive unpacks into one folder of its own name; the zip stays
+# flat, as Windows' "Extract all" makes the folder.
+linux=$stage/linux/$linux_dir
+mkdir -p "$stage/windows" "$linux"
 
 # Windows tools such as Notepad want CR LF line ends.
 with_crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1"; }
@@ -114,27 +121,28 @@ with_crlf docs/windows-guide.txt > "$stage/windows/README.txt"
 with_crlf LICENSE > "$stage/windows/LICENSE.txt"
 with_crlf THIRD-PARTY-NOTICES > "$stage/windows/THIRD-PARTY-NOTICES.txt"
 
-cp build/release/savefix "$stage/linux/savefix"
-cp docs/linux-guide.md "$stage/linux/README.md"
-cp LICENSE THIRD-PARTY-NOTICES "$stage/linux/"
+cp build/release/savefix "$linux/savefix"
+cp docs/linux-guide.md "$linux/README.md"
+cp LICENSE THIRD-PARTY-NOTICES "$linux/"
 
 # Same modes and times whatever the umask and the clock of this build.
-chmod 0644 "$stage"/windows/* "$stage"/linux/*
-chmod 0755 "$stage/windows/savefix.exe" "$stage/linux/savefix"
-touch -h -d "@$SOURCE_DATE_EPOCH" "$stage"/windows/* "$stage"/linux/*
+chmod 0644 "$stage"/windows/* "$linux"/*
+chmod 0755 "$stage/windows/savefix.exe" "$linux" "$linux/savefix"
+touch -h -d "@$SOURCE_DATE_EPOCH" "$stage"/windows/* "$linux" "$linux"/*
 
 rm -rf dist
 mkdir dist
 # zip stores local times (TZ=UTC above); -X leaves out owners and extra times.
 (cd "$stage/windows" && ls | sort | zip -q -X -D -9 "$root/dist/$windows_zip" -@)
-(cd "$stage/linux" && ls | sort |
+(cd "$stage/linux" && find "$linux_dir" | sort |
   tar --create --format=gnu --no-recursion --verbatim-files-from --files-from=- \
     --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
     --mode='u+rw,go+r,go-w' |
   gzip -n -9 > "$root/dist/$linux_tar")
 
-# The programs beside the archives, as a player gets them by unpacking there.
-(cd dist && unzip -q "$windows_zip" savefix.exe && tar -xzf "$linux_tar" savefix)
+# The programs beside the archives, as SHA256SUMS names them: unpacked, the
+# Linux one from its folder.
+(cd dist && unzip -q "$windows_zip" savefix.exe && tar -xzf "$linux_tar" --strip-components=1 "$linux_dir/savefix")
 (cd dist && sha256sum "$linux_tar" "$windows_zip" savefix savefix.exe > SHA256SUMS && sha256sum -c --quiet SHA256SUMS)
 
 echo

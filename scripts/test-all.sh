@@ -7,6 +7,8 @@
 # exits non-zero if any test failed or could not run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# The presets name no job count: build and test on every core (unless set).
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 
 if ! bash scripts/install-deps.sh test; then
   echo "0 passed, 1 failed: could not install the build tools"

@@ -4,19 +4,30 @@
 #
 #   bash scripts/wine-prefix.sh PREFIX [APPPATH]
 #
-# PREFIX is replaced if it exists. APPPATH is the "AppPath" value, a Windows
-# path such as 'Z:\games\vellmoor\'. The prefix's wineserver is stopped at the
-# end, which writes the registry to disk. Run scripts/wine-setup.sh first.
+# A PREFIX this script made (it holds the marker file .savefix-prefix) is
+# replaced; any other PREFIX that exists and is not an empty folder is refused
+# and left as it is. APPPATH is the "AppPath" value, a Windows path such as
+# 'Z:\games\vellmoor\'. The prefix's wineserver is stopped at the end, which
+# writes the registry to disk. Run scripts/wine-setup.sh first.
 set -euo pipefail
-[ $# -ge 1 ] && [ $# -le 2 ] || { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -ge 1 ] && [ $# -le 2 ] || { sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 prefix=$1
+marker=$prefix/.savefix-prefix
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-if [ -d "$prefix" ]; then
+if [ -f "$marker" ] && [ ! -L "$prefix" ]; then
   wineserver -k 2> /dev/null || true
   rm -rf "$prefix"
+elif [ -e "$prefix" ] || [ -L "$prefix" ]; then
+  if [ ! -d "$prefix" ] || [ -L "$prefix" ] || [ -n "$(ls -A "$prefix")" ]; then
+    echo "wine-prefix.sh: $prefix exists and was not made by this script (no .savefix-prefix in it); leaving it alone. Remove it yourself or choose another folder." >&2
+    exit 1
+  fi
 fi
-mkdir -p "$(dirname "$prefix")"
+mkdir -p "$prefix"
+# The marker goes in before Wine writes anything, so that a run stopped
+# halfway leaves a folder the next run may replace.
+: > "$marker"
 # Every descriptor goes to /dev/null: Wine's services outlive this script, and
 # a caller reading our output must not wait for them.
 wine wineboot -i < /dev/null > /dev/null 2>&1

@@ -59,7 +59,14 @@ WRAP
   mv -f "$support/qemu-i386.new" "$support/qemu-i386"
 
   grep -qs " $binfmt " /proc/mounts || mount -t binfmt_misc binfmt_misc "$binfmt"
-  [ -e "$binfmt/savefix-i386" ] && echo -1 > "$binfmt/savefix-i386"
+  # Only an entry this script registered (it runs our interpreter) is replaced;
+  # one of the same name that runs anything else belongs to someone else.
+  entry=$binfmt/savefix-i386
+  if [ -e "$entry" ]; then
+    grep -qx "interpreter $support/qemu-i386" "$entry" ||
+      { echo "wine-setup.sh: $entry was registered by something else; leaving it alone" >&2; exit 1; }
+    echo -1 > "$entry"
+  fi
   printf '%s' ':savefix-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$support/qemu-i386"':F' \
     > "$binfmt/register"
   runs_32bit || { echo "32-bit Wine still does not start" >&2; exit 1; }

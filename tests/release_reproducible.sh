@@ -100,8 +100,14 @@ holds_exactly() {
 }
 check "$zip holds exactly savefix.exe, README.txt, LICENSE.txt, THIRD-PARTY-NOTICES.txt" \
   holds_exactly "$(unzip -Z1 "$dist/$zip" | LC_ALL=C sort)" savefix.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt
-check "$tgz holds exactly savefix, README.md, LICENSE, THIRD-PARTY-NOTICES" \
-  holds_exactly "$(tar -tzf "$dist/$tgz" | LC_ALL=C sort)" savefix README.md LICENSE THIRD-PARTY-NOTICES
+# The Linux archive unpacks into one folder named after it, and nowhere else.
+top=${tgz%.tar.gz}
+tar -tzf "$dist/$tgz" > "$work/members"
+# Prints and fails on any member outside the folder, ".." included.
+all_under_top() { awk -v top="$top/" 'index($0, top) != 1 || /(^|\/)\.\.(\/|$)/ { print "  outside: " $0; bad = 1 } END { exit bad }' "$work/members"; }
+check "every member of $tgz lies under $top/" all_under_top
+check "$top/ holds exactly savefix, README.md, LICENSE, THIRD-PARTY-NOTICES" \
+  holds_exactly "$(LC_ALL=C sort "$work/members")" "$top/" "$top/savefix" "$top/README.md" "$top/LICENSE" "$top/THIRD-PARTY-NOTICES"
 every_line_crlf() { [ -s "$1" ] && LC_ALL=C awk '!/\r$/ { bad = 1 } END { exit bad }' "$1"; }
 unzip -p "$dist/$zip" README.txt > "$work/README.txt"
 check "README.txt ends every line in CR LF" every_line_crlf "$work/README.txt"
