@@ -11,6 +11,7 @@
 
 struct InstallState {
   DirectoryIndex directories;  // each directory of the prefix listed at most once
+  std::string registry;  // the prefix's system.reg, read once
   // The Unix directory Wine would start savefix.exe in, taken once.
   std::string working_directory = UnixWorkingDirectory(std::getenv("PWD"));
 };

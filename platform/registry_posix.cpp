@@ -61,11 +61,14 @@ std::vector<Install> FindInstalls(const char* key_path) {
                         LookUp(chosen, key_path, "", &text, &data) != WineRegistryLookup::kMalformed;
     Install install = InPrefix(chosen);
     if (!usable) install.label = kNotAPrefixLabel + std::string(chosen) + "\n";
+    install.state->registry.swap(text);
     return {install};
   }
   std::vector<Install> installs;
   for (const std::string& prefix : found.prefixes) {
-    if (HoldsKey(LookUp(prefix, key_path, "", &text, &data))) installs.push_back(InPrefix(prefix));
+    if (!HoldsKey(LookUp(prefix, key_path, "", &text, &data))) continue;
+    installs.push_back(InPrefix(prefix));
+    installs.back().state->registry.swap(text);
   }
   if (installs.empty()) {
     Install none;
@@ -106,7 +109,14 @@ bool ReadRegistryString(const Install& install, const char* key_path, const char
   if (install.root.empty()) return false;
   std::string text;
   std::string data;
-  if (LookUp(install.root, key_path, value_name, &text, &data) != WineRegistryLookup::kFound) return false;
+  WineRegistryLookup found;
+  if (install.state && !install.state->registry.empty()) {
+    const std::string& registry = install.state->registry;
+    found = FindWineRegistryString(registry.data(), registry.size(), key_path, value_name, &data);
+  } else {
+    found = LookUp(install.root, key_path, value_name, &text, &data);
+  }
+  if (found != WineRegistryLookup::kFound) return false;
   if (data.size() > kPathBufferSize) return false;
   std::memcpy(buffer, data.data(), data.size());
   return EndRegistryString(buffer, data.size(), kPathBufferSize);
