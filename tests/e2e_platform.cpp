@@ -24,18 +24,11 @@ namespace {
 
 // Starts `args` with `actions` applied to its descriptors; false if it could
 // not be started.
-// With `own_session`, the program leads a session of its own, so that the
-// terminal it opens first becomes its controlling terminal.
-bool StartProcess(const std::vector<std::string>& args, posix_spawn_file_actions_t* actions, pid_t* pid,
-                  bool own_session = false) {
+bool StartProcess(const std::vector<std::string>& args, posix_spawn_file_actions_t* actions, pid_t* pid) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  if (own_session) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  bool started = posix_spawnp(pid, argv[0], actions, &attributes, argv.data(), environ) == 0;
-  posix_spawnattr_destroy(&attributes);
+  bool started = posix_spawnp(pid, argv[0], actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(actions);
   return started;
 }
@@ -297,7 +290,7 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
     posix_spawn_file_actions_addopen(&actions, descriptor, screen.c_str(), O_RDWR, 0);
   }
   pid_t pid;
-  if (!StartProcess(command, &actions, &pid, true)) {
+  if (!StartProcess(command, &actions, &pid)) {
     close(terminal);
     return result;
   }
