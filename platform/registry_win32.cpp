@@ -8,7 +8,7 @@ std::vector<Install> FindInstalls(const char*) { return {Install{}}; }
 std::string DescribeFolder(const Install&, const char*) { return std::string(); }
 
 const char* WhereInstallsAreFound() {
-  return "It finds the game's folder through the registry entry (AppPath) that\n"
+  return "It finds the game's folder through the registry entry that\n"
          "the game's installer made.\n";
 }
 
