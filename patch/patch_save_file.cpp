@@ -67,11 +67,14 @@ Backup MakeBackup(const Install& install, std::FILE* save, const char* backup_pa
   std::FILE* copy = CreateNewCopy(install, backup_path, &copy_path);
   if (copy == nullptr) return Backup::kFailed;
   CopiedTail tail;
-  bool copied = CopyStream(save, copy, &tail) && SyncStream(copy);
+  bool copied = CopyStream(save, copy, &tail);
+  const bool fixed = copied && HoldsPatch(tail);
+  // Only a copy that is to replace the backup needs to be on the disk.
+  if (copied && !fixed) copied = SyncStream(copy);
   // Whether the close fails matters: it may write the last buffered bytes.
   copied = std::fclose(copy) == 0 && copied;
   Backup result = Backup::kFailed;
-  if (copied && HoldsPatch(tail)) {
+  if (copied && fixed) {
     result = Backup::kAlreadyFixed;
   } else if (copied && CanReplace(install, backup_path) &&
              MoveFileOver(install, copy_path.c_str(), backup_path)) {
