@@ -119,7 +119,7 @@ bool IsSameFile(const Install& install, std::FILE* stream, const char* path) {
   return open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
 }
 
-std::string FileNameKey(const char* name) { return Utf16ToUtf8(Upcase(Utf8ToUtf16(name))); }
+std::string FileNameKey(const char* name) { return NameKey(name); }
 
 bool IsDeviceName(const char* name) { return IsDeviceNameUnits(Utf8ToUtf16(name)); }
 

@@ -86,8 +86,10 @@ std::string DescribeFolder(const Install& install, const char* path) {
   std::string rest;
   std::string windows(path);
   while (!ToPrefixPath(install.root, windows, WorkingDirectory(install), &folder, nullptr)) {
-    const std::size_t cut = windows.find_last_of('\\', windows.size() - 2);
-    if (windows.size() < 2 || cut == std::string::npos) {
+    // Drop the last component and try the folder above it.
+    const std::size_t cut =
+        windows.size() < 2 ? std::string::npos : windows.find_last_of('\\', windows.size() - 2);
+    if (cut == std::string::npos) {
       folder = install.root + "/dosdevices/" + static_cast<char>(std::tolower(static_cast<unsigned char>(path[0]))) + ":";
       rest = std::string(path).substr(2);
       break;

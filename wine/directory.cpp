@@ -83,23 +83,23 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
 
 namespace {
 
-// The listing of `directory` with every name upper-cased once.
+// The listing of `directory` with every name's sort key made once.
 struct Listing {
   std::vector<std::string> names;
-  std::vector<std::u16string> upcased;
+  std::vector<SortKey> keys;
 };
 
 bool ListUpcased(const std::string& directory, Listing* listing) {
   if (!ListDirectory(directory, &listing->names)) return false;
-  listing->upcased.reserve(listing->names.size());
-  for (const std::string& name : listing->names) listing->upcased.push_back(Upcase(Utf8ToUtf16(name)));
+  listing->keys.reserve(listing->names.size());
+  for (const std::string& name : listing->names) listing->keys.push_back(WineSortKey(name));
   return true;
 }
 
 void Remember(const std::string& directory, const Listing& listing, DirectoryIndex* index) {
   DirectoryIndex::Entries& entries = index->directories[directory];
   entries.clear();
-  for (std::size_t i = 0; i < listing.names.size(); ++i) entries.emplace(listing.upcased[i], listing.names[i]);
+  for (std::size_t i = 0; i < listing.names.size(); ++i) entries.emplace(listing.keys[i].upcased, listing.names[i]);
 }
 
 }  // namespace
@@ -126,29 +126,21 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
   return Lookup::kFound;
 }
 
-// Wine's order: by the upper-cased UTF-16 names, ties broken by the exact
-// UTF-16 units; each name converted once, not once per comparison.
+// Each name converted once, not once per comparison.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
                          std::vector<std::string>* names, DirectoryIndex* index) {
   Listing listing;
   if (!ListUpcased(directory, &listing)) return false;
   if (index != nullptr) Remember(directory, listing, index);
   const std::u16string mask = Upcase(Utf8ToUtf16(wildcard));
-  struct Match {
-    const std::u16string* upcased;
-    std::u16string exact;
-    std::size_t at;
-  };
-  std::vector<Match> matches;
+  std::vector<std::size_t> matches;
   for (std::size_t i = 0; i < listing.names.size(); ++i) {
-    if (MatchesWildcard(listing.upcased[i], mask)) {
-      matches.push_back(Match{&listing.upcased[i], Utf8ToUtf16(listing.names[i]), i});
-    }
+    if (MatchesWildcard(listing.keys[i].upcased, mask)) matches.push_back(i);
   }
-  std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
-    return *a.upcased != *b.upcased ? *a.upcased < *b.upcased : a.exact < b.exact;
+  std::sort(matches.begin(), matches.end(), [&listing](std::size_t a, std::size_t b) {
+    return ComesFirstInWineOrder(listing.keys[a], listing.keys[b]);
   });
   names->clear();
-  for (const Match& match : matches) names->push_back(listing.names[match.at]);
+  for (std::size_t match : matches) names->push_back(listing.names[match]);
   return true;
 }

@@ -79,19 +79,6 @@ void AppendUtf8(char32_t code, std::string* out) {
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Negative, zero or positive as `a` sorts before, with or after `b`, unit by
-// unit, `upcase` applied to both first when set; a prefix sorts first.
-int CompareUnits(const std::u16string& a, const std::u16string& b, bool upcase) {
-  std::size_t shorter = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < shorter; ++i) {
-    char16_t x = upcase ? UpcaseUnit(a[i]) : a[i];
-    char16_t y = upcase ? UpcaseUnit(b[i]) : b[i];
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 }  // namespace
 
 std::u16string Utf8ToUtf16(const std::string& text) {
@@ -149,13 +136,23 @@ std::u16string Upcase(const std::u16string& text) {
   return out;
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  return CompareUnits(Utf8ToUtf16(a), Utf8ToUtf16(b), true) == 0;
+std::string NameKey(const std::string& name) { return Utf16ToUtf8(Upcase(Utf8ToUtf16(name))); }
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) { return NameKey(a) == NameKey(b); }
+
+SortKey WineSortKey(const std::string& name) {
+  SortKey key{std::u16string(), Utf8ToUtf16(name)};
+  key.upcased = Upcase(key.exact);
+  return key;
+}
+
+bool ComesFirstInWineOrder(const SortKey& a, const SortKey& b) {
+  return a.upcased != b.upcased ? a.upcased < b.upcased : a.exact < b.exact;
 }
 
 int CompareInWineOrder(const std::string& a, const std::string& b) {
-  std::u16string wide_a = Utf8ToUtf16(a);
-  std::u16string wide_b = Utf8ToUtf16(b);
-  int by_upper_case = CompareUnits(wide_a, wide_b, true);
-  return by_upper_case != 0 ? by_upper_case : CompareUnits(wide_a, wide_b, false);
+  const SortKey key_a = WineSortKey(a);
+  const SortKey key_b = WineSortKey(b);
+  if (ComesFirstInWineOrder(key_a, key_b)) return -1;
+  return ComesFirstInWineOrder(key_b, key_a) ? 1 : 0;
 }
