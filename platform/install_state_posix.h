@@ -9,9 +9,18 @@
 #include "wine/directory.h"
 #include "wine/windows_path.h"
 
+// The registry value read while the install was found, so that its
+// system.reg is read once.
+struct RegistryValue {
+  std::string key_path;
+  std::string value_name;
+  bool found = false;
+  std::string data;
+};
+
 struct InstallState {
   DirectoryIndex directories;  // each directory of the prefix listed at most once
-  std::string registry;  // the prefix's system.reg, read once
+  RegistryValue value;
   // The Unix directory Wine would start savefix.exe in, taken once.
   std::string working_directory = UnixWorkingDirectory(std::getenv("PWD"));
 };

@@ -31,10 +31,11 @@ struct Install {
 
 // The installs to patch, in order, for the game whose key (below
 // HKEY_LOCAL_MACHINE) is `key_path`. On Windows there is one, this machine's;
-// elsewhere one for each place the platform finds that holds the key. Never
-// empty: with none found, one whose registry holds nothing, so that the run
-// says it could not read the registry.
-std::vector<Install> FindInstalls(const char* key_path);
+// elsewhere one for each place the platform finds that holds the key, whose
+// `value_name` is read on the way, so that ReadRegistryString need not read
+// the registry again. Never empty: with none found, one whose registry holds
+// nothing, so that the run says it could not read the registry.
+std::vector<Install> FindInstalls(const char* key_path, const char* value_name);
 
 // Where FindInstalls looks, in a few lines for the usage text, each ending
 // in a line feed.

@@ -1,6 +1,8 @@
 // HKEY_LOCAL_MACHINE for the native build: the system.reg of each Wine
 // prefix that holds the game, read the way a 32-bit Windows program running
 // in that prefix would read it.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -27,9 +29,12 @@ const char kNotFoundLabel[] = "Game not found in: ";
 const char kFolderLabel[] = "Folder on this machine: ";
 
 WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,
-                          std::string* text, std::string* data) {
-  if (!ReadRegularFile(prefix + "/system.reg", kMaxRegistryFileSize, text)) return WineRegistryLookup::kMalformed;
-  return FindWineRegistryString(text->data(), text->size(), key_path, value_name, data);
+                          std::string* data) {
+  int descriptor = OpenRegularFile(prefix + "/system.reg");
+  if (descriptor < 0) return WineRegistryLookup::kMalformed;
+  WineRegistryLookup found = ReadWineRegistryString(descriptor, kMaxRegistryFileSize, key_path, value_name, data);
+  close(descriptor);
+  return found;
 }
 
 bool HoldsKey(WineRegistryLookup found) {
@@ -37,8 +42,16 @@ bool HoldsKey(WineRegistryLookup found) {
          found == WineRegistryLookup::kNotString;
 }
 
-Install InPrefix(const std::string& prefix) {
-  return Install{kWinePrefixLabel + prefix + "\n", prefix, std::make_shared<InstallState>()};
+// The install of `prefix`, keeping what the look-up that found it read.
+Install InPrefix(const std::string& prefix, const char* key_path, const char* value_name,
+                 WineRegistryLookup found, std::string* data) {
+  Install install{kWinePrefixLabel + prefix + "\n", prefix, std::make_shared<InstallState>()};
+  RegistryValue& value = install.state->value;
+  value.key_path = key_path;
+  value.value_name = value_name;
+  value.found = found == WineRegistryLookup::kFound;
+  value.data.swap(*data);
+  return install;
 }
 
 }  // namespace
@@ -50,25 +63,22 @@ const char* WhereInstallsAreFound() {
 
 // Every prefix that holds the key; the prefix WINEPREFIX names is always
 // taken, labelled as no prefix if it holds no registry Wine would read.
-std::vector<Install> FindInstalls(const char* key_path) {
+std::vector<Install> FindInstalls(const char* key_path, const char* value_name) {
   const char* chosen = std::getenv("WINEPREFIX");
   const bool prefix_chosen = chosen != nullptr && chosen[0] != '\0';
   const WinePrefixes found = FindWinePrefixes(chosen, std::getenv("HOME"));
-  std::string text;
   std::string data;
   if (prefix_chosen) {
-    const bool usable = !found.prefixes.empty() &&
-                        LookUp(chosen, key_path, "", &text, &data) != WineRegistryLookup::kMalformed;
-    Install install = InPrefix(chosen);
-    if (!usable) install.label = kNotAPrefixLabel + std::string(chosen) + "\n";
-    install.state->registry.swap(text);
+    const WineRegistryLookup lookup = found.prefixes.empty() ? WineRegistryLookup::kMalformed
+                                                             : LookUp(chosen, key_path, value_name, &data);
+    Install install = InPrefix(chosen, key_path, value_name, lookup, &data);
+    if (lookup == WineRegistryLookup::kMalformed) install.label = kNotAPrefixLabel + std::string(chosen) + "\n";
     return {install};
   }
   std::vector<Install> installs;
   for (const std::string& prefix : found.prefixes) {
-    if (!HoldsKey(LookUp(prefix, key_path, "", &text, &data))) continue;
-    installs.push_back(InPrefix(prefix));
-    installs.back().state->registry.swap(text);
+    const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &data);
+    if (HoldsKey(lookup)) installs.push_back(InPrefix(prefix, key_path, value_name, lookup, &data));
   }
   if (installs.empty()) {
     Install none;
@@ -109,17 +119,16 @@ std::string DescribeFolder(const Install& install, const char* path) {
 
 bool ReadRegistryString(const Install& install, const char* key_path, const char* value_name, char* buffer) {
   if (install.root.empty()) return false;
-  std::string text;
   std::string data;
-  WineRegistryLookup found;
-  if (install.state && !install.state->registry.empty()) {
-    const std::string& registry = install.state->registry;
-    found = FindWineRegistryString(registry.data(), registry.size(), key_path, value_name, &data);
+  bool found;
+  const RegistryValue* read = install.state ? &install.state->value : nullptr;
+  if (read != nullptr && read->key_path == key_path && read->value_name == value_name) {
+    found = read->found;
+    data = read->data;
   } else {
-    found = LookUp(install.root, key_path, value_name, &text, &data);
+    found = LookUp(install.root, key_path, value_name, &data) == WineRegistryLookup::kFound;
   }
-  if (found != WineRegistryLookup::kFound) return false;
-  if (data.size() > kPathBufferSize) return false;
+  if (!found || data.size() > kPathBufferSize) return false;
   std::memcpy(buffer, data.data(), data.size());
   return EndRegistryString(buffer, data.size(), kPathBufferSize);
 }

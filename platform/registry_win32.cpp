@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "platform/registry_value.h"
 
-std::vector<Install> FindInstalls(const char*) { return {Install{}}; }
+std::vector<Install> FindInstalls(const char*, const char*) { return {Install{}}; }
 
 std::string DescribeFolder(const Install&, const char*) { return std::string(); }
 

@@ -106,7 +106,7 @@ void PatchInstalledGame(const Install& install, char* path, char* pattern) {
 // Patches the game in every install the platform finds, each named by its
 // label, if it has one, before its messages.
 void PatchInstalledGames(char* path, char* pattern) {
-  for (const Install& install : FindInstalls(kGameKey)) {
+  for (const Install& install : FindInstalls(kGameKey, kInstallPathValue)) {
     if (!install.label.empty()) PrintMessage("%s", install.label.c_str());
     PatchInstalledGame(install, path, pattern);
   }

@@ -177,6 +177,22 @@ const Case kCases[] = {
     {"KeyLinesDecidedByEscapes",
      kWin32 + "[\\x5q]\n[\\x53oftware\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"x\"\n",
      R::kFound, "x\0"s},
+    // Sections of other keys passed over in one go still end where wineserver ends them.
+    {"KeyLineBehindSpacesElsewhere",
+     kWin32 + "[Other]\n\"a\"=\"b\"\n \t[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"x\"\n",
+     R::kFound, "x\0"s},
+    {"UnclosedKeyLineAmongAlike",
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\n#arch=arm64\n" + kKey32 +
+         "\"AppPath\"=\"x\"\n",
+     R::kNoKey},
+    {"EscapedBracketAmongAlike",
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\\]\n#arch=arm64\n" + kKey32 +
+         "\"AppPath\"=\"x\"\n",
+     R::kNoKey},
+    {"OverlongNameAmongAlike",
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\" + std::string(257, 'a') +
+         "]\n#arch=arm64\n" + kKey32 + "\"AppPath\"=\"x\"\n",
+     R::kNoKey},
     {"ZeroFirstUnitNamesRoot", kWin32 + "[\\0Software]\n\"V\"=\"r\"\n", R::kFound, "r\0"s, "", "V"},
     {"ZeroByteElsewhere", Value32("\"x\"\n[Other]\n\"y\"=\"a\0b\"") + "\0"s, R::kFound, "x\0"s},
     {"ZeroByteCutsValue", Value32("\"ab\0cd\""s), R::kNotString},
@@ -221,12 +237,20 @@ const Case kCases[] = {
 
 class WineRegistryTest : public testing::TestWithParam<Case> {};
 
+// Read whole, then handed over in pieces of every size up to a few lines
+// (piece 0: every line read in turn, none passed over).
 TEST_P(WineRegistryTest, Lookup) {
   const Case& c = GetParam();
   std::string data = "stale";
   R result = FindWineRegistryString(c.text.data(), c.text.size(), c.key.c_str(), c.value, &data);
   EXPECT_EQ(result, c.expected);
   EXPECT_EQ(data, c.expected == R::kFound ? c.data : "");
+  for (std::size_t piece : {0, 1, 2, 3, 7, 64}) {
+    data = "stale";
+    result = FindWineRegistryStringInPieces(c.text.data(), c.text.size(), piece, c.key.c_str(), c.value, &data);
+    EXPECT_EQ(result, c.expected) << "in pieces of " << piece;
+    EXPECT_EQ(data, c.expected == R::kFound ? c.data : "") << "in pieces of " << piece;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WineRegistryTest, testing::ValuesIn(kCases),

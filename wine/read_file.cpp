@@ -6,40 +6,48 @@
 
 #include <cerrno>
 
-namespace {
+int OpenRegularFile(const std::string& path) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return -1;
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
 
-// Reads `descriptor` to its end into `text`, straight into the string's own
-// room, which grows only past what it already holds.
-bool ReadToEnd(int descriptor, std::size_t expected, std::size_t limit, std::string* text) {
+// Reads straight into the string's own room, which grows only past what it
+// already holds; one byte more than the file's size sees the end without
+// another call.
+bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
+  struct stat info;
   std::size_t length = 0;
-  std::size_t room = expected + 1;  // one more, to see the end without another call
+  std::size_t room = (fstat(descriptor, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0) + 1;
   for (;;) {
     if (room > limit + 1) room = limit + 1;
     if (text->size() < room) text->resize(room);
     ssize_t got = read(descriptor, &(*text)[length], room - length);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
+    if (got < 0 || length + static_cast<std::size_t>(got) > limit) {
+      text->clear();
+      return false;
+    }
     if (got == 0) break;
     length += static_cast<std::size_t>(got);
-    if (length > limit) return false;
     if (length == room) room += room / 2 + 4096;
   }
   text->resize(length);
   return true;
 }
 
-}  // namespace
-
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text) {
-  int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int descriptor = OpenRegularFile(path);
   if (descriptor < 0) {
     text->clear();
     return false;
   }
-  struct stat info;
-  bool read_whole = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
-                    ReadToEnd(descriptor, static_cast<std::size_t>(info.st_size), limit, text);
+  bool read_whole = ReadToEnd(descriptor, limit, text);
   close(descriptor);
-  if (!read_whole) text->clear();
   return read_whole;
 }

@@ -1,6 +1,9 @@
 #include "wine/registry_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -8,6 +11,7 @@
 #include <vector>
 
 #include "wine/names.h"
+#include "wine/read_file.h"
 
 // The rules below follow what wineserver (Wine 8.0) does when it loads the
 // file (load_keys and what it calls, in server/registry.c, and parse_strW)
@@ -62,11 +66,29 @@ struct Line {
   const char* end;  // before the zero byte, or the line end ("\n" or "\r\n")
 };
 
+// Text read in pieces: the pieces so far, less what is read already, in one
+// buffer ending in a zero byte. Lines then end at "\n" alone, which holds
+// while the text has no zero byte of its own; meeting one, reading stops
+// and the whole text is read again line by line (`zero`).
+struct Pieces {
+  int descriptor;       // read from, unless `text` is set
+  const char* text;     // else handed out from here, `piece` bytes at a time
+  std::size_t size;
+  std::size_t offset;
+  std::size_t piece;
+  std::size_t limit;    // the most bytes read before giving up
+  std::string buffer;
+  std::size_t total = 0;
+  bool zero = false;
+  bool failed = false;  // a read failed or the text went past `limit`
+};
+
 struct LineReader {
   const char* next;
   const char* end;
   const char* zero;     // the first zero byte at or behind `next`, or `end`
   std::size_t buffer;   // wineserver's line buffer size
+  Pieces* pieces;       // null: the whole text is at hand
 };
 
 const char* FindZero(const char* p, const char* end) {
@@ -75,10 +97,88 @@ const char* FindZero(const char* p, const char* end) {
 }
 
 LineReader StartReading(const char* text, std::size_t size) {
-  return LineReader{text, text + size, FindZero(text, text + size), kFirstBufferSize};
+  return LineReader{text, text + size, FindZero(text, text + size), kFirstBufferSize, nullptr};
+}
+
+LineReader StartReadingPieces(Pieces* pieces) {
+  pieces->buffer.assign(1, '\0');
+  const char* start = pieces->buffer.data();
+  return LineReader{start, start, start, kFirstBufferSize, pieces};
+}
+
+long ReadPiece(Pieces* pieces, char* into, std::size_t room) {
+  if (pieces->text != nullptr) {
+    std::size_t length = std::min({room, pieces->piece, pieces->size - pieces->offset});
+    std::memcpy(into, pieces->text + pieces->offset, length);
+    pieces->offset += length;
+    return static_cast<long>(length);
+  }
+  for (;;) {
+    ssize_t got = read(pieces->descriptor, into, std::min(room, pieces->piece));
+    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+  }
+}
+
+// Reads the next piece behind the text at hand, keeping what lies from
+// `keep` on. Returns where the kept text now starts (`next` moves with it),
+// or null at the end of the text or when reading failed.
+const char* ReadOn(LineReader* reader, const char* keep) {
+  Pieces* pieces = reader->pieces;
+  std::size_t kept = static_cast<std::size_t>(reader->end - keep);
+  std::size_t next = static_cast<std::size_t>(reader->next - keep);
+  std::memmove(&pieces->buffer[0], keep, kept);
+  if (pieces->buffer.size() < kept + pieces->piece + 1) {
+    pieces->buffer.resize(std::max(2 * pieces->buffer.size(), kept + pieces->piece + 1));
+  }
+  char* start = &pieces->buffer[0];
+  long got = ReadPiece(pieces, start + kept, pieces->buffer.size() - kept - 1);
+  pieces->total += got > 0 ? static_cast<std::size_t>(got) : 0;
+  pieces->failed = got < 0 || pieces->total > pieces->limit;
+  if (got <= 0 || pieces->failed) {
+    start[kept] = '\0';
+    reader->next = start + next;
+    reader->end = start + kept;
+    return nullptr;
+  }
+  start[kept + static_cast<std::size_t>(got)] = '\0';
+  reader->next = start + next;
+  reader->end = start + kept + static_cast<std::size_t>(got);
+  return start;
+}
+
+// What stopped strchr at `p`: the end of the text at hand, or else a zero
+// byte of the text's own, after which nothing more is read.
+bool AtEndOfPiece(LineReader* reader, const char* p) {
+  if (p + std::strlen(p) == reader->end) return true;
+  reader->pieces->zero = true;
+  reader->next = reader->end;
+  return false;
+}
+
+bool ReadLineOfPieces(LineReader* reader, Line* line) {
+  std::size_t searched = 0;  // bytes behind `next` known to hold no line end
+  for (;;) {
+    const char* newline = std::strchr(reader->next + searched, '\n');
+    if (newline != nullptr) {
+      const char* end = newline;
+      if (end > reader->next && end[-1] == '\r') --end;
+      *line = Line{reader->next, end};
+      reader->next = newline + 1;
+      return true;
+    }
+    if (!AtEndOfPiece(reader, reader->next + searched)) return false;
+    searched = static_cast<std::size_t>(reader->end - reader->next);
+    if (ReadOn(reader, reader->next) == nullptr) {
+      if (reader->next == reader->end || reader->pieces->failed) return false;
+      *line = Line{reader->next, reader->end};  // the text ends without a line end
+      reader->next = reader->end;
+      return true;
+    }
+  }
 }
 
 bool ReadLine(LineReader* reader, Line* line) {
+  if (reader->pieces != nullptr) return ReadLineOfPieces(reader, line);
   if (reader->next == reader->end) return false;
   const char* begin = reader->next;
   for (;;) {
@@ -609,34 +709,109 @@ bool ReadGlobalOption(const char* p, const char* end, Arch* arch) {
   return true;
 }
 
+// Where the line after a key line at `bracket` starts, if that key line
+// makes a key of the path `decided` settles (the text of an earlier key
+// line, up to where it left the wanted names): its text starts so, a ']'
+// closes it on the line and no name in it can be too long. Null where the
+// line is to be read as usual.
+const char* AfterSameKeyLine(const char* bracket, const std::string& decided) {
+  const char* begin = bracket + 1;
+  if (std::strncmp(begin, decided.data(), decided.size()) != 0) return nullptr;
+  const char* rest = begin + decided.size();
+  const char* close = std::strchr(rest, ']');
+  if (close == nullptr || static_cast<std::size_t>(close - begin) > kMaxKeyNameUnits ||
+      std::memchr(rest, '\n', static_cast<std::size_t>(close - rest)) != nullptr) {
+    return nullptr;
+  }
+  const char* run = close;
+  while (run > begin && run[-1] == '\\') --run;
+  if ((close - run) % 2 != 0) return nullptr;
+  const char* newline = std::strchr(close, '\n');
+  return newline != nullptr ? newline + 1 : nullptr;
+}
+
+// In the section of a key off the wanted path, read in pieces: moves
+// `next` from the section's first line to the next line that only spaces
+// and a '[' begin, or to the end. Nothing in between changes what is read,
+// unless the line before that one holds a backslash, which may carry hex
+// data on into it: then `next` stays and false says to read line by line.
+// Key lines that make a key of the same path as the section's, settled by
+// `decided` (null: none), are passed over as well.
+bool SkipSection(LineReader* reader, const std::string* decided) {
+  const char* from = reader->next;
+  const char* search = from;
+  for (;;) {
+    const char* bracket = std::strchr(search, '[');
+    if (bracket == nullptr) {
+      if (!AtEndOfPiece(reader, search)) return true;
+      std::size_t searched = static_cast<std::size_t>(reader->end - from);
+      from = ReadOn(reader, from);
+      if (from == nullptr) {
+        reader->next = reader->end;
+        return true;
+      }
+      search = from + searched;
+      continue;
+    }
+    const char* start = bracket;
+    while (start > from && start[-1] != '\n' && IsSpace(start[-1])) --start;
+    if (start > from && start[-1] != '\n') {
+      search = bracket + 1;
+      continue;
+    }
+    // The line before, unless it is the key line or empty.
+    const char* previous_end = start - 1;
+    if (start > from && previous_end > from && previous_end[-1] != '\n') {
+      const void* before = memrchr(from, '\n', static_cast<std::size_t>(previous_end - from));
+      const char* previous = before != nullptr ? static_cast<const char*>(before) + 1 : from;
+      if (std::memchr(previous, '\\', static_cast<std::size_t>(previous_end - previous)) != nullptr) {
+        return false;
+      }
+    }
+    const char* after = decided != nullptr ? AfterSameKeyLine(bracket, *decided) : nullptr;
+    if (after == nullptr) {
+      reader->next = start;
+      return true;
+    }
+    from = search = after;
+  }
+}
+
 // Reads the text line by line as wineserver does. Key lines are decoded as
 // far as their path runs through `names`; values are decoded only in the
-// sections of keys whose whole path does, and only if named `wanted`. False
-// if wineserver takes nothing from the text.
-bool ReadRegistry(const char* text, std::size_t size, const Names& names, std::size_t max_length,
+// sections of keys whose whole path does, and only if named `wanted`. Text
+// read in pieces passes over the sections of other keys. False if
+// wineserver takes nothing from the text.
+bool ReadRegistry(LineReader* reader, const Names& names, std::size_t max_length,
                   const std::u16string& wanted, Registry* registry) {
-  LineReader reader = StartReading(text, size);
   Line line;
-  if (!ReadLine(&reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
+  if (!ReadLine(reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
   KeyLineReader key_lines;
   Arch arch = Arch::kUnknown;
   enum { kNoKey, kOtherKey, kPathKey } section = kNoKey;
+  bool line_by_line = false;
   KeyCode key;
   Value value;
   bool stopped = false;
-  while (!stopped && ReadLine(&reader, &line)) {
+  for (;;) {
+    if (section == kOtherKey && reader->pieces != nullptr && !line_by_line) {
+      bool same = !key_lines.decided_text.empty() && key.code == key_lines.decided_code;
+      line_by_line = !SkipSection(reader, same ? &key_lines.decided_text : nullptr);
+    }
+    if (stopped || !ReadLine(reader, &line)) break;
     const char* p = SkipSpaces(line.begin, line.end);
     if (p == line.end) continue;
     if (*p == '[') {
       bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key);
       section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
+      line_by_line = false;
       registry->any_key = registry->any_key || key.made;
       if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
         registry->key_codes.push_back(key.code);
       }
     } else if (*p == '"' || *p == '@') {
       if (section == kNoKey) continue;
-      if (ReadValueLine(p, line.end, &reader, section == kPathKey ? &wanted : nullptr, &value)) {
+      if (ReadValueLine(p, line.end, reader, section == kPathKey ? &wanted : nullptr, &value)) {
         registry->found[key.code] = std::move(value);
       }
     } else if (*p == '#' && section == kNoKey) {
@@ -683,10 +858,18 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, char wow64
 
 bool IsString(const Value& value) { return value.type == 1 || value.type == 2; }
 
-}  // namespace
+// The whole text of `pieces`, for reading it line by line.
+bool ReadWholeText(Pieces* pieces, std::string* whole) {
+  if (pieces->text != nullptr) {
+    whole->assign(pieces->text, pieces->size);
+    return true;
+  }
+  return lseek(pieces->descriptor, 0, SEEK_SET) == 0 && ReadToEnd(pieces->descriptor, pieces->limit, whole);
+}
 
-WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
-                                          const char* value_name, std::string* data) {
+// Looks the value up in the text of `pieces`, read from its start. A text
+// holding a zero byte, or read with piece 0, is read whole, line by line.
+WineRegistryLookup LookUp(Pieces* pieces, const char* key_path, const char* value_name, std::string* data) {
   data->clear();
   std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
   if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
@@ -694,13 +877,25 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
   std::string wanted;
   for (const std::u16string& component : components) wanted.push_back(AddName(&names, component));
   names.wow6432node = AddName(&names, kWow6432Node);
+  std::u16string wanted_value = Upcase(Utf8ToUtf16(value_name));
 
   // A resolved path is at most every component with a Wow6432Node before it, plus one.
+  std::size_t max_length = 2 * wanted.size() + 1;
   Registry registry;
-  if (!ReadRegistry(text, size, names, 2 * wanted.size() + 1, Upcase(Utf8ToUtf16(value_name)),
-                    &registry)) {
-    return WineRegistryLookup::kMalformed;
+  bool taken = false;
+  if (pieces->piece != 0) {
+    LineReader reader = StartReadingPieces(pieces);
+    taken = ReadRegistry(&reader, names, max_length, wanted_value, &registry);
+    if (pieces->failed) return WineRegistryLookup::kMalformed;
   }
+  if (pieces->piece == 0 || pieces->zero) {
+    std::string whole;
+    if (!ReadWholeText(pieces, &whole)) return WineRegistryLookup::kMalformed;
+    registry = Registry();
+    LineReader reader = StartReading(whole.data(), whole.size());
+    taken = ReadRegistry(&reader, names, max_length, wanted_value, &registry);
+  }
+  if (!taken) return WineRegistryLookup::kMalformed;
   std::string path;
   if (!ResolvePath(registry, wanted, names.wow6432node, &path)) {
     return WineRegistryLookup::kNoKey;
@@ -710,4 +905,28 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
   if (!IsString(found->second)) return WineRegistryLookup::kNotString;
   *data = Utf16ToUtf8(found->second.units);
   return WineRegistryLookup::kFound;
+}
+
+// Read in pieces of this size, a file stays in the processor's cache
+// between the kernel's copy and the search for key lines.
+constexpr std::size_t kPieceSize = 128 * 1024;
+
+}  // namespace
+
+WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
+                                          const char* value_name, std::string* data) {
+  return FindWineRegistryStringInPieces(text, size, kPieceSize, key_path, value_name, data);
+}
+
+WineRegistryLookup FindWineRegistryStringInPieces(const char* text, std::size_t size, std::size_t piece,
+                                                  const char* key_path, const char* value_name,
+                                                  std::string* data) {
+  Pieces pieces{-1, text, size, 0, piece, size, std::string()};
+  return LookUp(&pieces, key_path, value_name, data);
+}
+
+WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
+                                          const char* value_name, std::string* data) {
+  Pieces pieces{descriptor, nullptr, 0, 0, kPieceSize, limit, std::string()};
+  return LookUp(&pieces, key_path, value_name, data);
 }

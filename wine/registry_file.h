@@ -25,4 +25,17 @@ enum class WineRegistryLookup {
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data);
 
+// The same lookup in the file open on `descriptor` (a regular file, read
+// from its start). A file longer than `limit` bytes, or one that cannot be
+// read, is kMalformed, as no registry is taken from it.
+WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
+                                          const char* value_name, std::string* data);
+
+// The same lookup with the text handed over `piece` bytes at a time, the
+// sections of other keys passed over as they go by; with `piece` 0, every
+// line read in turn. Each gives what FindWineRegistryString gives.
+WineRegistryLookup FindWineRegistryStringInPieces(const char* text, std::size_t size, std::size_t piece,
+                                                  const char* key_path, const char* value_name,
+                                                  std::string* data);
+
 #endif
