@@ -182,9 +182,8 @@ const Case kCases[] = {
      kWin32 + "[Other]\n\"a\"=\"b\"\n \t[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"x\"\n",
      R::kFound, "x\0"s},
     {"UnclosedKeyLineAmongAlike",
-     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\n#arch=arm64\n" + kKey32 +
-         "\"AppPath\"=\"x\"\n",
-     R::kNoKey},
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\n" + kKey32 + "\"AppPath\"=\"x\"\n",
+     R::kFound, "x\0"s},
     {"EscapedBracketAmongAlike",
      kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\\]\n#arch=arm64\n" + kKey32 +
          "\"AppPath\"=\"x\"\n",

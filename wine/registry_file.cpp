@@ -773,7 +773,7 @@ bool SkipSection(LineReader* reader, const std::string* decided) {
       reader->next = start;
       return true;
     }
-    from = search = after;
+    reader->next = from = search = after;
   }
 }
 

@@ -31,6 +31,14 @@ void CheckLookup(const char* text, std::size_t size) {
     Check(Utf16ToUtf8(Utf8ToUtf16(data)) == data);  // valid UTF-8
   }
 
+  // Sections passed over give what reading every line gives, whatever the pieces.
+  for (std::size_t piece : {0, 5}) {
+    std::string piece_data;
+    WineRegistryLookup in_pieces = FindWineRegistryStringInPieces(
+        text, size, piece, "Software\\Quarrelstone\\Vellmoor\\1.0", "AppPath", &piece_data);
+    Check(in_pieces == result && piece_data == data);
+  }
+
   // Names compare without regard to case, and doubled separators collapse.
   std::string same_data;
   WineRegistryLookup same = FindWineRegistryString(
