@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -275,11 +276,24 @@ bool ReadUntil(int terminal, const std::string& wanted, std::size_t from, int ti
   return true;
 }
 
+// Waits up to `timeout_ms` for the program's side of `terminal` to leave
+// canonical mode (a pty's master reports its other side's mode).
+bool WaitForRawMode(int terminal, int timeout_ms) {
+  termios mode;
+  for (int waited = 0; tcgetattr(terminal, &mode) == 0; waited += 10) {
+    if ((mode.c_lflag & ICANON) == 0) return true;
+    if (waited >= timeout_ms) return false;
+    poll(nullptr, 0, 10);
+  }
+  return false;
+}
+
 }  // namespace
 
 // The terminal keeps a typed line to itself until Enter, so a program that
 // has not ended once the terminal echoed a key is waiting for the rest of it.
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms) {
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
+                         bool console_goes_raw) {
   PromptResult result;
   int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return result;
@@ -296,6 +310,7 @@ PromptResult RunToPrompt(const std::vector<std::string>& command, const std::str
   }
   std::string& output = result.run.output;
   result.prompt_seen = ReadUntil(terminal, prompt, 0, timeout_ms, &output);
+  if (console_goes_raw) result.prompt_seen = result.prompt_seen && WaitForRawMode(terminal, timeout_ms);
   int status = 0;
   // Wine's console echoes the key between escape sequences of its own.
   const std::size_t after_prompt = output.find(prompt) + prompt.size();

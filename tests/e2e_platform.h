@@ -35,7 +35,10 @@ class E2ePlatform {
 };
 
 // Starts `command` on a terminal of its own and waits, up to `timeout_ms`
-// of silence, for `prompt` to be on the screen. Then types one key without
+// of silence, for `prompt` to be on the screen; with `console_goes_raw`,
+// also for the program's console to switch the terminal to raw mode, which
+// Wine's does when the program starts reading, dropping what was typed
+// before. Then types one key without
 // Enter and records whether the program still waits once the terminal shows
 // the key, presses Enter and collects the rest of the screen and the exit
 // status.
@@ -44,7 +47,8 @@ struct PromptResult {
   bool waiting_at_prompt = false;
   RunResult run;
 };
-PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms);
+PromptResult RunToPrompt(const std::vector<std::string>& command, const std::string& prompt, int timeout_ms,
+                         bool console_goes_raw);
 
 // Starts `count` copies of `command` at once, each with standard input from
 // `input_file`, and waits for all; true if every one exited with status 0.
