@@ -184,6 +184,12 @@ const Case kCases[] = {
     {"UnclosedKeyLineAmongAlike",
      kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\n" + kKey32 + "\"AppPath\"=\"x\"\n",
      R::kFound, "x\0"s},
+    {"KeyTextBehindKeyLineAmongAlike",
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b] " + kKey32 + "\"AppPath\"=\"x\"\n", R::kNoKey},
+    {"HexBehindKeyLineAmongAlike",
+     kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b] \"y\"=hex:01,\\\n\"z\"=hex:02,\\\n" + kKey32 +
+         "\"AppPath\"=\"x\"\n",
+     R::kNoKey},
     {"EscapedBracketAmongAlike",
      kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\b\\]\n#arch=arm64\n" + kKey32 +
          "\"AppPath\"=\"x\"\n",

@@ -709,42 +709,44 @@ bool ReadGlobalOption(const char* p, const char* end, Arch* arch) {
   return true;
 }
 
-// Where the line after a key line at `bracket` starts, if that key line
-// makes a key of the path `decided` settles (the text of an earlier key
-// line, up to where it left the wanted names): its text starts so, a ']'
-// closes it on the line and no name in it can be too long. Null where the
-// line is to be read as usual.
-const char* AfterSameKeyLine(const char* bracket, const std::string& decided) {
+// The ']' that closes a key line at `bracket` (text up to `end` at hand),
+// if that key line makes a key of the path `decided` settles (the text of
+// an earlier key line, up to where it left the wanted names): its text
+// starts so, a ']' closes it on the line and no name in it can be too long.
+// Null where the line is to be read as usual.
+const char* SameKeyLineClose(const char* bracket, const char* end, const std::string& decided) {
   const char* begin = bracket + 1;
-  if (std::strncmp(begin, decided.data(), decided.size()) != 0) return nullptr;
-  const char* rest = begin + decided.size();
-  const char* close = std::strchr(rest, ']');
-  if (close == nullptr || static_cast<std::size_t>(close - begin) > kMaxKeyNameUnits ||
-      std::memchr(rest, '\n', static_cast<std::size_t>(close - rest)) != nullptr) {
+  if (static_cast<std::size_t>(end - begin) < decided.size() ||
+      std::memcmp(begin, decided.data(), decided.size()) != 0) {
+    return nullptr;
+  }
+  const char* close = std::strpbrk(begin + decided.size(), "]\n");
+  if (close == nullptr || *close != ']' || static_cast<std::size_t>(close - begin) > kMaxKeyNameUnits) {
     return nullptr;
   }
   const char* run = close;
   while (run > begin && run[-1] == '\\') --run;
-  if ((close - run) % 2 != 0) return nullptr;
-  const char* newline = std::strchr(close, '\n');
-  return newline != nullptr ? newline + 1 : nullptr;
+  return (close - run) % 2 == 0 ? close : nullptr;
 }
 
 // In the section of a key off the wanted path, read in pieces: moves
 // `next` from the section's first line to the next line that only spaces
 // and a '[' begin, or to the end. Nothing in between changes what is read,
 // unless the line before that one holds a backslash, which may carry hex
-// data on into it: then `next` stays and false says to read line by line.
+// data on into it: then `next` goes to the start of the section's first
+// line not yet passed over and false says to read line by line from there.
 // Key lines that make a key of the same path as the section's, settled by
 // `decided` (null: none), are passed over as well.
 bool SkipSection(LineReader* reader, const std::string* decided) {
-  const char* from = reader->next;
+  const char* from = reader->next;  // where the section's text begins
+  bool from_line_start = true;      // false: inside a key line passed over, behind its ']'
   const char* search = from;
   for (;;) {
     const char* bracket = std::strchr(search, '[');
     if (bracket == nullptr) {
       if (!AtEndOfPiece(reader, search)) return true;
       std::size_t searched = static_cast<std::size_t>(reader->end - from);
+      reader->next = from;
       from = ReadOn(reader, from);
       if (from == nullptr) {
         reader->next = reader->end;
@@ -755,25 +757,29 @@ bool SkipSection(LineReader* reader, const std::string* decided) {
     }
     const char* start = bracket;
     while (start > from && start[-1] != '\n' && IsSpace(start[-1])) --start;
-    if (start > from && start[-1] != '\n') {
+    if (start > from ? start[-1] != '\n' : !from_line_start) {
       search = bracket + 1;
       continue;
     }
-    // The line before, unless it is the key line or empty.
+    // The line before, unless it is a key line or empty.
     const char* previous_end = start - 1;
     if (start > from && previous_end > from && previous_end[-1] != '\n') {
       const void* before = memrchr(from, '\n', static_cast<std::size_t>(previous_end - from));
-      const char* previous = before != nullptr ? static_cast<const char*>(before) + 1 : from;
-      if (std::memchr(previous, '\\', static_cast<std::size_t>(previous_end - previous)) != nullptr) {
-        return false;
+      if (before != nullptr || from_line_start) {
+        const char* previous = before != nullptr ? static_cast<const char*>(before) + 1 : from;
+        if (std::memchr(previous, '\\', static_cast<std::size_t>(previous_end - previous)) != nullptr) {
+          reader->next = from_line_start ? from : std::strchr(from, '\n') + 1;
+          return false;
+        }
       }
     }
-    const char* after = decided != nullptr ? AfterSameKeyLine(bracket, *decided) : nullptr;
-    if (after == nullptr) {
+    const char* close = decided != nullptr ? SameKeyLineClose(bracket, reader->end, *decided) : nullptr;
+    if (close == nullptr) {
       reader->next = start;
       return true;
     }
-    reader->next = from = search = after;
+    from = search = close + 1;
+    from_line_start = false;
   }
 }
 
