@@ -126,6 +126,17 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
   return Lookup::kFound;
 }
 
+// FindEntry takes the exact name whenever it exists, and otherwise the
+// listed entry of the same key; with no other spelling listed, both are the
+// name as written.
+bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index) {
+  if (index == nullptr) return false;
+  auto listed = index->directories.find(directory);
+  if (listed == index->directories.end()) return false;
+  auto entry = listed->second.find(Upcase(Utf8ToUtf16(name)));
+  return entry == listed->second.end() || entry->second == name;
+}
+
 // Each name converted once, not once per comparison.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
                          std::vector<std::string>* names, DirectoryIndex* index) {

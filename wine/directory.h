@@ -43,6 +43,12 @@ enum class Lookup { kFound, kMissing, kFailed };
 Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
                  DirectoryIndex* index);
 
+// True when `index` alone tells what FindEntry would give for `name` in
+// `directory`: the directory is listed there and holds no other spelling of
+// the name, so the entry meant is `name` as written, or none. Nothing on the
+// disk is looked at.
+bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index);
+
 // The entries of `directory` (not "." and "..") whose names match the
 // Windows wildcard ('*' any run, '?' one UTF-16 unit, without regard to
 // case), in Wine's directory order. False if the directory cannot be listed.

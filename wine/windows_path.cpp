@@ -341,7 +341,13 @@ bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, co
   }
   if (!last.empty() && !IsValidName(last)) return false;
   std::string found = last;
-  if (!last.empty() && !with_case && FindEntry(directory, last, &found, index) == Lookup::kFailed) return false;
+  // In a directory already listed, a name of which no other spelling was
+  // listed needs no look at the disk: file after file in the save folder
+  // then costs no lookup of its own.
+  if (!last.empty() && !with_case && !MeansNameAsWritten(directory, last, index) &&
+      FindEntry(directory, last, &found, index) == Lookup::kFailed) {
+    return false;
+  }
   *unix_path = JoinPath(directory, found);
   return true;
 }
