@@ -46,7 +46,11 @@ bool IsRegular(int descriptor) {
 }
 
 // Opens `native` without ever waiting on a pipe, and only if, links
-// followed, it is a regular file.
+// followed, it is a regular file. The stat before the open keeps a device
+// from ever being opened; the check after it catches an entry swapped in
+// between, which O_NONBLOCK keeps from blocking the open. The flag stays
+// set: on Linux it has no effect on a regular file. A file that O_EXCL
+// created is a new regular file and needs no check.
 std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
   struct stat info;
   if ((mode.flags & O_CREAT) == 0) {
@@ -59,9 +63,7 @@ std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
   int descriptor = open(native.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (descriptor < 0) return nullptr;
   std::FILE* stream = nullptr;
-  if (IsRegular(descriptor) && fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) == 0) {
-    stream = fdopen(descriptor, mode.stdio_mode);
-  }
+  if ((mode.flags & O_EXCL) != 0 || IsRegular(descriptor)) stream = fdopen(descriptor, mode.stdio_mode);
   if (stream == nullptr) close(descriptor);
   return stream;
 }
