@@ -31,13 +31,16 @@ struct OpenMode {
   const char* mode;
   int flags;
   const char* stdio_mode;
+  bool unbuffered;
 };
 
+// A new file is the copy of a save, written in chunks each flushed at once:
+// a buffer would save no write, and stdio would stat the file to size it.
 const OpenMode kOpenModes[] = {
-    {"rb", O_RDONLY, "rb"},
-    {"r+b", O_RDWR, "r+b"},
-    {"wb", O_WRONLY | O_CREAT | O_TRUNC, "wb"},
-    {"wbx", O_WRONLY | O_CREAT | O_EXCL, "wb"},
+    {"rb", O_RDONLY, "rb", false},
+    {"r+b", O_RDWR, "r+b", false},
+    {"wb", O_WRONLY | O_CREAT | O_TRUNC, "wb", false},
+    {"wbx", O_WRONLY | O_CREAT | O_EXCL, "wb", true},
 };
 
 bool IsRegular(int descriptor) {
@@ -64,7 +67,11 @@ std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
   if (descriptor < 0) return nullptr;
   std::FILE* stream = nullptr;
   if ((mode.flags & O_EXCL) != 0 || IsRegular(descriptor)) stream = fdopen(descriptor, mode.stdio_mode);
-  if (stream == nullptr) close(descriptor);
+  if (stream == nullptr) {
+    close(descriptor);
+  } else if (mode.unbuffered) {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+  }
   return stream;
 }
 
