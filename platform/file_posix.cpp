@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "platform/device_name.h"
 #include "platform/install_state_posix.h"
@@ -24,6 +25,38 @@ bool ToNativePath(const Install& install, const char* path, std::string* native)
     errno = ENOENT;
     return false;
   }
+  return true;
+}
+
+// A file as a name within an open folder: calls made relative to the folder
+// do not walk its long path through the prefix (dosdevices/, the drive's
+// link) again each time. Where the folder cannot be opened, the name is the
+// whole path and the folder the working directory.
+struct NativeEntry {
+  int folder = AT_FDCWD;
+  std::string name;
+};
+
+bool ToNativeEntry(const Install& install, const char* path, NativeEntry* entry) {
+  std::string native;
+  if (!ToNativePath(install, path, &native)) return false;
+  const std::size_t cut = native.rfind('/');
+  if (install.state && cut != std::string::npos && cut > 0 && cut + 1 < native.size()) {
+    std::unordered_map<std::string, int>& open_folders = install.state->folders.descriptors;
+    const std::string folder = native.substr(0, cut);
+    auto known = open_folders.find(folder);
+    if (known == open_folders.end()) {
+      // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
+      known = open_folders.emplace(folder, open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).first;
+    }
+    if (known->second >= 0) {
+      entry->folder = known->second;
+      entry->name = native.substr(cut + 1);
+      return true;
+    }
+  }
+  entry->folder = AT_FDCWD;
+  entry->name = std::move(native);
   return true;
 }
 
@@ -54,16 +87,16 @@ bool IsRegular(int descriptor) {
 // between, which O_NONBLOCK keeps from blocking the open. The flag stays
 // set: on Linux it has no effect on a regular file. A file that O_EXCL
 // created is a new regular file and needs no check.
-std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
+std::FILE* OpenRegularFile(const NativeEntry& native, const OpenMode& mode) {
   struct stat info;
   if ((mode.flags & O_CREAT) == 0) {
-    if (stat(native.c_str(), &info) != 0) return nullptr;
+    if (fstatat(native.folder, native.name.c_str(), &info, 0) != 0) return nullptr;
     if (!S_ISREG(info.st_mode)) {
       errno = EINVAL;
       return nullptr;
     }
   }
-  int descriptor = open(native.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  int descriptor = openat(native.folder, native.name.c_str(), mode.flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (descriptor < 0) return nullptr;
   std::FILE* stream = nullptr;
   if ((mode.flags & O_EXCL) != 0 || IsRegular(descriptor)) stream = fdopen(descriptor, mode.stdio_mode);
@@ -77,11 +110,17 @@ std::FILE* OpenRegularFile(const std::string& native, const OpenMode& mode) {
 
 }  // namespace
 
+OpenFolders::~OpenFolders() {
+  for (const auto& folder : descriptors) {
+    if (folder.second >= 0) close(folder.second);
+  }
+}
+
 // Where an entry of the same name in another case exists, it is the one
 // opened, its name kept, as under Wine.
 std::FILE* OpenFileStream(const Install& install, const char* path, const char* mode) {
-  std::string native;
-  if (!ToNativePath(install, path, &native)) return nullptr;
+  NativeEntry native;
+  if (!ToNativeEntry(install, path, &native)) return nullptr;
   for (const OpenMode& known : kOpenModes) {
     if (std::strcmp(known.mode, mode) == 0) return OpenRegularFile(native, known);
   }
@@ -96,35 +135,40 @@ bool SyncStream(std::FILE* stream) {
   return descriptor < 0 || fsync(descriptor) == 0;
 }
 
+// As remove(): a directory is removed as one.
 bool RemoveFile(const Install& install, const char* path) {
-  std::string native;
-  return ToNativePath(install, path, &native) && std::remove(native.c_str()) == 0;
+  NativeEntry native;
+  if (!ToNativeEntry(install, path, &native)) return false;
+  return unlinkat(native.folder, native.name.c_str(), 0) == 0 ||
+         (errno == EISDIR && unlinkat(native.folder, native.name.c_str(), AT_REMOVEDIR) == 0);
 }
 
 // Wine takes a file with no write permission at all as read-only, and
 // refuses to replace a directory or anything that is not a file.
 bool CanReplace(const Install& install, const char* path) {
-  std::string native;
-  if (!ToNativePath(install, path, &native)) return false;
+  NativeEntry native;
+  if (!ToNativeEntry(install, path, &native)) return false;
   struct stat info;
-  if (stat(native.c_str(), &info) != 0) return errno == ENOENT;
+  if (fstatat(native.folder, native.name.c_str(), &info, 0) != 0) return errno == ENOENT;
   return S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 bool MoveFileOver(const Install& install, const char* from, const char* to) {
-  std::string native_from;
-  std::string native_to;
-  return ToNativePath(install, from, &native_from) && ToNativePath(install, to, &native_to) &&
-         std::rename(native_from.c_str(), native_to.c_str()) == 0;
+  NativeEntry native_from;
+  NativeEntry native_to;
+  return ToNativeEntry(install, from, &native_from) && ToNativeEntry(install, to, &native_to) &&
+         renameat(native_from.folder, native_from.name.c_str(), native_to.folder, native_to.name.c_str()) == 0;
 }
 
 bool IsSameFile(const Install& install, std::FILE* stream, const char* path) {
   int descriptor = fileno(stream);
-  std::string native;
+  NativeEntry native;
   struct stat open_file;
   struct stat named_file;
   if (descriptor < 0 || fstat(descriptor, &open_file) != 0) return false;
-  if (!ToNativePath(install, path, &native) || stat(native.c_str(), &named_file) != 0) return false;
+  if (!ToNativeEntry(install, path, &native) || fstatat(native.folder, native.name.c_str(), &named_file, 0) != 0) {
+    return false;
+  }
   return open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
 }
 

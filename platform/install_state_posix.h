@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <unordered_map>
 
 #include "platform/platform.h"
 #include "wine/directory.h"
@@ -18,9 +19,23 @@ struct RegistryValue {
   std::string data;
 };
 
+// The folders the install's files were reached in, each opened when first
+// needed and kept open for the run (-1: it could not be opened). A folder
+// moved or replaced during the run is not followed: its files are still
+// those of the folder the run started on, and a link put in its place never
+// leads the run elsewhere.
+struct OpenFolders {
+  std::unordered_map<std::string, int> descriptors;
+  OpenFolders() = default;
+  OpenFolders(const OpenFolders&) = delete;
+  OpenFolders& operator=(const OpenFolders&) = delete;
+  ~OpenFolders();
+};
+
 struct InstallState {
   DirectoryIndex directories;  // each directory of the prefix listed at most once
   RegistryValue value;
+  OpenFolders folders;
   // The Unix directory Wine would start savefix.exe in, taken once.
   std::string working_directory = UnixWorkingDirectory(std::getenv("PWD"));
 };
