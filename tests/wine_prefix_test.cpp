@@ -143,6 +143,8 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"C:..\\Games", "dosdevices/c:/Games"}, {"C:\\..\\secret\\f", ""}, {"C:\\Games..\\Vellmoor", ""},
       {"C:\\Games\\...\\Games", ""}, {"C:\\Missing\\x", ""}, {"E:\\Games", ""}, {"D:\\Games", ""},
       {"Games\\x", ""}, {"C:\\Games\\*.HDR", ""}, {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR\\x", ""},
+      {"C:\\Games\\a?b", ""}, {"C:\\Games\\a<b", ""}, {"C:\\Games\\a>b", ""}, {"C:\\Games\\a|b", ""},
+      {"C:\\Games\\a\"b", ""}, {"C:\\Games\\a\x1f" "b", ""}, {"C:\\Games\\a b", "dosdevices/c:/Games/a b"},
       // Taken as written: found without regard to case, nothing cleaned up.
       {"\\\\?\\c:\\GAMES\\vellmoor", "dosdevices/c:/Games/Vellmoor"}, {"\\??\\C:\\Games\\x", "dosdevices/c:/Games/x"},
       {"\\\\?\\C:\\Games\\Vellmoor\\SaveGames\\New.BAK. ", saves + "New.BAK. "}, {"\\\\?\\C:\\Games\\.\\x", ""},

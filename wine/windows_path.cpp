@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "wine/directory.h"
@@ -81,7 +80,17 @@ void CollapsePath(std::string* path, std::size_t mark) {
 // a control character or one of *?<>|".
 bool HoldsInvalidCharacter(const std::string& text) {
   for (const char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr) return true;
+    switch (c) {
+      case '*':
+      case '?':
+      case '<':
+      case '>':
+      case '|':
+      case '"':
+        return true;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) return true;
+    }
   }
   return false;
 }
@@ -297,7 +306,9 @@ bool ResolveWindowsParentOnce(const std::string& prefix, const std::string& wind
       name.back() == ' ' || !IsValidName(name)) {
     return ResolveWindowsParent(prefix, windows_path, working_directory, directory, last, with_case, index);
   }
-  const std::string key = prefix + '\0' + working_directory + '\0' + windows_path.substr(0, cut + 1);
+  std::string key;
+  key.reserve(prefix.size() + working_directory.size() + cut + 3);
+  key.append(prefix).append(1, '\0').append(working_directory).append(1, '\0').append(windows_path, 0, cut + 1);
   auto known = index->parents.find(key);
   if (known != index->parents.end()) {
     *directory = known->second.directory;
