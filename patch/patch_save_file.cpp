@@ -1,5 +1,6 @@
 #include "patch/patch_save_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +17,15 @@ struct CopiedTail {
   unsigned long long length = 0;
 };
 
+// A chunk never holds more than the ring, so it goes in as at most two runs:
+// up to the ring's end, then from its start.
+static_assert(kCopyChunkSize <= kPatchDistanceFromEnd, "a chunk must fit in the ring");
 void Remember(CopiedTail* tail, const unsigned char* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) tail->ring[(tail->length + i) % kPatchDistanceFromEnd] = bytes[i];
+  const std::size_t ring_size = sizeof tail->ring;
+  const std::size_t at = static_cast<std::size_t>(tail->length % ring_size);
+  const std::size_t first = std::min(count, ring_size - at);
+  std::memcpy(tail->ring + at, bytes, first);
+  std::memcpy(tail->ring, bytes + first, count - first);
   tail->length += count;
 }
 
