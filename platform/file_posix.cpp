@@ -18,45 +18,39 @@
 namespace {
 
 // The file `path` names inside the install's prefix, for a program started
-// from this process's working directory; false (errno ENOENT) if it names none there.
-bool ToNativePath(const Install& install, const char* path, std::string* native) {
-  if (install.root.empty() ||
-      !ToPrefixPath(install.root, path, WorkingDirectory(install), native, Directories(install))) {
-    errno = ENOENT;
-    return false;
-  }
-  return true;
-}
-
-// A file as a name within an open folder: calls made relative to the folder
-// do not walk its long path through the prefix (dosdevices/, the drive's
-// link) again each time. Where the folder cannot be opened, the name is the
-// whole path and the folder the working directory.
+// from this process's working directory, as a name within an open folder:
+// calls made relative to the folder do not walk its long path through the
+// prefix (dosdevices/, the drive's link) again each time. Where the folder
+// cannot be opened, the name is the whole path and the folder the working
+// directory. False (errno ENOENT) if it names no file there.
 struct NativeEntry {
   int folder = AT_FDCWD;
   std::string name;
 };
 
 bool ToNativeEntry(const Install& install, const char* path, NativeEntry* entry) {
-  std::string native;
-  if (!ToNativePath(install, path, &native)) return false;
-  const std::size_t cut = native.rfind('/');
-  if (install.state && cut != std::string::npos && cut > 0 && cut + 1 < native.size()) {
+  std::string directory;
+  std::string name;
+  if (install.root.empty() || !ToPrefixEntry(install.root, path, WorkingDirectory(install), &directory, &name,
+                                             Directories(install))) {
+    errno = ENOENT;
+    return false;
+  }
+  if (install.state && !name.empty()) {
     std::unordered_map<std::string, int>& open_folders = install.state->folders.descriptors;
-    const std::string folder = native.substr(0, cut);
-    auto known = open_folders.find(folder);
+    auto known = open_folders.find(directory);
     if (known == open_folders.end()) {
       // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
-      known = open_folders.emplace(folder, open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).first;
+      known = open_folders.emplace(directory, open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).first;
     }
     if (known->second >= 0) {
       entry->folder = known->second;
-      entry->name = native.substr(cut + 1);
+      entry->name = std::move(name);
       return true;
     }
   }
   entry->folder = AT_FDCWD;
-  entry->name = std::move(native);
+  entry->name = JoinPath(directory, name);
   return true;
 }
 

@@ -342,24 +342,28 @@ std::string UnixWorkingDirectory(const char* pwd) {
   return pwd;
 }
 
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-                  std::string* unix_path, DirectoryIndex* index) {
-  std::string directory;
+bool ToPrefixEntry(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+                   std::string* directory, std::string* name, DirectoryIndex* index) {
   std::string last;
   bool with_case = false;
-  if (!ResolveWindowsParentOnce(prefix, windows_path, working_directory, &directory, &last, &with_case, index)) {
+  if (!ResolveWindowsParentOnce(prefix, windows_path, working_directory, directory, &last, &with_case, index)) {
     return false;
   }
   if (!last.empty() && !IsValidName(last)) return false;
-  std::string found = last;
+  *name = last;
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
-  if (!last.empty() && !with_case && !MeansNameAsWritten(directory, last, index) &&
-      FindEntry(directory, last, &found, index) == Lookup::kFailed) {
-    return false;
-  }
-  *unix_path = JoinPath(directory, found);
+  return last.empty() || with_case || MeansNameAsWritten(*directory, last, index) ||
+         FindEntry(*directory, last, name, index) != Lookup::kFailed;
+}
+
+bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+                  std::string* unix_path, DirectoryIndex* index) {
+  std::string directory;
+  std::string name;
+  if (!ToPrefixEntry(prefix, windows_path, working_directory, &directory, &name, index)) return false;
+  *unix_path = JoinPath(directory, name);
   return true;
 }
 

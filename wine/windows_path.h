@@ -39,6 +39,11 @@ std::string UnixWorkingDirectory(const char* pwd);
 bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
                   std::string* unix_path, DirectoryIndex* index);
 
+// ToPrefixPath's file as the Unix directory it lies in and its name there;
+// the name is empty where the path ends with a separator.
+bool ToPrefixEntry(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
+                   std::string* directory, std::string* name, DirectoryIndex* index);
+
 // Splits a Windows search pattern ("C:\dir\*.HDR") into the Unix directory it
 // searches, resolved as ToPrefixPath does, and the wildcard of its last
 // component. False if the directory is not found or there is no wildcard.
