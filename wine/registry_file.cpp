@@ -134,16 +134,12 @@ const char* ReadOn(LineReader* reader, const char* keep) {
   long got = ReadPiece(pieces, start + kept, pieces->buffer.size() - kept - 1);
   pieces->total += got > 0 ? static_cast<std::size_t>(got) : 0;
   pieces->failed = got < 0 || pieces->total > pieces->limit;
-  if (got <= 0 || pieces->failed) {
-    start[kept] = '\0';
-    reader->next = start + next;
-    reader->end = start + kept;
-    return nullptr;
-  }
-  start[kept + static_cast<std::size_t>(got)] = '\0';
+  const bool more = got > 0 && !pieces->failed;
+  const std::size_t length = kept + (more ? static_cast<std::size_t>(got) : 0);
+  start[length] = '\0';
   reader->next = start + next;
-  reader->end = start + kept + static_cast<std::size_t>(got);
-  return start;
+  reader->end = start + length;
+  return more ? start : nullptr;
 }
 
 // What stopped strchr at `p`: the end of the text at hand, or else a zero
@@ -241,6 +237,14 @@ bool StartsWith(const char* p, const char* end, const char* word) {
 
 // ---- Escaped text ----------------------------------------------------------
 
+// True if an odd run of backslashes, reaching back no further than
+// `begin`, stands right before `p`: the character at `p` is escaped.
+bool IsEscaped(const char* begin, const char* p) {
+  const char* run = p;
+  while (run > begin && run[-1] == '\\') --run;
+  return (p - run) % 2 != 0;
+}
+
 // Finds the first `delimiter` not escaped by a backslash in [p, end). False
 // when the line ends first (a backslash ending the line escapes nothing).
 // Whatever an escape or a UTF-8 sequence takes is never a delimiter or a
@@ -252,9 +256,7 @@ bool FindDelimiter(const char* p, const char* end, char delimiter, const char** 
     const void* stop_at = std::memchr(p, delimiter, static_cast<std::size_t>(end - p));
     const char* stop = static_cast<const char*>(stop_at);
     if (stop == nullptr) return false;
-    const char* run = stop;
-    while (run > begin && run[-1] == '\\') --run;
-    if ((stop - run) % 2 == 0) {
+    if (!IsEscaped(begin, stop)) {
       *found = stop;
       return true;
     }
@@ -724,9 +726,7 @@ const char* SameKeyLineClose(const char* bracket, const char* end, const std::st
   if (close == nullptr || *close != ']' || static_cast<std::size_t>(close - begin) > kMaxKeyNameUnits) {
     return nullptr;
   }
-  const char* run = close;
-  while (run > begin && run[-1] == '\\') --run;
-  return (close - run) % 2 == 0 ? close : nullptr;
+  return IsEscaped(begin, close) ? nullptr : close;
 }
 
 // In the section of a key off the wanted path, read in pieces: moves
