@@ -5,14 +5,16 @@
 # a plain-copy baseline (bench/plain_copy.cpp), a shell script doing the same
 # job (bench/shell_peer.sh) and, on the small points, savefix.exe under Wine;
 # and what reading one Wine prefix and searching a Steam library of 100
-# prefixes cost, next to cat. hyperfine runs the points; bench/saves.sh lays
+# prefixes cost, next to cat; and the count series again with the saves in
+# memory (tmpfs), where a sync does not wait for the disk, for the program's
+# own cost per save. hyperfine runs the points; bench/saves.sh lays
 # the saves out before every run and checks what every run left; GNU time gives
 # peak memory, gnuplot one picture per series. See bench/README.md.
 #
 #   bash bench/run.sh [--quick] [--out DIR]
 #
 # --quick: a smoke run on a few small points. DIR (default build/bench) gets
-# table.txt, results.tsv, count.svg, size.svg and hyperfine's exports.
+# table.txt, results.tsv, count.svg, size.svg, memory.svg and hyperfine's exports.
 # BENCH_DIR: where the saves and prefixes go (default /var/tmp; not tmpfs).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,7 +24,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1 && shift ;;
     --out) out=${2:?} && shift 2 ;;
-    *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
   esac
 done
 die() { echo "run.sh: $*" >&2 && exit 1; }
@@ -31,17 +33,19 @@ for tool in hyperfine jq gnuplot perl /usr/bin/time; do
 done
 
 # Points are COUNTxBYTES. hyperfine runs each at least twice and at most 10
-# times (as many as fit in 3 s); Wine gets a warm-up run first, as its first
-# run in a fresh prefix starts Wine's services.
+# times (as many as fit in 3 s), the native program and the baseline on the
+# count and memory series at least 5 times; Wine gets a warm-up run first, as
+# its first run in a fresh prefix starts Wine's services.
 count_points=1x300,10x300,100x300,1000x300,10000x300,1000x4096
 size_points=1x65536,1x262144,1x1048576,1x4194304,1x16777216,1x67108864,1x268435456
 wine_count_points=1x300,10x300,100x300
 wine_size_points=1x65536,1x262144,1x1048576
-runs=(--min-runs 2 --max-runs 10)
+memory_points=100x300,1000x300,10000x300
+runs=(--min-runs 2 --max-runs 10) more_runs=(--min-runs 5 --max-runs 10)
 if [ "$quick" = 1 ]; then
   count_points=1x300,100x300 size_points=1x65536,1x1048576
-  wine_count_points=1x300 wine_size_points=1x65536
-  runs=(--runs 2)
+  wine_count_points=1x300 wine_size_points=1x65536 memory_points=1x300,100x300
+  runs=(--runs 2) more_runs=(--runs 2)
 fi
 
 start=$SECONDS
@@ -60,9 +64,12 @@ work=$(mktemp -d "$base/savefix-bench.XXXXXX")
 case "$root$work" in *[[:space:]\\\"\']*) die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
 export BENCH_WORK=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The Wine server may have gone by itself; it must not write into the prefix while it goes.
-trap '(export WINEPREFIX=$work/wineprefix; wineserver -k; wineserver -w) 2> /dev/null || true; rm -rf "$work"' EXIT
+# The memory series' saves go to /dev/shm (tmpfs), or are not run where it is none.
+memory=
+[ "$(stat -f -c %T /dev/shm 2> /dev/null)" != tmpfs ] || memory=$(mktemp -d /dev/shm/savefix-bench.XXXXXX)
+trap '(export WINEPREFIX=$work/wineprefix; wineserver -k; wineserver -w) 2> /dev/null || true; rm -rf "$work" $memory' EXIT
 mkdir -p "$out" "$work/game/SaveGames" "$work/plot"
-rm -f "$out/count.svg" "$out/size.svg"
+rm -f "$out/count.svg" "$out/size.svg" "$out/memory.svg"
 saves=$work/game/SaveGames
 g++ -std=c++17 -O2 -o "$work/plain_copy" "$here/plain_copy.cpp"
 
@@ -72,10 +79,14 @@ g++ -std=c++17 -O2 -o "$work/plain_copy" "$here/plain_copy.cpp"
 hand_made_prefix() {
   mkdir -p "$1/dosdevices" && ln -s / "$1/dosdevices/z:" && cp "$2" "$1/system.reg"
 }
+# DIR/tiny: a prefix whose game is installed in DIR/game.
+tiny_prefix() {
+  local game="Z:${1//\//\\}\\game\\"
+  printf 'WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 0\n"AppPath"="%s"\n' \
+    "${game//\\/\\\\}" > "$1/key.reg" && hand_made_prefix "$1/tiny" "$1/key.reg"
+}
 win_game="Z:${work//\//\\}\\game\\"
-printf 'WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 0\n"AppPath"="%s"\n' \
-  "${win_game//\\/\\\\}" > "$work/key.reg"
-hand_made_prefix "$work/tiny" "$work/key.reg"
+tiny_prefix "$work"
 echo "run.sh: making a Wine prefix with the game's key (about 20 s)" >&2
 bash "$root/scripts/wine-setup.sh" > /dev/null
 bash "$root/scripts/wine-prefix.sh" "$work/wineprefix" "$win_game" > /dev/null
@@ -93,9 +104,9 @@ rows=$out/results.tsv  # program, series, point, median s, peak KiB; a wrong res
 : > "$rows"
 wrong=()
 fail() {  # NAME MESSAGE...: a wrong result, reported and never counted
-  wrong+=("$1") && : > "$work/pending-check" && rm -f "$out/$1.json" "$out/$1.csv"
+  wrong+=("$1") && : > "$BENCH_WORK/pending-check" && rm -f "$out/$1.json" "$out/$1.csv"
   echo "run.sh: $1: WRONG RESULT, not counted: ${*:2}" >&2
-  cat "$work/err" "$work/wrong" 2> /dev/null | head -n 8 | sed 's/^/    /' >&2 && rm -f "$work/wrong"
+  cat "$work/err" "$BENCH_WORK/wrong" 2> /dev/null | head -n 8 | sed 's/^/    /' >&2 && rm -f "$BENCH_WORK/wrong"
 }
 # Peak memory of COMMAND, from one more run under GNU time; its output goes to $work/output.
 peak() { /usr/bin/time -f %M -o "$work/peak" "$@" < /dev/null > "$work/output" 2> "$work/err" && tail -n 1 "$work/peak"; }
@@ -103,9 +114,11 @@ peak() { /usr/bin/time -f %M -o "$work/peak" "$@" < /dev/null > "$work/output" 2
 # series ENV PROGRAM SERIES POINTS COMMAND; ENV is what env(1) is given before the command.
 series() {
   local environment=$1 program=$2 series=$3 points=$4 command=$5 kind=first name=$2-$3 point lines=
-  [ "$series" = count-second ] && kind=second
+  local times=("${runs[@]}")
+  case $series in *-second) kind=second ;; esac
+  case $program-$series in native-count* | plain-count* | *-memory*) times=("${more_runs[@]}") ;; esac
   echo "run.sh: $name: $points" >&2
-  env $environment hyperfine -N --style none "${runs[@]}" $([ $program = wine ] && echo --warmup 1) -L point "$points" --prepare "bash $here/saves.sh lay-out {point} $kind" \
+  env $environment hyperfine -N --style none "${times[@]}" $([ $program = wine ] && echo --warmup 1) -L point "$points" --prepare "bash $here/saves.sh lay-out {point} $kind" \
     --export-json "$out/$name.json" --export-csv "$out/$name.csv" "$command" > /dev/null 2> "$work/err" &&
     bash "$here/saves.sh" check 2> "$work/err" || { fail "$name" "under hyperfine"; return 0; }
   for point in ${points//,/ }; do
@@ -141,6 +154,20 @@ load=$(cut -d' ' -f1-3 /proc/loadavg)
 # The game's SaveGames is empty while the prefixes are read.
 prefix "WINEPREFIX=$work/prefix1" 1 "No save game found" "cat $work/prefix1/system.reg"
 prefix "-u WINEPREFIX HOME=$work/home" 100 "Failed reading registry" "cat $(echo "$steam"/*/pfx/system.reg)"
+# The count series in memory: the saves, their prefix and what they must become
+# on tmpfs, where a sync returns at once.
+if [ -n "$memory" ]; then
+  export BENCH_WORK=$memory
+  mkdir -p "$memory/game/SaveGames" && tiny_prefix "$memory"
+  for point in ${memory_points//,/ }; do bash "$here/saves.sh" make "$point"; done
+  for s in memory-first memory-second; do
+    series "WINEPREFIX=$memory/tiny" native $s $memory_points "$native"
+    series "" plain $s $memory_points "$work/plain_copy $memory/game/SaveGames"
+  done
+  export BENCH_WORK=$work
+else
+  echo "run.sh: /dev/shm is no tmpfs: the memory series are not run" >&2
+fi
 # Wine's server stays up between the Wine runs, as it does while a game runs.
 WINEPREFIX=$work/wineprefix wineserver -p60 < /dev/null > /dev/null 2>&1
 # The shell peer's 10,000-save runs leave the file system busy for a while
@@ -164,7 +191,7 @@ done
 elapsed=$((SECONDS - start))
 {
   echo "savefix benchmark $(date -u +%F), $(nproc) cores ($(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')),"
-  echo "load average $load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(hyperfine --version), medians of $([ $quick = 1 ] && echo 2 || echo 2 to 10) runs; full run $((elapsed / 60)) min $((elapsed % 60)) s"
+  echo "load average $load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(hyperfine --version), medians of $([ $quick = 1 ] && echo 2 || echo "2 to 10 (native and plain on count and memory: 5 to 10)") runs; full run $((elapsed / 60)) min $((elapsed % 60)) s"
   printf '%-7s %-13s %-18s %10s %9s %8s\n' program series point "median s" "peak MiB" "vs base"
   # The base is the plain copy on the same saves, or cat on the same registry files.
   awk -F'\t' 'NR == FNR { if ($1 == "plain" || $1 == "cat") base[$2, $3] = $4; next }
@@ -186,7 +213,7 @@ picture() {  # NAME TITLE X_LABEL SERIES...
     for program in native wine plain shell; do
       [ -s "$work/plot/$s-$program" ] || continue
       plots+="${plots:+, }'$work/plot/$s-$program' using 1:2 with linespoints lw 2 pt 7 lc rgb '${colour[$program]}'"
-      plots+=" dt $([ $s = count-second ] && echo "3 title '${label[$program]}, second run'" || echo "1 title '${label[$program]}'")"
+      plots+=" dt $([ "${s%-second}" != "$s" ] && echo "3 title '${label[$program]}, second run'" || echo "1 title '${label[$program]}'")"
     done
   done
   [ -n "$plots" ] || return 0
@@ -204,5 +231,6 @@ EOF
 }
 picture count "Saves of 300 bytes" "number of saves (second run: over saves fixed already)" count-first count-second
 picture size "One save" "size of the save (MiB)" size
+picture memory "Saves of 300 bytes in memory (tmpfs)" "number of saves (second run: over saves fixed already)" memory-first memory-second
 echo "Pictures, table and hyperfine's exports in $out"
 [ "${#wrong[@]}" -eq 0 ] || die "wrong results: ${wrong[*]}"
