@@ -72,6 +72,7 @@ mkdir -p "$out" "$work/game/SaveGames" "$work/plot"
 rm -f "$out/count.svg" "$out/size.svg" "$out/memory.svg"
 saves=$work/game/SaveGames
 g++ -std=c++17 -O2 -o "$work/plain_copy" "$here/plain_copy.cpp"
+g++ -std=c++17 -O2 -o "$work/find_brackets" "$here/find_brackets.cpp"
 
 # ---- Prefixes ---------------------------------------------------------------
 
@@ -131,17 +132,20 @@ series() {
   printf %s "$lines" >> "$rows"
 }
 
-# prefix ENV POINT EXPECTED_LINE CAT_COMMAND; ENV as above.
+# prefix ENV POINT EXPECTED_LINE FILES; ENV as above. savefix against cat of
+# FILES, and against find_brackets, which only finds every '[' in them.
 prefix() {
   local environment=$1 && shift
   local name=prefix-$1 program kib
+  declare -A command=([native]=$native [cat]="cat $3" [brackets]="$work/find_brackets $3")
   echo "run.sh: $name: savefix against cat" >&2
   env $environment hyperfine -N --style none "${runs[@]}" --export-json "$out/$name.json" --export-csv "$out/$name.csv" \
-    -n native "$native" -n cat "$3" > /dev/null 2> "$work/err" || { fail "$name" "under hyperfine"; return 0; }
-  for program in native cat; do
-    # shellcheck disable=SC2046 # as above
-    kib=$(peak env $environment $([ $program = native ] && echo "$native" || echo "$3")) || { fail "$name" "$program failed"; return 0; }
-    [ $program = cat ] || grep -qx "$2" "$work/output" || { cp "$work/output" "$work/err" && fail "$name" "no \"$2\""; return 0; }
+    -n native "${command[native]}" -n cat "${command[cat]}" -n brackets "${command[brackets]}" > /dev/null 2> "$work/err" ||
+    { fail "$name" "under hyperfine"; return 0; }
+  for program in native cat brackets; do
+    # shellcheck disable=SC2086 # as above
+    kib=$(peak env $environment ${command[$program]}) || { fail "$name" "$program failed"; return 0; }
+    [ $program != native ] || grep -qx "$2" "$work/output" || { cp "$work/output" "$work/err" && fail "$name" "no \"$2\""; return 0; }
     jq -r --arg pr $program --arg p "$1" --arg kib "$kib" \
       '.results[] | select(.command == $pr) | [$pr, "prefix", $p, .median, $kib] | @tsv' "$out/$name.json" >> "$rows"
   done
@@ -152,8 +156,8 @@ for point in ${count_points//,/ } ${size_points//,/ }; do bash "$here/saves.sh" 
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # The game's SaveGames is empty while the prefixes are read.
-prefix "WINEPREFIX=$work/prefix1" 1 "No save game found" "cat $work/prefix1/system.reg"
-prefix "-u WINEPREFIX HOME=$work/home" 100 "Failed reading registry" "cat $(echo "$steam"/*/pfx/system.reg)"
+prefix "WINEPREFIX=$work/prefix1" 1 "No save game found" "$work/prefix1/system.reg"
+prefix "-u WINEPREFIX HOME=$work/home" 100 "Failed reading registry" "$(echo "$steam"/*/pfx/system.reg)"
 # The count series in memory: the saves, their prefix and what they must become
 # on tmpfs, where a sync returns at once.
 if [ -n "$memory" ]; then
