@@ -81,7 +81,7 @@ bool IsRegular(int descriptor) {
 // between, which O_NONBLOCK keeps from blocking the open. The flag stays
 // set: on Linux it has no effect on a regular file. A file that O_EXCL
 // created is a new regular file and needs no check.
-std::FILE* OpenRegularFile(const NativeEntry& native, const OpenMode& mode) {
+std::FILE* OpenRegularStream(const NativeEntry& native, const OpenMode& mode) {
   struct stat info;
   if ((mode.flags & O_CREAT) == 0) {
     if (fstatat(native.folder, native.name.c_str(), &info, 0) != 0) return nullptr;
@@ -116,7 +116,7 @@ std::FILE* OpenFileStream(const Install& install, const char* path, const char* 
   NativeEntry native;
   if (!ToNativeEntry(install, path, &native)) return nullptr;
   for (const OpenMode& known : kOpenModes) {
-    if (std::strcmp(known.mode, mode) == 0) return OpenRegularFile(native, known);
+    if (std::strcmp(known.mode, mode) == 0) return OpenRegularStream(native, known);
   }
   errno = EINVAL;
   return nullptr;

@@ -864,13 +864,20 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, char wow64
 
 bool IsString(const Value& value) { return value.type == 1 || value.type == 2; }
 
-// The whole text of `pieces`, for reading it line by line.
-bool ReadWholeText(Pieces* pieces, std::string* whole) {
-  if (pieces->text != nullptr) {
-    whole->assign(pieces->text, pieces->size);
+// The whole text of `pieces`, for reading it line by line: the text at
+// hand, or the file read again from its start into `storage`.
+bool WholeText(const Pieces& pieces, std::string* storage, const char** text, std::size_t* size) {
+  if (pieces.text == nullptr) {
+    if (lseek(pieces.descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(pieces.descriptor, pieces.limit, storage)) {
+      return false;
+    }
+    *text = storage->data();
+    *size = storage->size();
     return true;
   }
-  return lseek(pieces->descriptor, 0, SEEK_SET) == 0 && ReadToEnd(pieces->descriptor, pieces->limit, whole);
+  *text = pieces.text;
+  *size = pieces.size;
+  return true;
 }
 
 // Looks the value up in the text of `pieces`, read from its start. A text
@@ -895,10 +902,12 @@ WineRegistryLookup LookUp(Pieces* pieces, const char* key_path, const char* valu
     if (pieces->failed) return WineRegistryLookup::kMalformed;
   }
   if (pieces->piece == 0 || pieces->zero) {
-    std::string whole;
-    if (!ReadWholeText(pieces, &whole)) return WineRegistryLookup::kMalformed;
+    std::string storage;
+    const char* text = nullptr;
+    std::size_t size = 0;
+    if (!WholeText(*pieces, &storage, &text, &size)) return WineRegistryLookup::kMalformed;
     registry = Registry();
-    LineReader reader = StartReading(whole.data(), whole.size());
+    LineReader reader = StartReading(text, size);
     taken = ReadRegistry(&reader, names, max_length, wanted_value, &registry);
   }
   if (!taken) return WineRegistryLookup::kMalformed;
