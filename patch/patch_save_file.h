@@ -4,15 +4,12 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/install.h"
 
 constexpr char kSaveExtension[] = ".HDR";
 constexpr char kBackupExtension[] = ".BAK";
-constexpr char kSaveStreamMode[] = "r+b";
-// A new file, created only if nothing of its name exists.
-constexpr char kNewFileMode[] = "wbx";
 constexpr std::size_t kCopyChunkSize = 100;
-constexpr long kPatchDistanceFromEnd = 252;
+constexpr long long kPatchDistanceFromEnd = 252;
 constexpr unsigned char kPatchValue = 4;
 
 constexpr char kProcessingFileMessage[] = "Processing file %s\n";
@@ -38,13 +35,12 @@ bool FormBackupPath(char* path, std::size_t save_dir_length);
 // return the buffer holds the backup path, or the save path if no backup
 // name could be formed.
 //
-// The copy goes into a new file beside the backup, which replaces the
-// backup only once it is complete and on the disk, so an interrupted run
-// leaves the earlier backup whole and the save unpatched. A save whose copy
-// already holds the patch byte is left alone and keeps its first backup. A
-// backup that is the save itself (a link to it), a directory, a read-only
-// file, or anything else but a file is never replaced, and its save is not
-// patched.
-void PatchSaveFile(const Install& install, char* path, std::size_t save_dir_length);
+// A save that already holds the patch byte is left alone and keeps its first
+// backup. Otherwise the copy goes into a new file, which replaces the backup
+// only once it is whole and on the disk, so an interrupted run leaves the
+// earlier backup whole and the save unpatched. A backup that is the save
+// itself, a read-only file, anything but a file, or a short alias of
+// another entry is never replaced, and its save is not patched.
+void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length);
 
 #endif

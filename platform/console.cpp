@@ -1,32 +1,25 @@
 #include "platform/console.h"
 
 #include <cstdio>
+#include <vector>
 
-namespace {
-
-// The longest message with a path that fills the 500-byte buffer fits.
-constexpr int kMessageSize = 1024;
-
-bool flush_each_message = false;
-
-}  // namespace
-
-// An unbuffered console stream may be written a character at a time (one
-// system call per character under Wine); a buffer flushed after every
-// message writes each message in one go and still shows it at once.
+// An unbuffered console stream is written at once, so every message shows as
+// it is printed. Each message goes in one write: a stream unbuffered may
+// otherwise be written a character at a time (a system call each under Wine).
 void SetUpConsoleOutput() {
-  flush_each_message = StdoutIsConsole();
-  if (flush_each_message) std::setvbuf(stdout, nullptr, _IOFBF, kMessageSize);
+  if (StdoutIsConsole()) std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
 void PrintMessage(const char* format, const char* text) {
-  char message[kMessageSize];
-  int length = std::snprintf(message, sizeof message, format, text);
+  char message[1024];
+  const int length = std::snprintf(message, sizeof message, format, text);
   if (length < 0) return;
-  if (length >= kMessageSize) {
-    std::printf(format, text);
-  } else {
-    std::fwrite(message, 1, static_cast<std::size_t>(length), stdout);
+  const std::size_t size = static_cast<std::size_t>(length);
+  if (size < sizeof message) {
+    std::fwrite(message, 1, size, stdout);
+    return;
   }
-  if (flush_each_message) std::fflush(stdout);
+  std::vector<char> longer(size + 1);
+  std::snprintf(longer.data(), longer.size(), format, text);
+  std::fwrite(longer.data(), 1, size, stdout);
 }

@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
   if (HandleOption(argc, argv, &status)) return status;
   SetUpConsoleOutput();
   const BufferSource heap = {std::malloc, std::free};
-  return RunSavefix(heap);
+  return RunSavefix(heap, FindInstalls);
 }

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "patch/patch_save_file.h"
 #include "platform/console.h"
-#include "platform/platform.h"
+#include "platform/install.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void SkipEntry(const char* message, const char* text) {
 // the save directory, its backup name was used already, or it names a
 // device. A skipped entry still claims its backup name, so that the backup
 // of "X.HDR" is never made from "X.HDR.HDR".
-void PatchEntry(const Install& install, char* path, std::size_t save_dir_length, const char* name,
+void PatchEntry(Install& install, char* path, std::size_t save_dir_length, const char* name,
                 BackupNames& used) {
   std::size_t name_size = std::strlen(name) + 1;
   if (save_dir_length + name_size > kPathBufferSize) {
@@ -71,24 +72,20 @@ void PatchEntry(const Install& install, char* path, std::size_t save_dir_length,
   PatchSaveFile(install, path, save_dir_length);
 }
 
-void PatchAllSaves(const Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
-  char name[kEntryNameSize];
-  bool too_long = false;
-  DirectorySearch* search = FindFirstEntry(install, pattern, name, &too_long);
-  if (search == nullptr) {
-    PrintMessage(too_long ? kSaveDirectoryTooLongMessage : kNoSaveGameMessage);
+void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
+  std::vector<std::string> names;
+  const Listed listed = install.ListSaves(pattern, &names);
+  if (listed != Listed::kListed || names.empty()) {
+    PrintMessage(listed == Listed::kTooLong ? kSaveDirectoryTooLongMessage : kNoSaveGameMessage);
     return;
   }
   BackupNames used;
-  do {
-    PatchEntry(install, path, save_dir_length, name, used);
-  } while (FindNextEntry(search, name));
-  CloseSearch(search);
+  for (const std::string& name : names) PatchEntry(install, path, save_dir_length, name.c_str(), used);
 }
 
 // Everything between obtaining the buffers and the closing prompt.
-void PatchInstalledGame(const Install& install, char* path, char* pattern) {
-  if (!ReadRegistryString(install, kGameKey, kInstallPathValue, path)) {
+void PatchInstalledGame(Install& install, char* path, char* pattern) {
+  if (!install.ReadInstallPath(path)) {
     PrintMessage(kRegistryFailedMessage);
     return;
   }
@@ -98,17 +95,18 @@ void PatchInstalledGame(const Install& install, char* path, char* pattern) {
   }
   std::size_t save_dir_length = std::strlen(path);
   PrintMessage(kSaveDirectoryMessage, path);
-  const std::string folder = DescribeFolder(install, path);
+  const std::string folder = install.DescribeFolder(path);
   if (!folder.empty()) PrintMessage("%s", folder.c_str());
   PatchAllSaves(install, path, save_dir_length, pattern);
 }
 
 // Patches the game in every install the platform finds, each named by its
 // label, if it has one, before its messages.
-void PatchInstalledGames(char* path, char* pattern) {
-  for (const Install& install : FindInstalls(kGameKey, kInstallPathValue)) {
-    if (!install.label.empty()) PrintMessage("%s", install.label.c_str());
-    PatchInstalledGame(install, path, pattern);
+void PatchInstalledGames(const InstallFinder& find_installs, char* path, char* pattern) {
+  for (const std::unique_ptr<Install>& install : find_installs(kGameKey, kInstallPathValue)) {
+    const std::string label = install->Label();
+    if (!label.empty()) PrintMessage("%s", label.c_str());
+    PatchInstalledGame(*install, path, pattern);
   }
 }
 
@@ -125,7 +123,7 @@ void WaitForEnter() {
 
 }  // namespace
 
-int RunSavefix(const BufferSource& buffers) {
+int RunSavefix(const BufferSource& buffers, const InstallFinder& find_installs) {
   char* path = static_cast<char*>(buffers.obtain(kPathBufferSize));
   char* pattern = path != nullptr ? static_cast<char*>(buffers.obtain(kPathBufferSize)) : nullptr;
   if (path == nullptr || pattern == nullptr) {
@@ -134,7 +132,7 @@ int RunSavefix(const BufferSource& buffers) {
     return kExitNoMemory;
   }
 
-  PatchInstalledGames(path, pattern);
+  PatchInstalledGames(find_installs, path, pattern);
   WaitForEnter();
 
   buffers.release(pattern);

@@ -3,6 +3,11 @@
 #define SAVEFIX_RUN_RUN_SEQUENCE_H
 
 #include <cstddef>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/install.h"
 
 // The game: where its installer records the install directory, and where
 // below that directory its saves are.
@@ -29,9 +34,13 @@ struct BufferSource {
   void (*release)(void* buffer);
 };
 
+// Where the run finds the installs of the game: FindInstalls, or an install
+// in memory in the tests.
+using InstallFinder = std::function<std::vector<std::unique_ptr<Install>>(const char* key_path, const char* value_name)>;
+
 // Finds the game's save directory through the registry, backs up and patches
 // every save file found there, then prompts and waits for a line of standard
 // input. Returns the exit status.
-int RunSavefix(const BufferSource& buffers);
+int RunSavefix(const BufferSource& buffers, const InstallFinder& find_installs);
 
 #endif

@@ -1,19 +1,22 @@
-// PatchSaveFile against real files in a temporary save directory: the exact
-// messages, the backup and the patched save, and every failure path.
+// PatchSaveFile against real files in a temporary save directory, reached
+// through a Wine prefix's drive Z: (the exact messages, the backup and the
+// patched save), and against an install in memory whose every step fails
+// on cue.
 #include "patch/patch_save_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/install.h"
+#include "tests/fake_install.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -33,7 +36,8 @@ class SaveDirectory {
     mkdir(prefix.c_str(), 0755);
     mkdir((prefix + "/dosdevices").c_str(), 0755);
     symlink("/", (prefix + "/dosdevices/z:").c_str());
-    install_.root = prefix;
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    install_ = std::move(FindInstalls("SOFTWARE\\Game", "AppPath").front());
   }
   std::string Disk(const std::string& name) const { return disk_ + name; }
   const std::string& Written() const { return written_; }
@@ -47,7 +51,7 @@ class SaveDirectory {
     std::string full = written_ + name;
     std::memcpy(path, full.c_str(), full.size() + 1);
     StdoutCapture capture;
-    PatchSaveFile(install_, path, written_.size());
+    PatchSaveFile(*install_, path, written_.size());
     std::string printed = capture.Finish();
     if (buffer_after != nullptr) *buffer_after = path;
     return printed;
@@ -63,7 +67,7 @@ class SaveDirectory {
 
  private:
   TempDir temp_;
-  Install install_;
+  std::unique_ptr<Install> install_;
   std::string disk_;
   std::string written_;
 };
@@ -127,7 +131,7 @@ TEST_P(MessageSequence, PrintsAndLeavesFilesAsExpected) {
       case After::kPipe: {
         struct stat info;
         const auto type = state.first == After::kPipe ? S_IFIFO : S_IFDIR;
-        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type) << name;
+        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == static_cast<mode_t>(type)) << name;
         break;
       }
     }
@@ -236,195 +240,116 @@ TEST(PatchSaveFile, BackupOnFullDeviceIsRefused) {
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"A.BAK", "A.HDR"}));
 }
 
-// ---- Streams that fail on cue ---------------------------------------------
+// ---- Steps that fail on cue -------------------------------------------------
 
-// What the next streams opened through the seam do wrong.
-struct Faults {
-  long save_read_limit = -1;    // reads fail once this many bytes were read
-  bool save_write_fails = false;
-  bool save_end_unknown = false;  // the position cannot be taken
-  long backup_write_limit = -1;  // writes fail once this many bytes were written
-  bool backup_unbuffered = false;
-  bool backup_close_fails = false;
-  // As msvcrt does: fclose returns 0 even when writing out its buffer failed.
-  bool backup_close_hides_write_error = false;
-  long backup_kill_at = -1;  // the process ends once this many bytes were written
-};
+const char kSave[] = "C:\\G\\SaveGames\\A.HDR";
+const char kBackup[] = "C:\\G\\SaveGames\\A.BAK";
+const std::size_t kFolderLength = std::strlen("C:\\G\\SaveGames\\");
 
-Faults active_faults;
-
-struct FaultyStream {
-  std::FILE* real;
-  long read_limit;
-  long write_limit;
-  bool write_fails;
-  bool end_unknown;
-  bool close_fails;
-  long kill_at;
-  long read_count = 0;
-  long write_count = 0;
-};
-
-ssize_t FaultyRead(void* cookie, char* buf, size_t size) {
-  auto* s = static_cast<FaultyStream*>(cookie);
-  if (s->read_limit >= 0) {
-    long room = s->read_limit - s->read_count;
-    if (room <= 0) return -1;
-    if (static_cast<long>(size) > room) size = static_cast<size_t>(room);
-  }
-  size_t count = std::fread(buf, 1, size, s->real);
-  s->read_count += static_cast<long>(count);
-  return static_cast<ssize_t>(count);
-}
-
-ssize_t FaultyWrite(void* cookie, const char* buf, size_t size) {
-  auto* s = static_cast<FaultyStream*>(cookie);
-  if (s->kill_at >= 0 && s->write_count >= s->kill_at) _exit(9);
-  if (s->write_fails) return -1;
-  if (s->write_limit >= 0) {
-    long room = s->write_limit - s->write_count;
-    if (room <= 0) return -1;
-    if (static_cast<long>(size) > room) size = static_cast<size_t>(room);
-  }
-  size_t count = std::fwrite(buf, 1, size, s->real);
-  std::fflush(s->real);
-  s->write_count += static_cast<long>(count);
-  return static_cast<ssize_t>(count);
-}
-
-int FaultySeek(void* cookie, off64_t* offset, int whence) {
-  auto* s = static_cast<FaultyStream*>(cookie);
-  // Asking where the stream stands is how a position too large to report
-  // shows up.
-  if (whence == SEEK_CUR && s->end_unknown) return -1;
-  if (fseeko(s->real, *offset, whence) != 0) return -1;
-  *offset = ftello(s->real);
-  return 0;
-}
-
-int FaultyClose(void* cookie) {
-  auto* s = static_cast<FaultyStream*>(cookie);
-  int result = std::fclose(s->real) == 0 && !s->close_fails ? 0 : -1;
-  delete s;
-  return result;
-}
-
-// Streams whose fclose reports success whatever happened, as msvcrt's.
-std::vector<std::FILE*> hiding_close_errors;
-
-std::FILE* OpenFaulty(const Install& install, const char* path, const char* mode) {
-  std::FILE* real = OpenFileStream(install, path, mode);
-  if (real == nullptr) return nullptr;
-  const bool save = std::strcmp(mode, kSaveStreamMode) == 0;
-  const Faults& f = active_faults;
-  auto* s = new FaultyStream{real,
-                             save ? f.save_read_limit : -1,
-                             save ? -1 : f.backup_write_limit,
-                             save && f.save_write_fails,
-                             save && f.save_end_unknown,
-                             !save && f.backup_close_fails,
-                             save ? -1 : f.backup_kill_at};
-  std::FILE* stream = fopencookie(s, mode, {FaultyRead, FaultyWrite, FaultySeek, FaultyClose});
-  if (!save && f.backup_unbuffered) setvbuf(stream, nullptr, _IONBF, 0);
-  if (!save && f.backup_close_hides_write_error) hiding_close_errors.push_back(stream);
-  return stream;
-}
-
-}  // namespace
-
-// The test is linked with --wrap=fclose, so every fclose, the product's
-// included, comes here first.
-extern "C" int __real_fclose(std::FILE* stream);
-extern "C" int __wrap_fclose(std::FILE* stream) {
-  auto hiding = std::find(hiding_close_errors.begin(), hiding_close_errors.end(), stream);
-  int result = __real_fclose(stream);
-  if (hiding == hiding_close_errors.end()) return result;
-  hiding_close_errors.erase(hiding);
-  return 0;
-}
-
-namespace {
+// What stands at the backup's name before the run.
+enum class Before { kOldBackup, kNothing, kReadOnly, kDirectory, kLinkToSave, kAliasOfOther };
 
 struct FaultCase {
   const char* label;
-  Faults faults;
-  const char* expected;
-  bool save_patched;
-  bool backup_kept;
+  FakeFaults faults = {};
+  std::size_t save_size = 1234;
+  bool save_fixed = false;  // the save holds the patch byte already
+  Before before = Before::kOldBackup;
+  const char* expected = nullptr;  // the messages, "{S}" the save's path, "{B}" the backup's
+  bool patched = false;
+  bool backup_made = false;  // else whatever stood at the backup's name is unchanged
+  std::vector<std::string> steps = {};  // when not empty, exactly the steps taken ("(none)": none)
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.label; }
 
-class InjectedFault : public testing::TestWithParam<FaultCase> {
- protected:
-  void SetUp() override {
-    active_faults = GetParam().faults;
-    previous_ = ReplaceStreamOpener(OpenFaulty);
-  }
-  void TearDown() override { ReplaceStreamOpener(previous_); }
+class FailingStep : public testing::TestWithParam<FaultCase> {};
 
- private:
-  StreamOpener previous_ = nullptr;
-};
-
-TEST_P(InjectedFault, ReportsTheFailureAndKeepsTheSaveSafe) {
+TEST_P(FailingStep, ReportsItAndKeepsTheSaveSafe) {
   const FaultCase& c = GetParam();
-  SaveDirectory dir;
-  const std::string original = SampleBytes(1234, 11);
-  WriteFileBytes(dir.Disk("A.HDR"), original);
+  FakeInstall install;
+  install.faults = c.faults;
+  std::string original = SampleBytes(c.save_size, 11);
+  if (c.save_fixed) original = Patched(original);
+  install.Add(kSave, FakeFile{original});
+  const std::string old_backup = SampleBytes(1000, 12);
+  switch (c.before) {
+    case Before::kOldBackup: install.Add(kBackup, FakeFile{old_backup}); break;
+    case Before::kNothing: break;
+    case Before::kReadOnly: install.Add(kBackup, FakeFile{old_backup, false, true}); break;
+    case Before::kDirectory: install.Add(kBackup, FakeFile{"", true}); break;
+    case Before::kLinkToSave: install.Link(kBackup, kSave); break;
+    case Before::kAliasOfOther:
+      install.Add("C:\\G\\SaveGames\\Other.BAK", FakeFile{old_backup});
+      install.aliases[kBackup] = "C:\\G\\SaveGames\\Other.BAK";
+      break;
+  }
+  const std::string backup_before = install.Bytes(kBackup);
 
-  EXPECT_EQ(dir.Patch("A.HDR"), dir.Expand(c.expected));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), c.save_patched ? Patched(original) : original));
-  if (c.backup_kept) {
-    EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), original));
-  } else {
-    EXPECT_FALSE(FileExists(dir.Disk("A.BAK")));
+  char path[kPathBufferSize];
+  std::memcpy(path, kSave, sizeof kSave);
+  StdoutCapture capture;
+  PatchSaveFile(install, path, kFolderLength);
+  std::string expected = c.expected;
+  for (std::size_t at; (at = expected.find("{S}")) != std::string::npos;) expected.replace(at, 3, kSave);
+  for (std::size_t at; (at = expected.find("{B}")) != std::string::npos;) expected.replace(at, 3, kBackup);
+  EXPECT_EQ(capture.Finish(), expected);
+
+  const bool linked = c.before == Before::kLinkToSave;
+  EXPECT_TRUE(SameBytes(install.Bytes(kSave), c.patched ? Patched(original) : original));
+  EXPECT_TRUE(SameBytes(install.Bytes(kBackup), c.backup_made ? original : linked ? original : backup_before));
+  if (c.before == Before::kAliasOfOther) {
+    EXPECT_TRUE(SameBytes(install.Bytes("C:\\G\\SaveGames\\Other.BAK"), old_backup));
+  }
+  if (!c.steps.empty()) {
+    EXPECT_EQ(install.steps.empty() ? std::vector<std::string>{"(none)"} : install.steps, c.steps);
   }
 }
 
-const char kBackupFailed[] = "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n";
-
-Faults ReadFailsAt(long n) { Faults f; f.save_read_limit = n; return f; }
-Faults ShortWriteAt(long n) { Faults f; f.backup_write_limit = n; f.backup_unbuffered = true; return f; }
-Faults FlushFails() { Faults f; f.backup_write_limit = 0; return f; }
-Faults CloseFails() { Faults f; f.backup_close_fails = true; return f; }
-Faults WriteFailsCloseHidesIt() { Faults f; f.backup_write_limit = 0; f.backup_close_hides_write_error = true; return f; }
-Faults PatchWriteFails() { Faults f; f.save_write_fails = true; return f; }
-Faults EndUnknown() { Faults f; f.save_end_unknown = true; return f; }
+const char kMade[] = "Processing file {S}\nBackup made {B}\nFile Processed\n\n";
+const char kRefused[] = "Processing file {S}\nFailed to make backup {B}... Skipping file\n\n";
+const char kFixed[] = "Processing file {S}\nAlready fixed {S}... Skipping file\n\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, InjectedFault,
+    Steps, FailingStep,
     testing::Values(
-        FaultCase{"NoFault", Faults{}, kSuccess, true, true},
-        FaultCase{"ReadErrorMidCopy", ReadFailsAt(650), kBackupFailed, false, false},
-        FaultCase{"ReadErrorAtStart", ReadFailsAt(0), kBackupFailed, false, false},
-        FaultCase{"ShortWrite", ShortWriteAt(150), kBackupFailed, false, false},
-        FaultCase{"FailedFlush", FlushFails(), kBackupFailed, false, false},
-        FaultCase{"FailedClose", CloseFails(), kBackupFailed, false, false},
-        FaultCase{"FailedWriteUnseenByClose", WriteFailsCloseHidesIt(), kBackupFailed, false, false},
-        FaultCase{"PatchWriteFails", PatchWriteFails(),
-                  "Processing file {D}A.HDR\nBackup made {D}A.BAK\nFailed to patch file {D}A.HDR\n\n",
-                  false, true},
-        FaultCase{"PositionUnknownAfterSeekToEnd", EndUnknown(),
-                  "Processing file {D}A.HDR\nBackup made {D}A.BAK\nError parsing file?!\n\n", false,
-                  true}),
+        // Each step checked, in order, all before the save is touched.
+        FaultCase{.label = "NoFault", .expected = kMade, .patched = true, .backup_made = true,
+                  .steps = {"create", "sync", "close", "look", "move", "patch"}},
+        FaultCase{.label = "NothingToReplace", .before = Before::kNothing, .expected = kMade, .patched = true,
+                  .backup_made = true},
+        FaultCase{.label = "SaveDoesNotOpen", .faults = {.open = true},
+                  .expected = "Failed to open file {S}\nFailed to make backup {B}... Skipping file\n\n",
+                  .steps = {"(none)"}},
+        FaultCase{.label = "ReadErrorAtStart", .faults = {.read_fails_after = 0}, .expected = kRefused,
+                  .steps = {"create", "discard"}},
+        FaultCase{.label = "ReadErrorMidCopy", .faults = {.read_fails_after = 650}, .expected = kRefused},
+        FaultCase{.label = "CreateFails", .faults = {.create = true}, .expected = kRefused},
+        FaultCase{.label = "ShortWrite", .faults = {.write_fails_after = 150}, .expected = kRefused},
+        FaultCase{.label = "SyncFails", .faults = {.sync = true}, .expected = kRefused,
+                  .steps = {"create", "sync", "discard"}},
+        FaultCase{.label = "CloseFails", .faults = {.close = true}, .expected = kRefused},
+        FaultCase{.label = "LookFails", .faults = {.look = true}, .expected = kRefused},
+        FaultCase{.label = "MoveFails", .faults = {.move = true}, .expected = kRefused,
+                  .steps = {"create", "sync", "close", "look", "move", "discard"}},
+        FaultCase{.label = "PatchWriteFails", .faults = {.patch_write = true},
+                  .expected = "Processing file {S}\nBackup made {B}\nFailed to patch file {S}\n\n",
+                  .backup_made = true},
+        FaultCase{.label = "LengthUnknown", .faults = {.length_unknown = true},
+                  .expected = "Processing file {S}\nBackup made {B}\nError parsing file?!\n\n", .backup_made = true},
+        // What stands at the backup's name decides whether it may be replaced.
+        FaultCase{.label = "BackupReadOnly", .before = Before::kReadOnly, .expected = kRefused},
+        FaultCase{.label = "BackupIsDirectory", .before = Before::kDirectory, .expected = kRefused},
+        FaultCase{.label = "BackupIsTheSave", .before = Before::kLinkToSave, .expected = kRefused},
+        FaultCase{.label = "BackupNameIsAnotherEntrysAlias", .before = Before::kAliasOfOther, .expected = kRefused},
+        // A fixed save is known before any copy: nothing is made or written,
+        // whatever would have failed.
+        FaultCase{.label = "FixedAtExactly252", .save_size = 252, .save_fixed = true, .expected = kFixed,
+                  .steps = {"(none)"}},
+        FaultCase{.label = "FixedOnAFullDisk", .faults = {.create = true}, .save_fixed = true, .expected = kFixed,
+                  .steps = {"(none)"}},
+        FaultCase{.label = "ShortSaveIsCopiedNotPatched", .save_size = 251, .expected = kMade,
+                  .backup_made = true, .steps = {"create", "sync", "close", "look", "move"}}),
     [](const testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.label); });
-
-// Killed halfway through copying a large save, a run leaves the earlier
-// backup and the save exactly as they were.
-TEST(PatchSaveFile, KilledMidCopyLeavesBackupAndSaveWhole) {
-  SaveDirectory dir;
-  const std::string original = SampleBytes(10 << 20, 12);
-  const std::string earlier = SampleBytes(5000, 13);
-  WriteFileBytes(dir.Disk("A.HDR"), original);
-  WriteFileBytes(dir.Disk("A.BAK"), earlier);
-  active_faults = Faults{};
-  active_faults.backup_kill_at = 5 << 20;
-  StreamOpener previous = ReplaceStreamOpener(OpenFaulty);
-  EXPECT_EXIT(dir.Patch("A.HDR"), testing::ExitedWithCode(9), "");
-  ReplaceStreamOpener(previous);
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), earlier));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), original));
-}
 
 }  // namespace

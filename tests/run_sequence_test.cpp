@@ -1,5 +1,6 @@
 // The run sequence in-process where the end-to-end table cannot reach: a
-// failing buffer source, and the console and registry pieces it relies on.
+// failing buffer source, an install in memory, and how a registry string
+// is ended.
 #include "run/run_sequence.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/platform.h"
+#include "platform/install.h"
 #include "platform/registry_value.h"
+#include "tests/fake_install.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -46,7 +47,7 @@ TEST_P(NoMemory, SaysSoAndEndsWithoutPromptOrWait) {
   ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
 
   StdoutCapture capture;
-  int status = RunSavefix(BufferSource{ObtainUntilFailure, ReleaseCounted});
+  int status = RunSavefix(BufferSource{ObtainUntilFailure, ReleaseCounted}, FindInstalls);
   EXPECT_EQ(capture.Finish(), "Insufficient Memory\n");
   EXPECT_EQ(status, 1);
   EXPECT_EQ(std::ftell(stdin), 0);
@@ -63,34 +64,30 @@ TEST(Prompt, ReadsExactlyOneLine) {
   ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
   setenv("WINEPREFIX", (dir.path() + "no prefix").c_str(), 1);
   StdoutCapture capture;
-  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}), 0);
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, FindInstalls), 0);
   const std::string printed = capture.Finish();
   EXPECT_EQ(printed.substr(printed.find('\n') + 1), "Failed reading registry\nPress any key to close...");
   EXPECT_EQ(std::ftell(stdin), 4);
 }
 
-// ---- Console messages ---------------------------------------------------------
-
-TEST(PrintMessage, PrintsTheWholeMessageWhateverItsLength) {
-  struct Case {
-    const char* format;
-    std::string text;
+// A listing that fails is no save found; the run goes on to the prompt.
+TEST(RunSequence, ListingThatFailsFindsNoSave) {
+  TempDir dir;
+  WriteFileBytes(dir.path() + "input", "\n");
+  ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
+  auto fake = [](const char*, const char*) {
+    auto install = std::make_unique<FakeInstall>();
+    install->install_path = "C:\\G\\";
+    install->Add("C:\\G\\SaveGames\\A.HDR", FakeFile{SampleBytes(300, 1)});
+    install->faults.list = true;
+    std::vector<std::unique_ptr<Install>> installs;
+    installs.push_back(std::move(install));
+    return installs;
   };
-  const std::vector<Case> cases = {
-      {"Press any key to close...", ""},
-      {"Processing file %s\n", "C:\\Games\\SaveGames\\A.HDR"},
-      {"Processing file %s\n", std::string(499, 'p')},
-      // Longer than any message the program forms, so it takes the slow path.
-      {"File name too long %s... Skipping file\n", std::string(3000, 'n')},
-  };
-  for (const Case& c : cases) {
-    StdoutCapture capture;
-    PrintMessage(c.format, c.text.c_str());
-    std::string expected = c.format;
-    std::size_t at = expected.find("%s");
-    if (at != std::string::npos) expected.replace(at, 2, c.text);
-    EXPECT_EQ(capture.Finish(), expected);
-  }
+  StdoutCapture capture;
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, fake), 0);
+  EXPECT_EQ(capture.Finish(),
+            "Save game directory: C:\\G\\SaveGames\\\nNo save game found\nPress any key to close...");
 }
 
 // ---- Registry strings -------------------------------------------------------

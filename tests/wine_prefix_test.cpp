@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -160,16 +161,18 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
       {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"}};
   const std::string prefix = root_.path() + "pfx";
-  // Listing anew for every lookup, and through one index kept across them.
-  DirectoryIndex index;
-  for (DirectoryIndex* through : {static_cast<DirectoryIndex*>(nullptr), &index, &index}) {
+  // A prefix anew for every lookup, and one per working directory kept
+  // across all of them, twice.
+  std::map<std::string, WinePrefix> kept;
+  for (int round = 0; round < 3; ++round) {
     for (const auto& c : kCases) {
       const std::string expected = c.expected.empty()     ? ""
                                    : c.expected[0] == '@' ? root_.path() + c.expected.substr(1)
                                                           : prefix + "/" + c.expected;
+      WinePrefix fresh{prefix, root_.path() + c.working_directory};
+      WinePrefix& through = round == 0 ? fresh : kept.try_emplace(c.working_directory, fresh).first->second;
       std::string unix_path;
-      const bool found =
-          ToPrefixPath(prefix, c.windows_path, root_.path() + c.working_directory, &unix_path, through);
+      const bool found = ToPrefixPath(through, c.windows_path, &unix_path);
       EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << c.working_directory;
       EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << c.working_directory;
     }
@@ -201,8 +204,8 @@ TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
   for (const auto& c : kCases) {
     std::string directory, wildcard;
     std::vector<std::string> names;
-    const bool listed = ToPrefixSearch(root_.path() + "pfx", c.pattern, root_.path() + c.working_directory,
-                                       &directory, &wildcard, nullptr) &&
+    WinePrefix prefix{root_.path() + "pfx", root_.path() + c.working_directory};
+    const bool listed = ToPrefixSearch(prefix, c.pattern, &directory, &wildcard) &&
                         ListMatchingEntries(directory, wildcard, &names, nullptr);
     EXPECT_EQ(c.expected != nullptr, listed) << c.pattern;
     EXPECT_EQ(c.expected ? c.expected : "", Joined(names)) << c.pattern;

@@ -6,15 +6,33 @@
 
 #include <cerrno>
 
-int OpenRegularFile(const std::string& path) {
-  int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return -1;
+// The look before the open keeps a device from ever being opened; the check
+// after it catches an entry swapped in between, which O_NONBLOCK keeps from
+// blocking the open. The flag stays set: it changes nothing for a regular file.
+int OpenRegularFileAt(int folder, const char* name, int flags) {
   struct stat info;
+  if (fstatat(folder, name, &info, 0) != 0) return -1;
+  if (!S_ISREG(info.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int descriptor = openat(folder, name, flags | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return -1;
   if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(descriptor);
+    errno = EINVAL;
     return -1;
   }
   return descriptor;
+}
+
+int OpenRegularFile(const std::string& path) { return OpenRegularFileAt(AT_FDCWD, path.c_str(), O_RDONLY); }
+
+long ReadSome(int descriptor, void* into, std::size_t size) {
+  for (;;) {
+    const ssize_t got = read(descriptor, into, size);
+    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+  }
 }
 
 // Reads straight into the string's own room, which grows only past what it
@@ -27,8 +45,7 @@ bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
   for (;;) {
     if (room > limit + 1) room = limit + 1;
     if (text->size() < room) text->resize(room);
-    ssize_t got = read(descriptor, &(*text)[length], room - length);
-    if (got < 0 && errno == EINTR) continue;
+    const long got = ReadSome(descriptor, &(*text)[length], room - length);
     if (got < 0 || length + static_cast<std::size_t>(got) > limit) {
       text->clear();
       return false;
@@ -42,12 +59,12 @@ bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
 }
 
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text) {
-  int descriptor = OpenRegularFile(path);
+  const int descriptor = OpenRegularFile(path);
   if (descriptor < 0) {
     text->clear();
     return false;
   }
-  bool read_whole = ReadToEnd(descriptor, limit, text);
+  const bool read_whole = ReadToEnd(descriptor, limit, text);
   close(descriptor);
   return read_whole;
 }

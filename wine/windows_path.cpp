@@ -154,13 +154,18 @@ std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
 // The Windows spelling "X:\rest" of the Unix path `unix_path` through the
 // drive whose root is the nearest directory it or one of its ancestors
 // names (the first letter of several). False if no drive's root is among them.
-bool ToDrivePath(const std::string& prefix, const std::string& unix_path, std::string* windows_path) {
-  struct stat roots[26];
-  bool present[26];
-  const std::string devices = JoinPath(prefix, "dosdevices");
-  for (int drive = 0; drive < 26; ++drive) {
-    const char name[] = {static_cast<char>('a' + drive), ':', '\0'};
-    present[drive] = stat(JoinPath(devices, name).c_str(), &roots[drive]) == 0;
+bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* windows_path) {
+  if (!prefix.drives_known) {
+    const std::string devices = JoinPath(prefix.root, "dosdevices");
+    for (int drive = 0; drive < 26; ++drive) {
+      const char name[] = {static_cast<char>('a' + drive), ':', '\0'};
+      struct stat info;
+      WinePrefix::Drive& known = prefix.drives[drive];
+      known.present = stat(JoinPath(devices, name).c_str(), &info) == 0;
+      known.device = info.st_dev;
+      known.inode = info.st_ino;
+    }
+    prefix.drives_known = true;
   }
   std::size_t length = unix_path.size();
   while (length > 1 && unix_path[length - 1] == '/') --length;
@@ -168,7 +173,8 @@ bool ToDrivePath(const std::string& prefix, const std::string& unix_path, std::s
     struct stat info;
     if (IsDirectory(unix_path.substr(0, length), &info)) {
       for (int drive = 0; drive < 26; ++drive) {
-        if (!present[drive] || roots[drive].st_dev != info.st_dev || roots[drive].st_ino != info.st_ino) continue;
+        const WinePrefix::Drive& root = prefix.drives[drive];
+        if (!root.present || root.device != info.st_dev || root.inode != info.st_ino) continue;
         std::size_t rest = length == 1 ? 0 : length;
         while (rest < unix_path.size() && unix_path[rest] == '/') ++rest;
         *windows_path = std::string{static_cast<char>('A' + drive), ':', '\\'} + unix_path.substr(rest);
@@ -187,14 +193,14 @@ bool ToDrivePath(const std::string& prefix, const std::string& unix_path, std::s
 // entry of dosdevices/ named by it in lower case; "unix", when there is no
 // such entry, is the Unix root. `with_case` tells whether names under the
 // device match only with case, as under "unix".
-bool ResolveParent(const std::string& prefix, const std::string& nt_path, std::string* directory,
-                   std::string* last, bool* with_case, DirectoryIndex* index) {
+bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* directory, std::string* last,
+                   bool* with_case) {
   const std::size_t device_end = nt_path.find('\\');
   if (device_end == std::string::npos || device_end == 0) return false;
   std::string device = nt_path.substr(0, device_end);
   if (device.find('/') != std::string::npos || HoldsInvalidCharacter(device)) return false;
   std::transform(device.begin(), device.end(), device.begin(), AsciiLower);
-  *directory = JoinPath(JoinPath(prefix, "dosdevices"), device);
+  *directory = JoinPath(JoinPath(prefix.root, "dosdevices"), device);
   *with_case = device == "unix";
   struct stat info;
   if (*with_case && lstat(directory->c_str(), &info) != 0 && errno == ENOENT) *directory = "/";
@@ -205,7 +211,7 @@ bool ResolveParent(const std::string& prefix, const std::string& nt_path, std::s
     std::string found = name;
     if (!IsValidName(name)) return false;
     if (*with_case ? stat(JoinPath(*directory, name).c_str(), &info) != 0
-                  : FindEntry(*directory, name, &found, index) != Lookup::kFound) {
+                  : FindEntry(*directory, name, &found, &prefix.index) != Lookup::kFound) {
       return false;
     }
     *directory = JoinPath(*directory, found);
@@ -215,10 +221,12 @@ bool ResolveParent(const std::string& prefix, const std::string& nt_path, std::s
 }
 
 // The working directory, with a final separator, that Wine gives a program
-// started in the Unix directory `unix_directory`.
-std::string WindowsWorkingDirectory(const std::string& prefix, const std::string& unix_directory) {
-  std::string windows_path;
-  if (unix_directory.empty()) return kWindowsDirectory;
+// started in the prefix's Unix working directory; found once.
+const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
+  std::string& windows_path = prefix.windows_working_directory;
+  if (!windows_path.empty()) return windows_path;
+  const std::string& unix_directory = prefix.unix_working_directory;
+  if (unix_directory.empty()) return windows_path = kWindowsDirectory;
   if (ToDrivePath(prefix, unix_directory + "/", &windows_path)) {
     CollapsePath(&windows_path, 3);
   } else {
@@ -230,17 +238,16 @@ std::string WindowsWorkingDirectory(const std::string& prefix, const std::string
   std::string last;
   bool with_case = false;
   struct stat info;
-  if (!ResolveParent(prefix, windows_path, &directory, &last, &with_case, nullptr) || !last.empty() ||
+  if (!ResolveParent(prefix, windows_path, &directory, &last, &with_case) || !last.empty() ||
       !IsDirectory(directory, &info)) {
-    return kWindowsDirectory;
+    windows_path = kWindowsDirectory;
   }
   return windows_path;
 }
 
 // The NT path (what follows "\??\") Wine opens for `windows_path`, made full
 // against the working directory and cleaned up unless taken as written.
-bool ToNtPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-              std::string* nt_path) {
+bool ToNtPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
   if (windows_path.compare(0, 4, "\\\\?\\") == 0 ||
       (windows_path.size() > 4 && windows_path.compare(0, 4, "\\??\\") == 0)) {
     *nt_path = windows_path.substr(4);
@@ -256,7 +263,7 @@ bool ToNtPath(const std::string& prefix, const std::string& windows_path, const 
     mark = type == PathType::kShare ? SkipSharePrefix(windows_path) : type == PathType::kDevice ? 4 : 3;
   } else if (type != PathType::kRooted || windows_path[0] != '/' || HoldsInvalidCharacter(windows_path) ||
              !ToDrivePath(prefix, UnixSpelling(windows_path), &full)) {
-    const std::string current = WindowsWorkingDirectory(prefix, working_directory);
+    const std::string& current = WindowsWorkingDirectory(prefix);
     const bool on_drive = current[1] == ':';
     const std::size_t root = on_drive ? 3 : SkipSharePrefix(current);
     if (type == PathType::kRelative) {
@@ -285,42 +292,35 @@ bool ToNtPath(const std::string& prefix, const std::string& windows_path, const 
   return true;
 }
 
-bool ResolveWindowsParent(const std::string& prefix, const std::string& windows_path,
-                          const std::string& working_directory, std::string* directory, std::string* last,
-                          bool* with_case, DirectoryIndex* index) {
+bool ResolveWindowsParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
+                          std::string* last, bool* with_case) {
   std::string nt_path;
-  return ToNtPath(prefix, windows_path, working_directory, &nt_path) &&
-         ResolveParent(prefix, nt_path, directory, last, with_case, index);
+  return ToNtPath(prefix, windows_path, &nt_path) && ResolveParent(prefix, nt_path, directory, last, with_case);
 }
 
 // ResolveWindowsParent, once per directory: a path whose last component is
 // a plain name (no "." or "..", no trailing dot or space) reuses the
 // resolution of the directory before it, so file after file in one folder
 // costs a lookup.
-bool ResolveWindowsParentOnce(const std::string& prefix, const std::string& windows_path,
-                              const std::string& working_directory, std::string* directory, std::string* last,
-                              bool* with_case, DirectoryIndex* index) {
+bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
+                              std::string* last, bool* with_case) {
   const std::size_t cut = windows_path.find_last_of("\\/");
   const std::string name = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
-  if (index == nullptr || name.empty() || name == "." || name == ".." || name.back() == '.' ||
-      name.back() == ' ' || !IsValidName(name)) {
-    return ResolveWindowsParent(prefix, windows_path, working_directory, directory, last, with_case, index);
+  if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
+      !IsValidName(name)) {
+    return ResolveWindowsParent(prefix, windows_path, directory, last, with_case);
   }
-  std::string key;
-  key.reserve(prefix.size() + working_directory.size() + cut + 3);
-  key.append(prefix).append(1, '\0').append(working_directory).append(1, '\0').append(windows_path, 0, cut + 1);
-  auto known = index->parents.find(key);
-  if (known != index->parents.end()) {
+  const std::string key = windows_path.substr(0, cut + 1);
+  auto known = prefix.index.parents.find(key);
+  if (known != prefix.index.parents.end()) {
     *directory = known->second.directory;
     *with_case = known->second.with_case;
     *last = name;
     return true;
   }
-  if (!ResolveWindowsParent(prefix, windows_path, working_directory, directory, last, with_case, index)) {
-    return false;
-  }
+  if (!ResolveWindowsParent(prefix, windows_path, directory, last, with_case)) return false;
   // Kept only where the path's last component is the name it ends with.
-  if (*last == name) index->parents.emplace(key, DirectoryIndex::Parent{*directory, *with_case});
+  if (*last == name) prefix.index.parents.emplace(key, DirectoryIndex::Parent{*directory, *with_case});
   return true;
 }
 
@@ -342,36 +342,29 @@ std::string UnixWorkingDirectory(const char* pwd) {
   return pwd;
 }
 
-bool ToPrefixEntry(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-                   std::string* directory, std::string* name, DirectoryIndex* index) {
+bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name) {
   std::string last;
   bool with_case = false;
-  if (!ResolveWindowsParentOnce(prefix, windows_path, working_directory, directory, &last, &with_case, index)) {
-    return false;
-  }
+  if (!ResolveWindowsParentOnce(prefix, windows_path, directory, &last, &with_case)) return false;
   if (!last.empty() && !IsValidName(last)) return false;
   *name = last;
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
-  return last.empty() || with_case || MeansNameAsWritten(*directory, last, index) ||
-         FindEntry(*directory, last, name, index) != Lookup::kFailed;
+  return last.empty() || with_case || MeansNameAsWritten(*directory, last, &prefix.index) ||
+         FindEntry(*directory, last, name, &prefix.index) != Lookup::kFailed;
 }
 
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-                  std::string* unix_path, DirectoryIndex* index) {
+bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path) {
   std::string directory;
   std::string name;
-  if (!ToPrefixEntry(prefix, windows_path, working_directory, &directory, &name, index)) return false;
+  if (!ToPrefixEntry(prefix, windows_path, &directory, &name)) return false;
   *unix_path = JoinPath(directory, name);
   return true;
 }
 
-bool ToPrefixSearch(const std::string& prefix, const std::string& windows_pattern,
-                    const std::string& working_directory, std::string* unix_directory, std::string* wildcard,
-                    DirectoryIndex* index) {
+bool ToPrefixSearch(WinePrefix& prefix, const std::string& windows_pattern, std::string* unix_directory,
+                    std::string* wildcard) {
   bool with_case = false;
-  return ResolveWindowsParent(prefix, windows_pattern, working_directory, unix_directory, wildcard, &with_case,
-                              index) &&
-         !wildcard->empty();
+  return ResolveWindowsParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
 }

@@ -3,7 +3,10 @@
 #ifndef SAVEFIX_WINE_WINDOWS_PATH_H
 #define SAVEFIX_WINE_WINDOWS_PATH_H
 
+#include <sys/types.h>
+
 #include <string>
+#include <utility>
 
 #include "wine/directory.h"
 
@@ -12,8 +15,28 @@
 // names the same directory as getcwd(), else getcwd(). Empty if neither is known.
 std::string UnixWorkingDirectory(const char* pwd);
 
+// A Wine prefix as a Windows program started in one Unix directory sees it.
+// What a path's resolution finds out about the prefix (its directories'
+// listings, its drives, the program's working directory) is kept for the
+// next one.
+struct WinePrefix {
+  WinePrefix(std::string root_path, std::string working_directory)
+      : root(std::move(root_path)), unix_working_directory(std::move(working_directory)) {}
+  std::string root;
+  std::string unix_working_directory;  // empty if not known
+  DirectoryIndex index;
+  std::string windows_working_directory;  // empty until needed
+  struct Drive {
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  bool drives_known = false;
+  Drive drives[26];
+};
+
 // Turns a Windows path into a path inside `prefix` as Wine does, for a
-// program whose Unix working directory is `working_directory`:
+// program started in the prefix's Unix working directory:
 // - "\\?\" and "\??\" paths are taken as written: no clean-up, and "." or
 //   ".." components or doubled separators are refused; "\\?\unix\..." is a
 //   Unix path, matched with case.
@@ -34,21 +57,16 @@ std::string UnixWorkingDirectory(const char* pwd);
 //   regard to case; a last component that does not exist is kept as written.
 // False: a drive or device the prefix lacks, a name Wine rejects (".." left
 // over, *?<>|" or control characters), or a directory component that is missing.
-// Directories are listed, and folders resolved, through `index` (null: anew
-// for each call).
-bool ToPrefixPath(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-                  std::string* unix_path, DirectoryIndex* index);
+bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path);
 
 // ToPrefixPath's file as the Unix directory it lies in and its name there;
 // the name is empty where the path ends with a separator.
-bool ToPrefixEntry(const std::string& prefix, const std::string& windows_path, const std::string& working_directory,
-                   std::string* directory, std::string* name, DirectoryIndex* index);
+bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name);
 
 // Splits a Windows search pattern ("C:\dir\*.HDR") into the Unix directory it
 // searches, resolved as ToPrefixPath does, and the wildcard of its last
 // component. False if the directory is not found or there is no wildcard.
-bool ToPrefixSearch(const std::string& prefix, const std::string& windows_pattern,
-                    const std::string& working_directory, std::string* unix_directory, std::string* wildcard,
-                    DirectoryIndex* index);
+bool ToPrefixSearch(WinePrefix& prefix, const std::string& windows_pattern, std::string* unix_directory,
+                    std::string* wildcard);
 
 #endif

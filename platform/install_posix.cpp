@@ -1,0 +1,339 @@
+// The native build's install: one Wine prefix, seen the way savefix.exe
+// running in it would see it. HKEY_LOCAL_MACHINE is the prefix's system.reg;
+// Windows paths resolve through its drives as Wine resolves them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "platform/device_name.h"
+#include "platform/install.h"
+#include "platform/registry_value.h"
+#include "wine/names.h"
+#include "wine/prefixes.h"
+#include "wine/read_file.h"
+#include "wine/registry_file.h"
+#include "wine/windows_path.h"
+
+namespace {
+
+// A fresh prefix's system.reg is a few MB; far more is no registry file.
+constexpr std::size_t kMaxRegistryFileSize = 256u * 1024 * 1024;
+
+// The longest name the Windows search record holds, terminator included.
+constexpr std::size_t kEntryNameSize = 260;
+
+// Reading a save in blocks spares a system call per 100-byte chunk.
+constexpr std::size_t kReadBlockSize = 8192;
+
+const char kWinePrefixLabel[] = "Wine prefix: ";
+const char kNotAPrefixLabel[] = "Not a Wine prefix: ";
+const char kNotFoundLabel[] = "Game not found in: ";
+const char kFolderLabel[] = "Folder on this machine: ";
+
+FileId IdOf(const struct stat& info) {
+  return FileId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+}
+
+class PosixSaveFile : public SaveFile {
+ public:
+  explicit PosixSaveFile(int descriptor) : descriptor_(descriptor) {}
+  ~PosixSaveFile() override { close(descriptor_); }
+  PosixSaveFile(const PosixSaveFile&) = delete;
+  PosixSaveFile& operator=(const PosixSaveFile&) = delete;
+
+  long Read(unsigned char* into, std::size_t size) override {
+    if (next_ == end_) {
+      const long got = ReadSome(descriptor_, block_, sizeof block_);
+      if (got <= 0) return got;
+      next_ = 0;
+      end_ = static_cast<std::size_t>(got);
+    }
+    const std::size_t count = std::min(size, end_ - next_);
+    std::memcpy(into, block_ + next_, count);
+    next_ += count;
+    return static_cast<long>(count);
+  }
+
+  long long Length() override {
+    struct stat info;
+    return fstat(descriptor_, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+  }
+
+  bool ReadByte(long long offset, unsigned char* byte) override {
+    return pread(descriptor_, byte, 1, static_cast<off_t>(offset)) == 1;
+  }
+
+  bool WriteByte(long long offset, unsigned char byte) override {
+    return pwrite(descriptor_, &byte, 1, static_cast<off_t>(offset)) == 1;
+  }
+
+  bool Identify(FileId* id) override {
+    struct stat info;
+    if (fstat(descriptor_, &info) != 0) return false;
+    *id = IdOf(info);
+    return true;
+  }
+
+ private:
+  int descriptor_;
+  unsigned char block_[kReadBlockSize];
+  std::size_t next_ = 0;
+  std::size_t end_ = 0;
+};
+
+class PrefixInstall;
+
+// The new file is made in the backup's folder, open for the run, and every
+// call names it relative to that folder, so that the file written, the
+// entry looked at and the entry replaced are all in the one folder.
+class PosixBackup : public NewBackup {
+ public:
+  PosixBackup(PrefixInstall& install, std::string backup_path, int folder, std::string name, int descriptor)
+      : install_(install), backup_path_(std::move(backup_path)), folder_(folder), name_(std::move(name)),
+        descriptor_(descriptor) {}
+  ~PosixBackup() override {
+    if (descriptor_ >= 0) close(descriptor_);
+    if (!moved_) unlinkat(folder_, name_.c_str(), 0);
+  }
+  PosixBackup(const PosixBackup&) = delete;
+  PosixBackup& operator=(const PosixBackup&) = delete;
+
+  bool Write(const unsigned char* bytes, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t written = write(descriptor_, bytes, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      bytes += written;
+      size -= static_cast<std::size_t>(written);
+    }
+    return true;
+  }
+
+  bool Sync() override { return fsync(descriptor_) == 0; }
+
+  bool Close() override {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return close(descriptor) == 0;
+  }
+
+  bool LookAtTarget(BackupTarget* target) override;
+
+  // The move is durable once the folder that holds it is on the disk.
+  bool MoveIntoPlace() override {
+    moved_ = !target_name_.empty() && renameat(folder_, name_.c_str(), folder_, target_name_.c_str()) == 0;
+    return moved_ && fsync(folder_) == 0;
+  }
+
+ private:
+  PrefixInstall& install_;
+  std::string backup_path_;
+  int folder_;
+  std::string name_;
+  int descriptor_;
+  std::string target_name_;  // the entry LookAtTarget found
+  bool moved_ = false;
+};
+
+class PrefixInstall : public Install {
+ public:
+  PrefixInstall(std::string label, std::string root, const char* pwd)
+      : label_(std::move(label)), prefix_(std::move(root), UnixWorkingDirectory(pwd)) {}
+  ~PrefixInstall() override {
+    for (const auto& folder : folders_) {
+      if (folder.second >= 0) close(folder.second);
+    }
+  }
+  PrefixInstall(const PrefixInstall&) = delete;
+  PrefixInstall& operator=(const PrefixInstall&) = delete;
+
+  // What the look-up that found the install read of its registry value.
+  void KeepValue(WineRegistryLookup found, std::string* data) {
+    value_found_ = found == WineRegistryLookup::kFound;
+    value_.swap(*data);
+  }
+
+  std::string Label() const override { return label_; }
+
+  bool ReadInstallPath(char* buffer) override {
+    if (!value_found_ || value_.size() > kPathBufferSize) return false;
+    std::memcpy(buffer, value_.data(), value_.size());
+    return EndRegistryString(buffer, value_.size(), kPathBufferSize);
+  }
+
+  std::string DescribeFolder(const char* path) override;
+
+  Listed ListSaves(const char* pattern, std::vector<std::string>* names) override {
+    std::string directory;
+    std::string wildcard;
+    std::vector<std::string> all;
+    if (!ToPrefixSearch(prefix_, pattern, &directory, &wildcard) ||
+        !ListMatchingEntries(directory, wildcard, &all, &prefix_.index)) {
+      return Listed::kNothing;
+    }
+    // A name that does not fit the search record is never returned.
+    for (std::string& name : all) {
+      if (name.size() < kEntryNameSize) names->push_back(std::move(name));
+    }
+    return Listed::kListed;
+  }
+
+  Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
+    int folder;
+    std::string name;
+    if (!ToEntry(path, &folder, &name)) return Opened::kFailed;
+    const int descriptor = OpenRegularFileAt(folder, name.c_str(), O_RDWR);
+    if (descriptor < 0) return Opened::kFailed;
+    *save = std::make_unique<PosixSaveFile>(descriptor);
+    return Opened::kOpened;
+  }
+
+  // The new file is "savefix-N.tmp", the first N whose name is free.
+  std::unique_ptr<NewBackup> CreateBackup(const char* backup_path) override {
+    int folder;
+    std::string name;
+    if (!ToEntry(backup_path, &folder, &name)) return nullptr;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string copy = "savefix-" + std::to_string(attempt) + ".tmp";
+      const int descriptor = openat(folder, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (descriptor >= 0) return std::make_unique<PosixBackup>(*this, backup_path, folder, copy, descriptor);
+      if (errno != EEXIST) break;
+    }
+    return nullptr;
+  }
+
+  // The entry `path` names, as the folder it lies in, open for the run, and
+  // its name there: the exact name if it exists, else the entry of the same
+  // name in another case, as Wine finds it.
+  bool ToEntry(const char* path, int* folder, std::string* name) {
+    std::string directory;
+    if (!ToPrefixEntry(prefix_, path, &directory, name) || name->empty()) return false;
+    auto known = folders_.find(directory);
+    if (known == folders_.end()) {
+      // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
+      known = folders_.emplace(directory, open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).first;
+    }
+    *folder = known->second;
+    return *folder >= 0;
+  }
+
+ private:
+  std::string label_;
+  WinePrefix prefix_;
+  bool value_found_ = false;
+  std::string value_;
+  // Each folder a file was reached in, opened once and kept for the run (-1:
+  // it could not be opened). A folder moved or replaced meanwhile is not
+  // followed, so a link put in its place never leads the run elsewhere.
+  std::unordered_map<std::string, int> folders_;
+};
+
+// Wine takes a file with no write permission at all as read-only.
+bool PosixBackup::LookAtTarget(BackupTarget* target) {
+  int folder;
+  if (!install_.ToEntry(backup_path_.c_str(), &folder, &target_name_) || folder != folder_) return false;
+  struct stat info;
+  *target = BackupTarget();
+  if (fstatat(folder_, target_name_.c_str(), &info, 0) != 0) return errno == ENOENT;
+  target->exists = true;
+  target->regular_file = S_ISREG(info.st_mode);
+  target->read_only = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  target->id = IdOf(info);
+  return true;
+}
+
+// The real folder if it exists, else where it would be, marked as not found.
+std::string PrefixInstall::DescribeFolder(const char* path) {
+  std::string folder;
+  std::string rest;
+  std::string windows(path);
+  while (!ToPrefixPath(prefix_, windows, &folder)) {
+    // Drop the last component and try the folder above it.
+    const std::size_t cut = windows.size() < 2 ? std::string::npos : windows.find_last_of('\\', windows.size() - 2);
+    if (cut == std::string::npos) {
+      const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+      folder = prefix_.root + "/dosdevices/" + drive + ":";
+      rest = std::string(path).substr(2);
+      break;
+    }
+    rest = windows.substr(cut) + rest;
+    windows.erase(cut + 1);
+  }
+  char* real = realpath(folder.c_str(), nullptr);
+  if (real != nullptr) {
+    folder = real;
+    std::free(real);
+  }
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();
+  return kFolderLabel + folder + rest + (rest.empty() ? "" : " (not found)") + "\n";
+}
+
+WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,
+                          std::string* data) {
+  const int descriptor = OpenRegularFile(prefix + "/system.reg");
+  if (descriptor < 0) return WineRegistryLookup::kMalformed;
+  const WineRegistryLookup found =
+      ReadWineRegistryString(descriptor, kMaxRegistryFileSize, key_path, value_name, data);
+  close(descriptor);
+  return found;
+}
+
+bool HoldsKey(WineRegistryLookup found) {
+  return found == WineRegistryLookup::kFound || found == WineRegistryLookup::kNoValue ||
+         found == WineRegistryLookup::kNotString;
+}
+
+std::unique_ptr<Install> InPrefix(const std::string& label, const std::string& prefix, WineRegistryLookup found,
+                                  std::string* data) {
+  auto install = std::make_unique<PrefixInstall>(label + prefix + "\n", prefix, std::getenv("PWD"));
+  install->KeepValue(found, data);
+  return install;
+}
+
+}  // namespace
+
+const char* WhereInstallsAreFound() {
+  return "It reads the game's Wine prefix: the one WINEPREFIX names, else ~/.wine\n"
+         "and the Proton prefixes of every Steam library, each that holds the game.\n";
+}
+
+// Every prefix that holds the key; the prefix WINEPREFIX names is always
+// taken, labelled as no prefix if it holds no registry Wine would read. The
+// registry value is read on the way, so that each system.reg is read once.
+std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const char* value_name) {
+  const char* chosen = std::getenv("WINEPREFIX");
+  const WinePrefixes found = FindWinePrefixes(chosen, std::getenv("HOME"));
+  std::vector<std::unique_ptr<Install>> installs;
+  std::string data;
+  if (chosen != nullptr && chosen[0] != '\0') {
+    const WineRegistryLookup lookup =
+        found.prefixes.empty() ? WineRegistryLookup::kMalformed : LookUp(chosen, key_path, value_name, &data);
+    const bool usable = lookup != WineRegistryLookup::kMalformed;
+    installs.push_back(InPrefix(usable ? kWinePrefixLabel : kNotAPrefixLabel, chosen, lookup, &data));
+    return installs;
+  }
+  for (const std::string& prefix : found.prefixes) {
+    const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &data);
+    if (HoldsKey(lookup)) installs.push_back(InPrefix(kWinePrefixLabel, prefix, lookup, &data));
+  }
+  if (installs.empty()) {
+    std::string label;
+    for (const std::string& place : found.places) label += kNotFoundLabel + place + "\n";
+    auto none = std::make_unique<PrefixInstall>(label, "", nullptr);
+    installs.push_back(std::move(none));
+  }
+  return installs;
+}
+
+std::string FileNameKey(const char* name) { return NameKey(name); }
+
+bool IsDeviceName(const char* name) { return IsDeviceNameUnits(Utf8ToUtf16(name)); }
