@@ -21,6 +21,7 @@ if [ "$what" = test ]; then
   have clang++ || need+=(clang)
   have hyperfine || need+=(hyperfine)
   have jq || need+=(jq)
+  have strace || need+=(strace)
   have gnuplot || need+=(gnuplot-nox)
   [ -x /usr/bin/time ] || need+=(time)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a > /dev/null 2>&1 ||
