@@ -1,8 +1,8 @@
 #include "platform/device_name.h"
 
-namespace {
+#include "platform/ascii.h"
 
-char16_t AsciiUpper(char16_t unit) { return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit; }
+namespace {
 
 bool IsPortDigit(char16_t unit) {
   return (unit >= u'1' && unit <= u'9') || unit == u'\u00B9' || unit == u'\u00B2' || unit == u'\u00B3';

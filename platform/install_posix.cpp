@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
 
+#include "platform/ascii.h"
 #include "platform/device_name.h"
 #include "platform/install.h"
 #include "platform/registry_value.h"
@@ -259,7 +259,7 @@ std::string PrefixInstall::DescribeFolder(const char* path) {
     // Drop the last component and try the folder above it.
     const std::size_t cut = windows.size() < 2 ? std::string::npos : windows.find_last_of('\\', windows.size() - 2);
     if (cut == std::string::npos) {
-      const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+      const char drive = AsciiLower(path[0]);
       folder = prefix_.root + "/dosdevices/" + drive + ":";
       rest = std::string(path).substr(2);
       break;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ascii.h"
+
 namespace {
 
 enum class VdfToken { kString, kOpen, kClose, kEnd, kBad };
@@ -52,8 +54,6 @@ VdfToken NextVdfToken(VdfReader* reader, std::string* word) {
   }
   return VdfToken::kBad;
 }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // `a` equals the lower-case ASCII word `lower` without regard to case.
 bool SameAsciiIgnoringCase(const std::string& a, const char* lower) {

@@ -7,14 +7,13 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "wine/directory.h"
 
 namespace {
 
 // Where Wine starts a program whose working directory it cannot open.
 const char kWindowsDirectory[] = "C:\\windows\\";
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -199,7 +198,7 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
   if (device_end == std::string::npos || device_end == 0) return false;
   std::string device = nt_path.substr(0, device_end);
   if (device.find('/') != std::string::npos || HoldsInvalidCharacter(device)) return false;
-  std::transform(device.begin(), device.end(), device.begin(), AsciiLower);
+  std::transform(device.begin(), device.end(), device.begin(), AsciiLower<char>);
   *directory = JoinPath(JoinPath(prefix.root, "dosdevices"), device);
   *with_case = device == "unix";
   struct stat info;
