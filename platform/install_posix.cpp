@@ -30,9 +30,6 @@ constexpr std::size_t kMaxRegistryFileSize = 256u * 1024 * 1024;
 // The longest name the Windows search record holds, terminator included.
 constexpr std::size_t kEntryNameSize = 260;
 
-// Reading a save in blocks spares a system call per 100-byte chunk.
-constexpr std::size_t kReadBlockSize = 8192;
-
 const char kWinePrefixLabel[] = "Wine prefix: ";
 const char kNotAPrefixLabel[] = "Not a Wine prefix: ";
 const char kNotFoundLabel[] = "Game not found in: ";
@@ -49,18 +46,7 @@ class PosixSaveFile : public SaveFile {
   PosixSaveFile(const PosixSaveFile&) = delete;
   PosixSaveFile& operator=(const PosixSaveFile&) = delete;
 
-  long Read(unsigned char* into, std::size_t size) override {
-    if (next_ == end_) {
-      const long got = ReadSome(descriptor_, block_, sizeof block_);
-      if (got <= 0) return got;
-      next_ = 0;
-      end_ = static_cast<std::size_t>(got);
-    }
-    const std::size_t count = std::min(size, end_ - next_);
-    std::memcpy(into, block_ + next_, count);
-    next_ += count;
-    return static_cast<long>(count);
-  }
+  long Read(unsigned char* into, std::size_t size) override { return ReadSome(descriptor_, into, size); }
 
   long long Length() override {
     struct stat info;
@@ -84,9 +70,6 @@ class PosixSaveFile : public SaveFile {
 
  private:
   int descriptor_;
-  unsigned char block_[kReadBlockSize];
-  std::size_t next_ = 0;
-  std::size_t end_ = 0;
 };
 
 class PrefixInstall;

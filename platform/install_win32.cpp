@@ -10,9 +10,6 @@
 
 namespace {
 
-// Reading a save in blocks spares a system call per 100-byte chunk.
-constexpr DWORD kReadBlockSize = 8192;
-
 // `text` in the ANSI code page as UTF-16; empty if it does not convert.
 std::wstring ToWide(const char* text) {
   int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
@@ -59,19 +56,11 @@ class WindowsSaveFile : public SaveFile {
   WindowsSaveFile& operator=(const WindowsSaveFile&) = delete;
 
   long Read(unsigned char* into, std::size_t size) override {
-    if (next_ == end_) {
-      OVERLAPPED at = At(position_);
-      DWORD got = 0;
-      if (!ReadFile(handle_, block_, kReadBlockSize, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-      position_ += got;
-      next_ = 0;
-      end_ = got;
-      if (got == 0) return 0;
-    }
-    const std::size_t count = size < end_ - next_ ? size : end_ - next_;
-    std::memcpy(into, block_ + next_, count);
-    next_ += count;
-    return static_cast<long>(count);
+    OVERLAPPED at = At(position_);
+    DWORD got = 0;
+    if (!ReadFile(handle_, into, static_cast<DWORD>(size), &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    position_ += got;
+    return static_cast<long>(got);
   }
 
   long long Length() override {
@@ -95,10 +84,7 @@ class WindowsSaveFile : public SaveFile {
 
  private:
   HANDLE handle_;
-  unsigned char block_[kReadBlockSize];
   long long position_ = 0;
-  std::size_t next_ = 0;
-  std::size_t end_ = 0;
 };
 
 class WindowsBackup : public NewBackup {
