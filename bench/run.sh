@@ -4,12 +4,13 @@
 # already fixed) and with their size (one save of 64 KiB to 256 MiB), next to
 # a plain-copy baseline (bench/plain_copy.cpp), a shell script doing the same
 # job (bench/shell_peer.sh) and, on the small points, savefix.exe under Wine;
-# and what reading one Wine prefix and searching a Steam library of 100
-# prefixes cost, next to cat; and the count series again with the saves in
-# memory (tmpfs), where a sync does not wait for the disk, for the program's
-# own cost per save. hyperfine runs the points; bench/saves.sh lays
-# the saves out before every run and checks what every run left; GNU time gives
-# peak memory, gnuplot one picture per series. See bench/README.md.
+# the count series again with the saves in memory (tmpfs), where a sync does
+# not wait for the disk, for the program's own cost per save; and what
+# reading one Wine prefix and searching a Steam library of 100 prefixes cost,
+# next to cat.
+# hyperfine runs the points; bench/saves.sh lays the saves out before every
+# run and checks what every run left; GNU time gives peak memory, gnuplot one
+# picture per series. See bench/README.md.
 #
 #   bash bench/run.sh [--quick] [--out DIR]
 #
@@ -19,17 +20,18 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$root/scripts/lib.sh"
+savefix_help "$@"
 quick=0 out=$root/build/bench
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1 && shift ;;
-    --out) out=${2:?} && shift 2 ;;
-    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+    --out) [ $# -ge 2 ] || savefix_usage; out=$2 && shift 2 ;;
+    *) savefix_usage ;;
   esac
 done
-die() { echo "run.sh: $*" >&2 && exit 1; }
 for tool in hyperfine jq gnuplot perl /usr/bin/time; do
-  command -v "$tool" > /dev/null || die "$tool is missing (bash scripts/install-deps.sh test installs it)"
+  command -v "$tool" > /dev/null || savefix_die "$tool is missing (bash scripts/install-deps.sh test installs it)"
 done
 
 # Points are COUNTxBYTES. hyperfine runs each at least twice and at most 10
@@ -49,20 +51,21 @@ if [ "$quick" = 1 ]; then
 fi
 
 start=$SECONDS
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+savefix_every_core
 # The native program is the Linux package's: static, optimised (the release preset).
 native=$root/build/release/savefix exe=$root/build/win32/savefix.exe
 for preset in release win32; do  # built afresh, so that no older program is measured
   echo "run.sh: building the $preset preset" >&2
   (cd "$root" && cmake --preset $preset && cmake --build --preset $preset --target savefix) > /dev/null ||
-    die "building the $preset preset failed"
+    savefix_die "building the $preset preset failed"
 done
 
 base=${BENCH_DIR:-/var/tmp}
-[ "$(stat -f -c %T "$base")" != tmpfs ] || die "$base is tmpfs (memory); set BENCH_DIR to a folder on a disk"
+[ "$(stat -f -c %T "$base")" != tmpfs ] || savefix_die "$base is tmpfs (memory); set BENCH_DIR to a folder on a disk"
 work=$(mktemp -d "$base/savefix-bench.XXXXXX")
-case "$root$work" in *[[:space:]\\\"\']*) die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
-export BENCH_WORK=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+case "$root$work" in *[[:space:]\\\"\']*) savefix_die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
+export BENCH_WORK=$work
+savefix_wine_env
 # The Wine server may have gone by itself; it must not write into the prefix while it goes.
 # The memory series' saves go to /dev/shm (tmpfs), or are not run where it is none.
 memory=
@@ -77,25 +80,21 @@ g++ -std=c++17 -O2 -o "$work/find_brackets" "$here/find_brackets.cpp"
 # ---- Prefixes ---------------------------------------------------------------
 
 # A prefix laid out by hand, holding REGISTRY_FILE as its system.reg.
-hand_made_prefix() {
-  mkdir -p "$1/dosdevices" && ln -s / "$1/dosdevices/z:" && cp "$2" "$1/system.reg"
-}
-# DIR/tiny: a prefix whose game is installed in DIR/game.
-tiny_prefix() {
-  local game="Z:${1//\//\\}\\game\\"
-  printf 'WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 0\n"AppPath"="%s"\n' \
-    "${game//\\/\\\\}" > "$1/key.reg" && hand_made_prefix "$1/tiny" "$1/key.reg"
-}
-win_game="Z:${work//\//\\}\\game\\"
+hand_made_prefix() { savefix_hand_made_prefix "$1" && cp "$2" "$1/system.reg"; }
+# DIR/tiny: a prefix laid out by hand whose game is installed in DIR/game.
+tiny_prefix() { savefix_hand_made_prefix "$1/tiny" "$(savefix_z_path "$1/game")\\"; }
+win_game="$(savefix_z_path "$work/game")\\"
 tiny_prefix "$work"
 echo "run.sh: making a Wine prefix with the game's key (about 20 s)" >&2
 bash "$root/scripts/wine-setup.sh" > /dev/null
 bash "$root/scripts/wine-prefix.sh" "$work/wineprefix" "$win_game" > /dev/null
 # Wine may rewrite its own system.reg while savefix.exe runs: read a copy.
 hand_made_prefix "$work/prefix1" "$work/wineprefix/system.reg"
-awk '/^\[Software\\\\Wow6432Node\\\\Quarrelstone\\\\/ { skip = 1 } skip && /^$/ { skip = 0; next } !skip' \
+# The sections of the game maker's keys go: from their key line to the empty line behind.
+VENDOR="[$(savefix_reg_escape "${savefix_key_wow64%%"$savefix_vendor"*}$savefix_vendor\\")" \
+  awk 'index($0, ENVIRON["VENDOR"]) == 1 { skip = 1 } skip && /^$/ { skip = 0; next } !skip' \
   "$work/wineprefix/system.reg" > "$work/keyless.reg"
-! grep -q Quarrelstone "$work/keyless.reg" || die "could not take the game's key out of system.reg"
+! grep -qF "$savefix_vendor" "$work/keyless.reg" || savefix_die "could not take the game's key out of system.reg"
 steam=$work/home/.local/share/Steam/steamapps/compatdata
 for ((i = 0; i < 100; i++)); do hand_made_prefix "$steam/$((220000 + i * 10))/pfx" "$work/keyless.reg"; done
 
@@ -237,4 +236,4 @@ picture count "Saves of 300 bytes" "number of saves (second run: over saves fixe
 picture size "One save" "size of the save (MiB)" size
 picture memory "Saves of 300 bytes in memory (tmpfs)" "number of saves (second run: over saves fixed already)" memory-first memory-second
 echo "Pictures, table and hyperfine's exports in $out"
-[ "${#wrong[@]}" -eq 0 ] || die "wrong results: ${wrong[*]}"
+[ "${#wrong[@]}" -eq 0 ] || savefix_die "wrong results: ${wrong[*]}"
