@@ -5,9 +5,9 @@
 # a plain-copy baseline (bench/plain_copy.cpp), a shell script doing the same
 # job (bench/shell_peer.sh) and, on the small points, savefix.exe under Wine;
 # the count series again with the saves in memory (tmpfs), where a sync does
-# not wait for the disk, for the program's own cost per save; and what
-# reading one Wine prefix and searching a Steam library of 100 prefixes cost,
-# next to cat.
+# not wait for the disk, for the program's own cost per save; a second run
+# over 10,000 saves next to cat of the same saves; and what reading one Wine
+# prefix and searching a Steam library of 100 prefixes cost, next to cat.
 # hyperfine runs the points; bench/saves.sh lays the saves out before every
 # run and checks what every run left; GNU time gives peak memory, gnuplot one
 # picture per series. See bench/README.md.
@@ -43,10 +43,11 @@ size_points=1x65536,1x262144,1x1048576,1x4194304,1x16777216,1x67108864,1x2684354
 wine_count_points=1x300,10x300,100x300
 wine_size_points=1x65536,1x262144,1x1048576
 memory_points=100x300,1000x300,10000x300
+floor_point=10000x300
 runs=(--min-runs 2 --max-runs 10) more_runs=(--min-runs 5 --max-runs 10)
 if [ "$quick" = 1 ]; then
   count_points=1x300,100x300 size_points=1x65536,1x1048576
-  wine_count_points=1x300 wine_size_points=1x65536 memory_points=1x300,100x300
+  wine_count_points=1x300 wine_size_points=1x65536 memory_points=1x300,100x300 floor_point=100x300
   runs=(--runs 2) more_runs=(--runs 2)
 fi
 
@@ -150,13 +151,40 @@ prefix() {
   done
 }
 
+# second_floor POINT: a second run of savefix over POINT's saves, every one
+# fixed already, against cat of the same saves as find lists them, both in
+# the game's folder: a second run reads one byte of each save, cat reads
+# each whole.
+second_floor() {
+  local point=$1 name=second-floor program kib
+  # No shell runs these: *.HDR reaches find as it is.
+  declare -A command=([native]=$native [cat]="find SaveGames -name *.HDR -exec cat {} +")
+  echo "run.sh: $name: a second run of savefix against cat, $point" >&2
+  (cd "$work/game" && env WINEPREFIX="$work/tiny" hyperfine -N --style none "${more_runs[@]}" \
+    --prepare "bash $here/saves.sh lay-out $point second" --export-json "$out/$name.json" --export-csv "$out/$name.csv" \
+    -n native "${command[native]}" -n cat "${command[cat]}") > /dev/null 2> "$work/err" &&
+    bash "$here/saves.sh" check 2> "$work/err" || { fail "$name" "under hyperfine"; return 0; }
+  for program in native cat; do
+    bash "$here/saves.sh" lay-out "$point" second
+    # shellcheck disable=SC2086 # as above, and without globbing
+    kib=$(set -f && cd "$work/game" && peak env WINEPREFIX="$work/tiny" ${command[$program]}) &&
+      bash "$here/saves.sh" check 2> "$work/err" || { fail "$name" "$program under GNU time"; return 0; }
+    [ $program != cat ] || [ "$(stat -c %s "$work/output")" = $((${point%x*} * ${point#*x})) ] ||
+      { fail "$name" "cat did not read every save"; return 0; }
+    jq -r --arg pr $program --arg p "$point" --arg kib "$kib" \
+      '.results[] | select(.command == $pr) | [$pr, "second-floor", $p, .median, $kib] | @tsv' "$out/$name.json" >> "$rows"
+  done
+}
+
 echo "run.sh: laying out the saves" >&2
 for point in ${count_points//,/ } ${size_points//,/ }; do bash "$here/saves.sh" make "$point"; done
+[ -d "$work/orig/$floor_point" ] || bash "$here/saves.sh" make "$floor_point"
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # The game's SaveGames is empty while the prefixes are read.
 prefix "WINEPREFIX=$work/prefix1" 1 "No save game found" "$work/prefix1/system.reg"
 prefix "-u WINEPREFIX HOME=$work/home" 100 "Failed reading registry" "$(echo "$steam"/*/pfx/system.reg)"
+second_floor "$floor_point"
 # The count series in memory: the saves, their prefix and what they must become
 # on tmpfs, where a sync returns at once.
 if [ -n "$memory" ]; then
@@ -196,7 +224,7 @@ elapsed=$((SECONDS - start))
   echo "savefix benchmark $(date -u +%F), $(nproc) cores ($(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')),"
   echo "load average $load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(hyperfine --version), medians of $([ $quick = 1 ] && echo 2 || echo "2 to 10 (native and plain on count and memory: 5 to 10)") runs; full run $((elapsed / 60)) min $((elapsed % 60)) s"
   printf '%-7s %-13s %-18s %10s %9s %8s\n' program series point "median s" "peak MiB" "vs base"
-  # The base is the plain copy on the same saves, or cat on the same registry files.
+  # The base is the plain copy on the same saves, or cat on the same files.
   awk -F'\t' 'NR == FNR { if ($1 == "plain" || $1 == "cat") base[$2, $3] = $4; next }
     function size(b) { return b >= 1048576 ? b / 1048576 " MiB" : b >= 1024 ? b / 1024 " KiB" : b " B" }
     { split($3, p, "x"); point = $2 == "prefix" ? $3 ($3 == 1 ? " prefix" : " prefixes") : p[1] " x " size(p[2])
@@ -205,7 +233,7 @@ elapsed=$((SECONDS - start))
 } | tee "$out/table.txt"
 
 # One picture per series: median time against the number of 300-byte saves, and against the size of one save.
-awk -F'\t' -v dir="$work/plot" '$2 != "prefix" { split($3, p, "x")
+awk -F'\t' -v dir="$work/plot" '$2 != "prefix" && $2 != "second-floor" { split($3, p, "x")
   if ($2 == "size") print p[2] / 1048576, $4 > (dir "/size-" $1)
   else if (p[2] == 300) print p[1], $4 > (dir "/" $2 "-" $1) }' "$rows"
 declare -A label=([native]=savefix [wine]="savefix.exe under Wine" [plain]="plain copy (baseline)" [shell]="shell peer")
