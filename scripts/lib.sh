@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the project's shell scripts (scripts/, tests/*.sh, bench/) share,
 # written here once: the game's registry key and value, the environment Wine
 # runs in for us, a Wine prefix laid out by hand, a script's usage. Sourced:
