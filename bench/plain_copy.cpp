@@ -1,12 +1,16 @@
 // The benchmark's baseline: savefix's job done plainly on Unix paths, with no
-// prefix and no registry. For each X.HDR in DIR: copy it in 100-byte chunks,
-// each written and flushed, into a new file made only if absent; if that copy
-// holds 4 at (length - 252) the save is fixed already and the copy goes;
-// otherwise fsync the copy, rename it over X.BAK and write 4 at
-// (length - 252) in the save. Exits 1 after any failure.
+// prefix and no registry. For each X.HDR in DIR: read the byte at
+// (length - 252); if it is 4 the save is fixed already and nothing is made or
+// written. Otherwise copy the save in 100-byte chunks, each one write call,
+// into a new file made only if absent; fsync it, close it, rename it over
+// X.BAK, fsync DIR, then write 4 at (length - 252) in the save. A save shorter
+// than 252 bytes has no such byte: it is backed up and left as it is. Exits 1
+// after any failure.
 //
 //   plain_copy DIR
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,54 +18,55 @@
 
 namespace {
 
-constexpr long kPatchDistance = 252;
-constexpr int kPatchValue = 4;
+constexpr off_t kPatchDistance = 252;
+constexpr unsigned char kPatchValue = 4;
 
 bool Fail(const char* what, const std::string& path) {
   std::fprintf(stderr, "plain_copy: cannot %s %s\n", what, path.c_str());
   return false;
 }
 
-// Copies the open save into `copy`; returns its length, or -1.
-long Copy(std::FILE* save, std::FILE* copy) {
+// Copies the open save into the open copy in 100-byte chunks.
+bool Copy(int save, int copy) {
   unsigned char chunk[100];
-  long length = 0;
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, save)) > 0) {
-    if (std::fwrite(chunk, 1, n, copy) != n || std::fflush(copy) != 0) return -1;
-    length += static_cast<long>(n);
+  ssize_t n;
+  while ((n = read(save, chunk, sizeof chunk)) > 0) {
+    if (write(copy, chunk, static_cast<std::size_t>(n)) != n) return false;
   }
-  return std::ferror(save) ? -1 : length;
+  return n == 0;
 }
 
-bool Fix(const std::string& save_path) {
+// Backs up the open save at `save_path` as X.BAK through a new file, synced
+// and renamed, then syncs the folder.
+bool Backup(int save, const std::string& save_path, int folder) {
   const std::string backup_path = save_path.substr(0, save_path.size() - 4) + ".BAK";
   const std::string copy_path = backup_path + ".new";
-  std::FILE* save = std::fopen(save_path.c_str(), "r+b");
-  if (save == nullptr) return Fail("open", save_path);
-  std::FILE* copy = std::fopen(copy_path.c_str(), "w+bx");
-  if (copy == nullptr) {
-    std::fclose(save);
-    return Fail("create", copy_path);
+  const int copy = open(copy_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (copy < 0) return Fail("create", copy_path);
+  const bool copied = Copy(save, copy) && fsync(copy) == 0;
+  if (close(copy) != 0 || !copied) {
+    unlink(copy_path.c_str());
+    return Fail("copy", save_path);
   }
-  const long length = Copy(save, copy);
-  const long at = length - kPatchDistance;
-  bool ok = length >= 0;
-  const bool fixed = ok && at >= 0 && std::fseek(copy, at, SEEK_SET) == 0 && std::fgetc(copy) == kPatchValue;
-  if (ok && !fixed) ok = fsync(fileno(copy)) == 0;
-  ok = std::fclose(copy) == 0 && ok;
-  if (!ok || fixed) {
-    std::remove(copy_path.c_str());
-    if (fixed) std::printf("Already fixed %s... Skipping file\n", save_path.c_str());
-    std::fclose(save);
-    return fixed || Fail("copy", save_path);
+  if (rename(copy_path.c_str(), backup_path.c_str()) != 0) return Fail("rename to", backup_path);
+  return fsync(folder) == 0 || Fail("sync the folder of", save_path);
+}
+
+bool Fix(const std::string& save_path, int folder) {
+  const int save = open(save_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (save < 0) return Fail("open", save_path);
+  struct stat status;
+  bool ok = fstat(save, &status) == 0 || Fail("stat", save_path);
+  const off_t at = ok ? status.st_size - kPatchDistance : -1;
+  unsigned char byte = 0;
+  if (ok && at >= 0) ok = pread(save, &byte, 1, at) == 1 || Fail("read", save_path);
+  if (ok && at >= 0 && byte == kPatchValue) {
+    std::printf("Already fixed %s... Skipping file\n", save_path.c_str());
+  } else if (ok) {
+    ok = Backup(save, save_path, folder);
+    if (ok && at >= 0) ok = pwrite(save, &kPatchValue, 1, at) == 1 || Fail("patch", save_path);
   }
-  if (std::rename(copy_path.c_str(), backup_path.c_str()) != 0) ok = Fail("rename to", backup_path);
-  if (ok && at >= 0) {
-    ok = std::fseek(save, at, SEEK_SET) == 0 && std::fputc(kPatchValue, save) != EOF && std::fflush(save) == 0;
-    if (!ok) Fail("patch", save_path);
-  }
-  return std::fclose(save) == 0 && ok;
+  return close(save) == 0 && ok;
 }
 
 }  // namespace
@@ -77,7 +82,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   while (const dirent* entry = readdir(listing)) {
     const std::string name = entry->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".HDR") == 0) ok = Fix(dir + "/" + name) && ok;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".HDR") == 0) ok = Fix(dir + "/" + name, dirfd(listing)) && ok;
   }
   closedir(listing);
   return ok ? 0 : 1;

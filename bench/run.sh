@@ -4,12 +4,13 @@
 # already fixed) and with their size (one save of 64 KiB to 256 MiB), next to
 # a plain-copy baseline (bench/plain_copy.cpp), a shell script doing the same
 # job (bench/shell_peer.sh) and, on the small points, savefix.exe under Wine;
-# and what reading one Wine prefix and searching a Steam library of 100
-# prefixes cost, next to cat; and the count series again with the saves in
-# memory (tmpfs), where a sync does not wait for the disk, for the program's
-# own cost per save. hyperfine runs the points; bench/saves.sh lays
-# the saves out before every run and checks what every run left; GNU time gives
-# peak memory, gnuplot one picture per series. See bench/README.md.
+# the count series again with the saves in memory (tmpfs), where a sync does
+# not wait for the disk, for the program's own cost per save; a second run
+# over 10,000 saves next to cat of the same saves; and what reading one Wine
+# prefix and searching a Steam library of 100 prefixes cost, next to cat.
+# hyperfine runs the points; bench/saves.sh lays the saves out before every
+# run and checks what every run left; GNU time gives peak memory, gnuplot one
+# picture per series. See bench/README.md.
 #
 #   bash bench/run.sh [--quick] [--out DIR]
 #
@@ -19,17 +20,18 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$root/scripts/lib.sh"
+savefix_help "$@"
 quick=0 out=$root/build/bench
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1 && shift ;;
-    --out) out=${2:?} && shift 2 ;;
-    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+    --out) [ $# -ge 2 ] || savefix_usage; out=$2 && shift 2 ;;
+    *) savefix_usage ;;
   esac
 done
-die() { echo "run.sh: $*" >&2 && exit 1; }
 for tool in hyperfine jq gnuplot perl /usr/bin/time; do
-  command -v "$tool" > /dev/null || die "$tool is missing (bash scripts/install-deps.sh test installs it)"
+  command -v "$tool" > /dev/null || savefix_die "$tool is missing (bash scripts/install-deps.sh test installs it)"
 done
 
 # Points are COUNTxBYTES. hyperfine runs each at least twice and at most 10
@@ -41,28 +43,30 @@ size_points=1x65536,1x262144,1x1048576,1x4194304,1x16777216,1x67108864,1x2684354
 wine_count_points=1x300,10x300,100x300
 wine_size_points=1x65536,1x262144,1x1048576
 memory_points=100x300,1000x300,10000x300
+floor_point=10000x300
 runs=(--min-runs 2 --max-runs 10) more_runs=(--min-runs 5 --max-runs 10)
 if [ "$quick" = 1 ]; then
   count_points=1x300,100x300 size_points=1x65536,1x1048576
-  wine_count_points=1x300 wine_size_points=1x65536 memory_points=1x300,100x300
+  wine_count_points=1x300 wine_size_points=1x65536 memory_points=1x300,100x300 floor_point=100x300
   runs=(--runs 2) more_runs=(--runs 2)
 fi
 
 start=$SECONDS
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+savefix_every_core
 # The native program is the Linux package's: static, optimised (the release preset).
 native=$root/build/release/savefix exe=$root/build/win32/savefix.exe
 for preset in release win32; do  # built afresh, so that no older program is measured
   echo "run.sh: building the $preset preset" >&2
   (cd "$root" && cmake --preset $preset && cmake --build --preset $preset --target savefix) > /dev/null ||
-    die "building the $preset preset failed"
+    savefix_die "building the $preset preset failed"
 done
 
 base=${BENCH_DIR:-/var/tmp}
-[ "$(stat -f -c %T "$base")" != tmpfs ] || die "$base is tmpfs (memory); set BENCH_DIR to a folder on a disk"
+[ "$(stat -f -c %T "$base")" != tmpfs ] || savefix_die "$base is tmpfs (memory); set BENCH_DIR to a folder on a disk"
 work=$(mktemp -d "$base/savefix-bench.XXXXXX")
-case "$root$work" in *[[:space:]\\\"\']*) die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
-export BENCH_WORK=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+case "$root$work" in *[[:space:]\\\"\']*) savefix_die "paths with blanks or quotes cannot be benchmarked: $root, $work" ;; esac
+export BENCH_WORK=$work
+savefix_wine_env
 # The Wine server may have gone by itself; it must not write into the prefix while it goes.
 # The memory series' saves go to /dev/shm (tmpfs), or are not run where it is none.
 memory=
@@ -77,25 +81,21 @@ g++ -std=c++17 -O2 -o "$work/find_brackets" "$here/find_brackets.cpp"
 # ---- Prefixes ---------------------------------------------------------------
 
 # A prefix laid out by hand, holding REGISTRY_FILE as its system.reg.
-hand_made_prefix() {
-  mkdir -p "$1/dosdevices" && ln -s / "$1/dosdevices/z:" && cp "$2" "$1/system.reg"
-}
-# DIR/tiny: a prefix whose game is installed in DIR/game.
-tiny_prefix() {
-  local game="Z:${1//\//\\}\\game\\"
-  printf 'WINE REGISTRY Version 2\n#arch=win64\n\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 0\n"AppPath"="%s"\n' \
-    "${game//\\/\\\\}" > "$1/key.reg" && hand_made_prefix "$1/tiny" "$1/key.reg"
-}
-win_game="Z:${work//\//\\}\\game\\"
+hand_made_prefix() { savefix_hand_made_prefix "$1" && cp "$2" "$1/system.reg"; }
+# DIR/tiny: a prefix laid out by hand whose game is installed in DIR/game.
+tiny_prefix() { savefix_hand_made_prefix "$1/tiny" "$(savefix_z_path "$1/game")\\"; }
+win_game="$(savefix_z_path "$work/game")\\"
 tiny_prefix "$work"
 echo "run.sh: making a Wine prefix with the game's key (about 20 s)" >&2
 bash "$root/scripts/wine-setup.sh" > /dev/null
 bash "$root/scripts/wine-prefix.sh" "$work/wineprefix" "$win_game" > /dev/null
 # Wine may rewrite its own system.reg while savefix.exe runs: read a copy.
 hand_made_prefix "$work/prefix1" "$work/wineprefix/system.reg"
-awk '/^\[Software\\\\Wow6432Node\\\\Quarrelstone\\\\/ { skip = 1 } skip && /^$/ { skip = 0; next } !skip' \
+# The sections of the game maker's keys go: from their key line to the empty line behind.
+VENDOR="[$(savefix_reg_escape "${savefix_key_wow64%%"$savefix_vendor"*}$savefix_vendor\\")" \
+  awk 'index($0, ENVIRON["VENDOR"]) == 1 { skip = 1 } skip && /^$/ { skip = 0; next } !skip' \
   "$work/wineprefix/system.reg" > "$work/keyless.reg"
-! grep -q Quarrelstone "$work/keyless.reg" || die "could not take the game's key out of system.reg"
+! grep -qF "$savefix_vendor" "$work/keyless.reg" || savefix_die "could not take the game's key out of system.reg"
 steam=$work/home/.local/share/Steam/steamapps/compatdata
 for ((i = 0; i < 100; i++)); do hand_made_prefix "$steam/$((220000 + i * 10))/pfx" "$work/keyless.reg"; done
 
@@ -151,13 +151,40 @@ prefix() {
   done
 }
 
+# second_floor POINT: a second run of savefix over POINT's saves, every one
+# fixed already, against cat of the same saves as find lists them, both in
+# the game's folder: a second run reads one byte of each save, cat reads
+# each whole.
+second_floor() {
+  local point=$1 name=second-floor program kib
+  # No shell runs these: *.HDR reaches find as it is.
+  declare -A command=([native]=$native [cat]="find SaveGames -name *.HDR -exec cat {} +")
+  echo "run.sh: $name: a second run of savefix against cat, $point" >&2
+  (cd "$work/game" && env WINEPREFIX="$work/tiny" hyperfine -N --style none "${more_runs[@]}" \
+    --prepare "bash $here/saves.sh lay-out $point second" --export-json "$out/$name.json" --export-csv "$out/$name.csv" \
+    -n native "${command[native]}" -n cat "${command[cat]}") > /dev/null 2> "$work/err" &&
+    bash "$here/saves.sh" check 2> "$work/err" || { fail "$name" "under hyperfine"; return 0; }
+  for program in native cat; do
+    bash "$here/saves.sh" lay-out "$point" second
+    # shellcheck disable=SC2086 # as above, and without globbing
+    kib=$(set -f && cd "$work/game" && peak env WINEPREFIX="$work/tiny" ${command[$program]}) &&
+      bash "$here/saves.sh" check 2> "$work/err" || { fail "$name" "$program under GNU time"; return 0; }
+    [ $program != cat ] || [ "$(stat -c %s "$work/output")" = $((${point%x*} * ${point#*x})) ] ||
+      { fail "$name" "cat did not read every save"; return 0; }
+    jq -r --arg pr $program --arg p "$point" --arg kib "$kib" \
+      '.results[] | select(.command == $pr) | [$pr, "second-floor", $p, .median, $kib] | @tsv' "$out/$name.json" >> "$rows"
+  done
+}
+
 echo "run.sh: laying out the saves" >&2
 for point in ${count_points//,/ } ${size_points//,/ }; do bash "$here/saves.sh" make "$point"; done
+[ -d "$work/orig/$floor_point" ] || bash "$here/saves.sh" make "$floor_point"
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # The game's SaveGames is empty while the prefixes are read.
 prefix "WINEPREFIX=$work/prefix1" 1 "No save game found" "$work/prefix1/system.reg"
 prefix "-u WINEPREFIX HOME=$work/home" 100 "Failed reading registry" "$(echo "$steam"/*/pfx/system.reg)"
+second_floor "$floor_point"
 # The count series in memory: the saves, their prefix and what they must become
 # on tmpfs, where a sync returns at once.
 if [ -n "$memory" ]; then
@@ -197,7 +224,7 @@ elapsed=$((SECONDS - start))
   echo "savefix benchmark $(date -u +%F), $(nproc) cores ($(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')),"
   echo "load average $load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $(hyperfine --version), medians of $([ $quick = 1 ] && echo 2 || echo "2 to 10 (native and plain on count and memory: 5 to 10)") runs; full run $((elapsed / 60)) min $((elapsed % 60)) s"
   printf '%-7s %-13s %-18s %10s %9s %8s\n' program series point "median s" "peak MiB" "vs base"
-  # The base is the plain copy on the same saves, or cat on the same registry files.
+  # The base is the plain copy on the same saves, or cat on the same files.
   awk -F'\t' 'NR == FNR { if ($1 == "plain" || $1 == "cat") base[$2, $3] = $4; next }
     function size(b) { return b >= 1048576 ? b / 1048576 " MiB" : b >= 1024 ? b / 1024 " KiB" : b " B" }
     { split($3, p, "x"); point = $2 == "prefix" ? $3 ($3 == 1 ? " prefix" : " prefixes") : p[1] " x " size(p[2])
@@ -206,7 +233,7 @@ elapsed=$((SECONDS - start))
 } | tee "$out/table.txt"
 
 # One picture per series: median time against the number of 300-byte saves, and against the size of one save.
-awk -F'\t' -v dir="$work/plot" '$2 != "prefix" { split($3, p, "x")
+awk -F'\t' -v dir="$work/plot" '$2 != "prefix" && $2 != "second-floor" { split($3, p, "x")
   if ($2 == "size") print p[2] / 1048576, $4 > (dir "/size-" $1)
   else if (p[2] == 300) print p[1], $4 > (dir "/" $2 "-" $1) }' "$rows"
 declare -A label=([native]=savefix [wine]="savefix.exe under Wine" [plain]="plain copy (baseline)" [shell]="shell peer")
@@ -237,4 +264,4 @@ picture count "Saves of 300 bytes" "number of saves (second run: over saves fixe
 picture size "One save" "size of the save (MiB)" size
 picture memory "Saves of 300 bytes in memory (tmpfs)" "number of saves (second run: over saves fixed already)" memory-first memory-second
 echo "Pictures, table and hyperfine's exports in $out"
-[ "${#wrong[@]}" -eq 0 ] || die "wrong results: ${wrong[*]}"
+[ "${#wrong[@]}" -eq 0 ] || savefix_die "wrong results: ${wrong[*]}"

@@ -16,6 +16,12 @@
 #
 # A second run finds every save fixed already and must leave it all as it is.
 set -euo pipefail
+. "$(dirname "$0")/../scripts/lib.sh"
+savefix_help "$@"
+case "$#:${1-}:${3-}" in
+  2:make: | 3:lay-out:first | 3:lay-out:second | 1:check:) ;;
+  *) savefix_usage ;;
+esac
 work=${BENCH_WORK:?}
 saves=$work/game/SaveGames
 pending=$work/pending-check  # the point laid out last, until its result is checked
@@ -53,10 +59,8 @@ case "${1:-}" in
     case "$3" in
       first) cp -r "$work/orig/$2" "$saves" ;;
       second) cp -r "$work/expect/$2" "$saves" ;;
-      *) echo "saves.sh: first or second, not '$3'" >&2; exit 2 ;;
     esac
     echo "$2" > "$pending"
     sync ;;
   check) check ;;
-  *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
 esac

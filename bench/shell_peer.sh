@@ -3,7 +3,13 @@
 # X.HDR, copy it into a new file; if that copy holds 4 at (length - 252) the
 # save is fixed already and the copy goes; otherwise move the copy over X.BAK
 # and write the byte 4 at (length - 252) in place. Exits 1 after any failure.
+#
 #   bash shell_peer.sh SAVE_DIR
+if [ $# -ne 1 ] || [ "$1" = -h ] || [ "$1" = --help ]; then
+  . "$(dirname "$0")/../scripts/lib.sh"  # here only: a measured run reads no more than it needs
+  savefix_help "$@"
+  savefix_usage
+fi
 set -C  # ">" makes new files only
 status=0
 for f in "$1"/*.HDR; do

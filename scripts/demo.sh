@@ -3,10 +3,14 @@
 # a Wine prefix and a SaveGames folder with sample saves, all under
 # build/demo), runs the real program there in this terminal, then shows what
 # it changed. Every run starts from a fresh demo install.
+#
+#   bash scripts/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The presets name no job count: build and test on every core (unless set).
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+. scripts/lib.sh
+savefix_help "$@"
+[ $# -eq 0 ] || savefix_usage
+savefix_every_core
 root=$(pwd)
 
 bash scripts/install-deps.sh build
@@ -41,11 +45,11 @@ echo "== Making a fresh Wine prefix in $prefix"
 echo "   (Wine starts there for the first time and sets up its drive C: and registry: about 20 s;"
 echo "   then the game's registry key goes in)"
 started=$SECONDS
-windows_game="Z:${game//\//\\}\\"
+windows_game="$(savefix_z_path "$game")\\"
 bash scripts/wine-prefix.sh "$prefix" "$windows_game" > /dev/null
 echo "   ready after $((SECONDS - started)) s"
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-echo "AppPath (32-bit view) = $windows_game"
+savefix_wine_env "$prefix"
+echo "HKLM\\$savefix_key, $savefix_value (32-bit view) = $windows_game"
 
 byte_at() { od -An -tu1 -j "$2" -N1 "$1" | tr -d ' '; }
 

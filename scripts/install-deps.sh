@@ -3,8 +3,13 @@
 # savefix.exe ("build"), for a release ("release": the build, the native
 # scenario table and the packing tools), or for all that, every test and the
 # benchmark ("test").
+#
+#   bash scripts/install-deps.sh [build|release|test]
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+savefix_help "$@"
 what=${1:-test}
+[ $# -le 1 ] && [[ $what =~ ^(build|release|test)$ ]] || savefix_usage
 
 need=()
 have() { command -v "$1" > /dev/null 2>&1; }

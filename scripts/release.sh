@@ -24,21 +24,18 @@
 # owners, in a fixed order.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The presets name no job count: build and test on every core (unless set).
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+. scripts/lib.sh
+savefix_help "$@"
+savefix_every_core
 root=$(pwd -P)
 
 wine_tests=1
-case "${1:-}" in
+case "$*" in
   "") ;;
   --no-wine-tests) wine_tests=0 ;;
-  *) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  *) savefix_usage ;;
 esac
 
-die() {
-  echo "release.sh: $*" >&2
-  exit 1
-}
 step() { echo "== $*"; }
 # True when this source tree is a git checkout of its own (not a copy that
 # happens to lie inside another repository).
@@ -48,12 +45,12 @@ in_git_checkout() { [ "$(git rev-parse --show-toplevel 2> /dev/null)" = "$root" 
 
 if in_git_checkout; then
   [ -z "$(git status --porcelain --untracked-files=no)" ] ||
-    die "the checkout has uncommitted changes; a release is made from a commit as it is"
+    savefix_die "the checkout has uncommitted changes; a release is made from a commit as it is"
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
   source_name="commit $(git rev-parse HEAD)"
 else
   [[ "${SOURCE_DATE_EPOCH:-}" =~ ^[0-9]+$ ]] ||
-    die "no .git here: set SOURCE_DATE_EPOCH to the release commit's time (git log -1 --format=%ct)"
+    savefix_die "no .git here: set SOURCE_DATE_EPOCH to the release commit's time (git log -1 --format=%ct)"
   source_name="a source tree without .git"
 fi
 export SOURCE_DATE_EPOCH
@@ -65,11 +62,11 @@ bash scripts/install-deps.sh release
 arch=$(dpkg --print-architecture)
 for package in "libc6-dev:$arch" "libstdc++-12-dev:$arch" mingw-w64-i686-dev g++-mingw-w64-i686-posix; do
   built_from=$(dpkg-query -W -f='${source:Package} ${source:Version}' "$package" 2> /dev/null) ||
-    die "package $package is not installed"
+    savefix_die "package $package is not installed"
   grep -qF "Debian source package $built_from" THIRD-PARTY-NOTICES && continue
   message="this machine links $package from $built_from, which THIRD-PARTY-NOTICES does not name; update it"
   # A trial build (the reproducibility test) may go on; a release may not.
-  [ "${SAVEFIX_TRIAL_RELEASE:-0}" = 1 ] || die "$message"
+  [ "${SAVEFIX_TRIAL_RELEASE:-0}" = 1 ] || savefix_die "$message"
   echo "release.sh: warning: $message" >&2
 done
 
@@ -90,12 +87,12 @@ if [ "$wine_tests" = 1 ]; then
 fi
 
 version=$(cat build/release/VERSION)
-[ "$(cat build/win32/VERSION)" = "$version" ] || die "build/win32 and build/release disagree on the version"
+[ "$(cat build/win32/VERSION)" = "$version" ] || savefix_die "build/win32 and build/release disagree on the version"
 tag=v$version
 if in_git_checkout; then
   tags=$(git tag --points-at HEAD 'v*')
   if [ -n "$tags" ] && ! grep -qx "$tag" <<< "$tags"; then
-    die "HEAD is tagged $(tr '\n' ' ' <<< "$tags")but the project version is $version"
+    savefix_die "HEAD is tagged $(tr '\n' ' ' <<< "$tags")but the project version is $version"
   fi
 fi
 

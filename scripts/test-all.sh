@@ -5,10 +5,14 @@
 # Wine), then checks that two release builds of HEAD are the same bytes
 # (tests/release_reproducible.sh). Prints "N passed, N failed" last and
 # exits non-zero if any test failed or could not run.
+#
+#   bash scripts/test-all.sh
 set -uo pipefail
 cd "$(dirname "$0")/.."
-# The presets name no job count: build and test on every core (unless set).
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+. scripts/lib.sh
+savefix_help "$@"
+[ $# -eq 0 ] || savefix_usage
+savefix_every_core
 
 if ! bash scripts/install-deps.sh test; then
   echo "0 passed, 1 failed: could not install the build tools"

@@ -12,6 +12,9 @@
 # 32-bit process spends about a minute reserving its address space).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+savefix_help "$@"
+[ $# -eq 0 ] || savefix_usage
 support=/usr/local/lib/savefix-i386-emulation
 binfmt=/proc/sys/fs/binfmt_misc
 
@@ -64,10 +67,10 @@ WRAP
   entry=$binfmt/savefix-i386
   if [ -e "$entry" ]; then
     grep -qx "interpreter $support/qemu-i386" "$entry" ||
-      { echo "wine-setup.sh: $entry was registered by something else; leaving it alone" >&2; exit 1; }
+      savefix_die "$entry was registered by something else; leaving it alone"
     echo -1 > "$entry"
   fi
   printf '%s' ':savefix-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$support/qemu-i386"':F' \
     > "$binfmt/register"
-  runs_32bit || { echo "32-bit Wine still does not start" >&2; exit 1; }
+  runs_32bit || savefix_die "32-bit Wine still does not start"
 fi

@@ -3,7 +3,14 @@
 # console program importing only system DLLs, with no elevation manifest and
 # nothing in its name or version strings that would have Windows take it for
 # an installer.
+#
+#   check_windows_exe.sh SAVEFIX_EXE
+#
+# OBJDUMP names the objdump to use (default i686-w64-mingw32-objdump).
 set -u
+. "$(dirname "$0")/../scripts/lib.sh"
+savefix_help "$@"
+[ $# -eq 1 ] || savefix_usage
 exe=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 status=0

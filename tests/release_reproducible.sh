@@ -11,6 +11,9 @@
 # committed, the packed savefix.exe must be that very file.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib.sh"
+savefix_help "$@"
+[ $# -eq 0 ] || savefix_usage
 work=$(mktemp -d "${TMPDIR:-/tmp}/savefix-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

@@ -12,13 +12,13 @@
 # path, is replaced; it holds the prefix, and is removed again when every
 # case matches.
 set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
-[ $# -eq 3 ] || usage
+. "$(dirname "$0")/../scripts/lib.sh"
+savefix_help "$@"
+[ $# -eq 3 ] || savefix_usage
 work=$1 exe=$2 native=$3
-case $work in /?*) ;; *) usage ;; esac
+case $work in /?*) ;; *) savefix_usage ;; esac
 prefix=$work/prefix games=$work/games
-key='HKLM\SOFTWARE\Quarrelstone\Vellmoor\1.0'
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+savefix_wine_env "$prefix"
 [ -f "$exe" ] || { echo "no savefix.exe at '$exe': build the win32 preset first" >&2; exit 1; }
 [ -x "$native" ] || echo "no native savefix at '$native': build the native preset first" >&2
 
@@ -31,7 +31,7 @@ bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$prefix" > /dev/null || exit 1
 cp "$prefix/system.reg" "$work/fresh.reg"
 
 # Windows spelling of a Unix path, through the Z: drive.
-z=$(printf 'Z:%s' "$games" | tr / '\\')
+z=$(savefix_z_path "$games")
 zu=$(printf %s "$z" | tr a-z A-Z)
 
 # Lays out the entries under DIR: "path=size" is a file of that many bytes
@@ -61,27 +61,28 @@ snapshot() {
 write_key() {
   local type=$1 view=$2 value=$3
   if [ "$view" = 64 ]; then
-    wine reg delete 'HKLM\SOFTWARE\Quarrelstone' /reg:32 /f < /dev/null > /dev/null 2>&1
+    wine reg delete "HKLM\\SOFTWARE\\$savefix_vendor" /reg:32 /f < /dev/null > /dev/null 2>&1
   fi
-  wine reg add "$key" /v AppPath /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
+  wine reg add "HKLM\\$savefix_key" /v "$savefix_value" /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
 }
 
 # ---- Hand edits of system.reg (wineserver stopped) --------------------------
 
-game_key='[Software\\Wow6432Node\\Quarrelstone\\Vellmoor\\1.0]'
-wrong_path='"AppPath"="C:\\Wrong\\"'
+game_key="[$(savefix_reg_escape "$savefix_key_wow64")]"
+value_start="\"$savefix_value\"="
+wrong_path="$value_start\"$(savefix_reg_escape 'C:\Wrong\')\""
 
-# The game's "AppPath" line in FILE, as wineserver wrote it.
+# The game's value line in FILE, as wineserver wrote it.
 app_path_line() {
-  KEY=$game_key LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1; next }
-    /^\[/ { on = 0 } on && /^"AppPath"=/ { print; exit }' "$1"
+  KEY=$game_key START=$value_start LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1; next }
+    /^\[/ { on = 0 } on && index($0, ENVIRON["START"]) == 1 { print; exit }' "$1"
 }
 
-# Replaces the game's "AppPath" line in FILE by LINE.
+# Replaces the game's value line in FILE by LINE.
 replace_app_path() {
-  KEY=$game_key LINE=$2 LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1 }
+  KEY=$game_key START=$value_start LINE=$2 LC_ALL=C awk 'index($0, ENVIRON["KEY"]) == 1 { on = 1 }
     /^\[/ && index($0, ENVIRON["KEY"]) != 1 { on = 0 }
-    on && /^"AppPath"=/ { print ENVIRON["LINE"]; next } { print }' "$1" > "$1.new" && mv "$1.new" "$1"
+    on && index($0, ENVIRON["START"]) == 1 { print ENVIRON["LINE"]; next } { print }' "$1" > "$1.new" && mv "$1.new" "$1"
 }
 
 # Puts LINE behind the first key line of FILE.
@@ -102,8 +103,8 @@ line_buffer_size() {
 # PREFIX xx and followed by SEPARATOR, 16 bytes to a line.
 hex_value() {
   printf '%s\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
-    TAG=$2 PREFIX=$3 SEPARATOR=$4 LC_ALL=C awk '{ for (i = 1; i <= NF; i++) b[n++] = $i }
-      END { printf "\"AppPath\"=hex(%s):", ENVIRON["TAG"]
+    START=$value_start TAG=$2 PREFIX=$3 SEPARATOR=$4 LC_ALL=C awk '{ for (i = 1; i <= NF; i++) b[n++] = $i }
+      END { printf "%shex(%s):", ENVIRON["START"], ENVIRON["TAG"]
             for (i = 0; i < n; i++) {
               if (i > 0) printf "%s", (i % 16 ? ENVIRON["SEPARATOR"] : ",\\\n  ")
               printf "%s%s", ENVIRON["PREFIX"], b[i] } }'

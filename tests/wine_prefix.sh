@@ -3,11 +3,17 @@
 #   wine_prefix.sh start PREFIX EXE   fresh prefix, its wineserver and services kept up for the run
 #   wine_prefix.sh stop PREFIX        stops the prefix's wineserver
 set -euo pipefail
+. "$(dirname "$0")/../scripts/lib.sh"
+savefix_help "$@"
+case "${1-} $#" in
+  "start 3" | "stop 2") ;;
+  *) savefix_usage ;;
+esac
 action=$1
-export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+savefix_wine_env "$2"
 case "$action" in
   start)
-    [ -f "$3" ] || { echo "no $3: build the win32 preset first" >&2; exit 1; }
+    [ -f "$3" ] || savefix_die "no $3: build the win32 preset first"
     bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$WINEPREFIX"
     # The server stays up between the tests (but goes by itself at the
     # latest 15 minutes after the last one, should the stop step never run).
