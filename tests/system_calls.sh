@@ -13,8 +13,11 @@
 #   or the save fixed beside a whole backup.
 # Prints "system calls: N passed, N failed" and exits 1 on any failure.
 set -uo pipefail
-program=${1:?usage: system_calls.sh PROGRAM}
-command -v strace > /dev/null || { echo "system_calls.sh: strace is missing" >&2; exit 1; }
+. "$(dirname "$0")/../scripts/lib.sh"
+savefix_help "$@"
+[ $# -eq 1 ] || savefix_usage
+program=$1
+command -v strace > /dev/null || savefix_die "strace is missing (bash scripts/install-deps.sh test installs it)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/savefix-calls.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 saves=$work/game/SaveGames
@@ -26,12 +29,8 @@ fail() { echo "FAILED: $*" >&2; failed=$((failed + 1)); }
 # an older A.BAK.
 lay_out() {
   rm -rf "$work/pfx" "$work/game"
-  mkdir -p "$work/pfx/dosdevices" "$saves"
-  ln -s / "$work/pfx/dosdevices/z:"
-  local game
-  game=$(printf 'Z:%s\\game\\' "${work//\//\\}")
-  printf 'WINE REGISTRY Version 2\n\n#arch=win64\n\n[Software\\\\Wow6432Node\\\\Quarrelstone\\\\Vellmoor\\\\1.0] 1\n"AppPath"="%s"\n' \
-    "${game//\\/\\\\}" > "$work/pfx/system.reg"
+  mkdir -p "$saves"
+  savefix_hand_made_prefix "$work/pfx" "$(savefix_z_path "$work/game/")"
   head -c 300 /dev/urandom | tr '\004' '\005' > "$saves/A.HDR"
   head -c 50 /dev/urandom > "$saves/A.BAK"
   cp "$saves/A.HDR" "$work/original"
