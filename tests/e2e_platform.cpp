@@ -73,45 +73,6 @@ RunResult RunWith(std::vector<std::string> command, const std::string& input, co
 
 namespace {
 
-std::string EscapeRegString(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-// An ASCII value as an expandable string: UTF-16LE bytes with their terminator.
-std::string ExpandableStringData(const std::string& ascii) {
-  std::string data = "hex(2):";
-  char byte[8];
-  for (char c : ascii + '\0') {
-    std::snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
-    data += byte;
-  }
-  data.pop_back();
-  return data;
-}
-
-// The "AppPath" line of a registry file for `registry` holding `value`;
-// empty for no value. Regedit's files and Wine's system.reg write values alike.
-std::string AppPathLine(Registry registry, const std::string& value) {
-  switch (registry) {
-    case Registry::kString:
-    case Registry::kStringAndOther64:
-      return "\"AppPath\"=\"" + EscapeRegString(value) + "\"\n";
-    case Registry::kExpandString:
-      return "\"AppPath\"=" + ExpandableStringData(value) + "\n";
-    case Registry::kDword:
-      return "\"AppPath\"=dword:00000005\n";
-    case Registry::kKeyNoValue:
-      return "\"Version\"=\"1.0\"\n";
-    default:
-      return "";
-  }
-}
-
 // Debian's "wine" starts builtin tools such as reg as 32-bit programs.
 const char kWine64[] = "/usr/lib/wine/wine64";
 
@@ -124,24 +85,6 @@ std::string ThroughDriveZ(const std::string& disk_path) {
     if (c == '/') c = '\\';
   }
   return path;
-}
-
-// The registry of a 64-bit Wine prefix, as wineserver writes it to system.reg.
-std::string SystemReg(Registry registry, const std::string& value) {
-  const std::string view32 = "[Software\\\\Wow6432Node\\\\Quarrelstone";
-  const std::string game = "\\\\Vellmoor\\\\1.0] 1796639462\n";
-  std::string text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
-  switch (registry) {
-    case Registry::kMalformed:
-      return "AppPath=" + value + "\n";
-    case Registry::kOtherKey:
-      return text + view32 + "\\\\Other] 1796639462\n" + AppPathLine(Registry::kString, value);
-    case Registry::kStringAndOther64:
-      text += "[Software\\\\Quarrelstone" + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\n\n";
-      return text + view32 + game + AppPathLine(registry, value);
-    default:
-      return text + view32 + game + AppPathLine(registry, value);
-  }
 }
 
 namespace {
@@ -157,11 +100,7 @@ class NativePlatform : public E2ePlatform {
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
     prefix_ = scratch + "prefix";
     setenv("WINEPREFIX", prefix_.c_str(), 1);
-    mkdir(prefix_.c_str(), 0755);
-    mkdir((prefix_ + "/dosdevices").c_str(), 0755);
-    if (symlink("/", (prefix_ + "/dosdevices/z:").c_str()) != 0) return false;
-    if (registry != Registry::kNothing) WriteFileBytes(prefix_ + "/system.reg", SystemReg(registry, value));
-    return true;
+    return LayOutPrefix(prefix_, SystemReg(value, registry));
   }
 
   std::string Preamble(Registry registry) const override {
@@ -206,25 +145,11 @@ class WinePlatform : public E2ePlatform {
   // which savefix.exe reads, lies under Wow6432Node. The 64-bit tool, as
   // 32-bit code may run only emulated.
   bool SetRegistry(Registry registry, const std::string& value, const std::string& scratch) override {
-    const std::string view32 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Quarrelstone";
-    const std::string view64 = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quarrelstone";
-    const std::string game = "\\Vellmoor\\1.0]\n";
-    std::string text = "Windows Registry Editor Version 5.00\n\n[-" + view32.substr(1) + "]\n[-" +
-                       view64.substr(1) + "]\n";
-    switch (registry) {
-      case Registry::kNothing:
-      case Registry::kMalformed:
-        break;
-      case Registry::kOtherKey:
-        text += view32 + "\\Other]\n" + AppPathLine(Registry::kString, value);
-        break;
-      case Registry::kStringAndOther64:
-        text += view64 + game + "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\n";
-        text += view32 + game + AppPathLine(registry, value);
-        break;
-      default:
-        text += view32 + game + AppPathLine(registry, value);
-        break;
+    std::string text =
+        "Windows Registry Editor Version 5.00\n\n[-HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Quarrelstone]\n"
+        "[-HKEY_LOCAL_MACHINE\\Software\\Quarrelstone]\n";
+    for (const RegistryKey& key : RegistryKeys(registry, value)) {
+      text += "[HKEY_LOCAL_MACHINE\\" + key.path + "]\n" + key.values;
     }
     // In UTF-16, so reg takes hex(2) data as the UTF-16 it is.
     std::string utf16 = "\xFF\xFE";

@@ -62,9 +62,6 @@ RunResult RunWith(std::vector<std::string> command, const std::string& input, co
 // The Windows spelling of a directory given with '/', through Wine's drive Z:.
 std::string ThroughDriveZ(const std::string& disk_path);
 
-// The system.reg of a 64-bit Wine prefix holding `registry` with "AppPath" `value`.
-std::string SystemReg(Registry registry, const std::string& value);
-
 // "native" or "wine"; null for anything else.
 std::unique_ptr<E2ePlatform> MakeE2ePlatform(const std::string& target, const std::string& program);
 

@@ -8,16 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class Registry {
-  kNothing,       // no system.reg (native) or no key at all (Windows)
-  kOtherKey,      // a registry holding some other key only
-  kKeyNoValue,    // the game's key without "AppPath"
-  kString,        // "AppPath" holds the install path
-  kExpandString,  // the same, stored as an expandable string (used as read)
-  kStringAndOther64,  // as kString; the 64-bit view holds another path
-  kDword,         // "AppPath" holds a number
-  kMalformed,     // native only: a system.reg that is not a registry file
-};
+#include "tests/test_support.h"
 
 // What lies in the save directory before the run. A name with '/' lies
 // outside it, relative to it.

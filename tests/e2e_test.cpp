@@ -287,10 +287,9 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
     // Each prefix holds its own game with saves of the same names as the others'.
     const std::string prefix = r + c.prefixes[i].path;
     const std::string game = r + "games/" + std::to_string(i) + "/";
-    ASSERT_EQ(system(("mkdir -p '" + prefix + "/dosdevices' '" + game + "SaveGames'").c_str()), 0);
-    ASSERT_EQ(symlink("/", (prefix + "/dosdevices/z:").c_str()), 0);
-    WriteFileBytes(prefix + "/system.reg",
-                   SystemReg(c.prefixes[i].has_game ? Registry::kString : Registry::kOtherKey, ThroughDriveZ(game)));
+    ASSERT_TRUE(MakeDirectories(game + "SaveGames"));
+    ASSERT_TRUE(LayOutPrefix(prefix, SystemReg(ThroughDriveZ(game),
+                                               c.prefixes[i].has_game ? Registry::kString : Registry::kOtherKey)));
     for (const char* name : {"A.HDR", "X.HDR.HDR"}) {
       originals[game + "SaveGames/" + name] = SampleBytes(300, static_cast<unsigned>(i + 1));
       WriteFileBytes(game + "SaveGames/" + name, originals[game + "SaveGames/" + name]);
