@@ -36,16 +36,13 @@ std::string LayOutInstall(const Scenario& s, const std::string& root, const E2eP
   // extension of a save.
   std::string game = root + "Old.HDR saves/";
   mkdir(game.c_str(), 0755);
-  if (s.deep_install) {
-    for (char c : {'p', 'q', 'r'}) {
-      game += std::string(90, c) + "/";
-      mkdir(game.c_str(), 0755);
-    }
-  }
+  // Folders of up to 100 characters make up the length.
   const std::size_t length = platform.ProgramPath(game + "game/").size();
-  if (s.install_length > length) {
-    game += std::string(s.install_length - length - 1, 'p') + "/";
+  for (std::size_t missing = s.install_length > length ? s.install_length - length : 0; missing > 0;) {
+    const std::size_t name = std::min<std::size_t>(missing - 1, 100);
+    game += std::string(name, 'p') + "/";
     mkdir(game.c_str(), 0755);
+    missing -= name + 1;
   }
   game += "game/";
   mkdir(game.c_str(), 0755);
@@ -60,9 +57,8 @@ void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::stri
     const std::string path = saves + item.name;
     if (item.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
     switch (item.kind) {
-      case Item::kSave:
+      case Item::kFile:
       case Item::kFixedSave:
-      case Item::kOldBackup:
       case Item::kReadOnly:
         contents[item.name] = SampleBytes(item.size, tag++);
         if (item.kind == Item::kFixedSave) contents[item.name][item.size - 252] = 4;
@@ -142,6 +138,9 @@ Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) 
   Prepared p;
   p.root = root.path();
   const std::string game = LayOutInstall(s, root.path(), platform);
+  if (s.install_length != 0) {
+    EXPECT_EQ(platform.ProgramPath(game).size(), s.install_length);
+  }
   p.saves = game + "SaveGames/";
   LayOutSaves(s, p.saves, p.contents);
   p.value = Replace(s.app_path, "{GAME}", platform.ProgramPath(game));
@@ -159,7 +158,8 @@ std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatfo
   const std::string save_line = "Save game directory: {VALUE}SaveGames\\\n";
   std::string body = Replace(s.expected, "Save game directory: {SAVES}\n", save_line);
   body = Replace(body, save_line, save_line + platform.FolderLine(p.root + below_root));
-  std::string expected = Replace(preamble + body, "{SAVES}", p.value + "SaveGames\\");
+  const std::string prompt = s.ends_at_option ? "" : "Press any key to close...";
+  std::string expected = Replace(preamble + body + prompt, "{SAVES}", p.value + "SaveGames\\");
   expected = Replace(expected, "{VALUE}", p.value);
   return Replace(expected, "\n", platform.LineEnd());
 }
@@ -215,12 +215,12 @@ TEST(EndToEndPrompt, IsShownAndWaitsForEnter) {
 TEST(EndToEndTogether, TwoRunsKeepEveryOriginal) {
   std::unique_ptr<E2ePlatform> platform = TargetPlatform();
   ASSERT_TRUE(platform) << "unknown target " << target_name;
-  Scenario s{"Together", Registry::kString, "{GAME}", 0, false, true, {}, "", "", 0, {}, Runs::kEverywhere};
+  Scenario s{.label = "Together", .input = ""};
   for (int i = 0; i < 40; ++i) {
     const std::string name = "S" + std::to_string(i);
-    s.items.push_back({name + ".HDR", Item::kSave, 65536});
+    s.items.push_back({name + ".HDR", Item::kFile, 65536});
     s.after.push_back({name + ".BAK", State::kCopyOf, name + ".HDR"});
-    s.after.push_back({name + ".HDR", State::kPatched, ""});
+    s.after.push_back({name + ".HDR", State::kPatched});
   }
   TempDir root;
   Prepared p = Prepare(s, *platform, root);
@@ -329,7 +329,9 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
     const bool patched = c.found && result.output.find(folder.substr(0, folder.size() - 1) + "\n") != std::string::npos;
     EXPECT_TRUE(SameBytes(ReadFileBytes(path), patched ? WithPatchByte(bytes) : bytes)) << path;
     // Every save's name starts with one letter and ".HDR".
-    if (patched) EXPECT_TRUE(SameBytes(ReadFileBytes(path.substr(0, folder.size() + 1) + ".BAK"), bytes)) << path;
+    if (patched) {
+      EXPECT_TRUE(SameBytes(ReadFileBytes(path.substr(0, folder.size() + 1) + ".BAK"), bytes)) << path;
+    }
   }
 }
 
