@@ -8,6 +8,7 @@ namespace {
 
 ItemSpec Save(const std::string& name, std::size_t size) { return {name, Item::kFile, size}; }
 ItemSpec File(const std::string& name, std::size_t size) { return {name, Item::kFile, size}; }
+ItemSpec FixedSave(const std::string& name, std::size_t size) { return {name, Item::kFixedSave, size}; }
 ItemSpec ReadOnly(const std::string& name, std::size_t size) { return {name, Item::kReadOnly, size}; }
 ItemSpec Pipe(const std::string& name) { return {name, Item::kPipe}; }
 ItemSpec Folder(const std::string& name) { return {name, Item::kDirectory}; }
@@ -102,6 +103,9 @@ std::vector<Scenario> BuildScenarios() {
   const std::string long_name = std::string(200, 'L') + ".HDR";
   const std::string fills = std::string(205, 'N') + ".HDR";
   const std::string overflows = std::string(206, 'O') + "\\.HDR";
+  const std::string longest = std::string(246, 'n') + ".HDR";
+  const std::string at_259 = std::string(45, 'd') + ".HDR";
+  const std::string at_260 = std::string(46, 'e') + ".HDR";
   return {
       RegistryFailure("NoRegistry", Registry::kNothing),
       RegistryFailure("OtherKeyOnly", Registry::kOtherKey),
@@ -277,6 +281,52 @@ std::vector<Scenario> BuildScenarios() {
        .items = {Save(fills, 300), Save("N" + fills, 300), Save(overflows, 300)},
        .expected = Shown(BackedUp(fills) + NameTooLong("N" + fills) + NameTooLong(overflows)),
        .after = {CopyOf(BackupName(fills), fills), Patched(fills), Unchanged("N" + fills), Unchanged(overflows)}},
+
+      // The backup is the entry of exactly its name; one in another case,
+      // read-only, is left alone.
+      {.label = "ReadOnlyCaseVariantOfBackup",
+       .items = {Save("a.HDR", 300), ReadOnly("A.BAK", 40), File("a.BAK", 50)},
+       .expected = Shown(BackedUp("a.HDR")),
+       .after = {Unchanged("A.BAK"), CopyOf("a.BAK", "a.HDR"), Patched("a.HDR")}},
+      // Under Wine "CAMP~NX4.BAK" is the short name of "Campaign One.BAK",
+      // made moments before: no backup of "CAMP~NX4.HDR" to replace.
+      {.label = "ShortNameOfAnotherBackup",
+       .runs = Runs::kWindowsOnly,
+       .items = {Save("Campaign One.HDR", 300), Save("CAMP~NX4.HDR", 400)},
+       .expected = Shown(BackedUp("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
+       .after = {Unchanged("CAMP~NX4.HDR"), CopyOf("Campaign One.BAK", "Campaign One.HDR"),
+                 Patched("Campaign One.HDR")}},
+      // Natively no name is short for another.
+      {.label = "ShortNameOfAnotherBackupNative",
+       .runs = Runs::kNativeOnly,
+       .items = {Save("Campaign One.HDR", 300), Save("CAMP~NX4.HDR", 400)},
+       .expected = Shown(BackedUp("Campaign One.HDR") + BackedUp("CAMP~NX4.HDR")),
+       .after = {CopyOf("CAMP~NX4.BAK", "CAMP~NX4.HDR"), Patched("CAMP~NX4.HDR"),
+                 CopyOf("Campaign One.BAK", "Campaign One.HDR"), Patched("Campaign One.HDR")}},
+      // A save and its backup of 250 bytes each; the copy's own name fits too.
+      {.label = "LongSaveNames",
+       .items = {Save(longest, 300)},
+       .expected = Shown(BackedUp(longest)),
+       .after = {CopyOf(std::string(246, 'n') + ".BAK", longest), Patched(longest)}},
+      // The copy goes into a new file of a name not in use: a link of that
+      // name to the save is passed over, not written through.
+      {.label = "LinkAtTheCopysName",
+       .items = {Save("A.HDR", 300), SymLink("savefix-0.tmp", "A.HDR")},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), StillLink("savefix-0.tmp", "A.HDR")}},
+      // The patch byte of a save of 252 bytes is its first.
+      {.label = "AlreadyFixedAtExactly252",
+       .items = {FixedSave("A.HDR", 252), File("A.BAK", 50)},
+       .expected = Shown(AlreadyFixed("A.HDR")),
+       .after = {Unchanged("A.BAK"), Unchanged("A.HDR")}},
+      // 200 characters and "SaveGames\" make these folders' paths 259 and 260
+      // characters long. Neither opens as a file; the second is past MAX_PATH.
+      {.label = "SaveNameAtMaxPath",
+       .runs = Runs::kWindowsOnly,
+       .install_length = 200,
+       .items = {Folder(at_259), Folder(at_260)},
+       .expected = Shown(CannotOpen(at_259) + NameTooLong(at_260)),
+       .after = {StillFolder(at_259), StillFolder(at_260)}},
   };
 }
 
