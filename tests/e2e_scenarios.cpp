@@ -319,6 +319,14 @@ std::vector<Scenario> BuildScenarios() {
        .items = {FixedSave("A.HDR", 252), File("A.BAK", 50)},
        .expected = Shown(AlreadyFixed("A.HDR")),
        .after = {Unchanged("A.BAK"), Unchanged("A.HDR")}},
+      // A fixed save needs nothing written, so a folder closed to writes
+      // does not stop it being found fixed.
+      {.label = "AlreadyFixedInReadOnlyFolder",
+       .runs = Runs::kNativeOnly,
+       .read_only_folder = true,
+       .items = {FixedSave("A.HDR", 300)},
+       .expected = Shown(AlreadyFixed("A.HDR")),
+       .after = {Unchanged("A.HDR")}},
       // 200 characters and "SaveGames\" make these folders' paths 259 and 260
       // characters long. Neither opens as a file; the second is past MAX_PATH.
       {.label = "SaveNameAtMaxPath",

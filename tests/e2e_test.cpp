@@ -1,5 +1,6 @@
 // Runs the end-to-end scenario table against a built program, for example
 //   e2e_test --target=wine --program=build/win32/savefix.exe
+#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,6 +173,23 @@ void CheckSaveDirectory(const Scenario& s, const Prepared& p) {
   EXPECT_EQ(ListDirectory(p.saves), names);
 }
 
+int GiveToNobody(const char* path, const struct stat*, int, struct FTW*) { return lchown(path, 65534, 65534); }
+
+// Takes write permission off the save folder and makes sure the program
+// cannot write there. Root writes whatever the mode bits say, so as root the
+// program runs as nobody, who is given the test's files.
+void CloseSaveFolder(const Prepared& p, std::vector<std::string>* command) {
+  ASSERT_EQ(chmod(p.saves.c_str(), 0555), 0);
+  std::vector<std::string> probe;
+  if (geteuid() == 0) {
+    ASSERT_EQ(nftw(p.root.c_str(), GiveToNobody, 16, FTW_PHYS), 0);
+    probe = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    command->insert(command->begin(), probe.begin(), probe.end());
+  }
+  probe.insert(probe.end(), {"test", "!", "-w", p.saves});
+  ASSERT_EQ(RunWith(probe, "", p.root).exit_status, 0) << "the program would be let write to " << p.saves;
+}
+
 class EndToEnd : public testing::TestWithParam<Scenario> {};
 
 TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
@@ -179,12 +197,14 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
   TempDir root;
   Prepared p;
   Prepare(s, root.path(), &p);
+  std::vector<std::string> command = Command();
+  if (s.read_only_folder && !HasFatalFailure()) CloseSaveFolder(p, &command);
   if (HasFatalFailure()) return;
 
   for (const std::vector<std::string>& args : s.earlier_runs) {
-    ASSERT_TRUE(RunWith(Command(), "\n", root.path(), args).ran);
+    ASSERT_TRUE(RunWith(command, "\n", root.path(), args).ran);
   }
-  const RunResult result = RunWith(Command(), s.input, root.path(), s.args);
+  const RunResult result = RunWith(command, s.input, root.path(), s.args);
   ASSERT_TRUE(result.ran) << result.output;
   const std::string expected = ExpectedOutput(s, p);
   if (s.ends_at_option) {

@@ -19,6 +19,11 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return std::remove(path);
 }
 
+int OpenFolder(const char* path, const struct stat*, int type, struct FTW*) {
+  if (type == FTW_D) chmod(path, 0700);
+  return 0;
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -30,7 +35,9 @@ TempDir::TempDir() {
   path_ = std::string(name.data()) + "/";
 }
 
+// A folder a test made read-only is opened first, so its entries can go.
 TempDir::~TempDir() {
+  nftw(path_.c_str(), OpenFolder, 16, FTW_PHYS);
   nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
