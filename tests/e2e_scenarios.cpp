@@ -6,23 +6,23 @@ namespace {
 
 // ---- What lies in the save directory before the run
 
-ItemSpec Save(const std::string& name, std::size_t size) { return {name, Item::kFile, size}; }
-ItemSpec File(const std::string& name, std::size_t size) { return {name, Item::kFile, size}; }
-ItemSpec FixedSave(const std::string& name, std::size_t size) { return {name, Item::kFixedSave, size}; }
-ItemSpec ReadOnly(const std::string& name, std::size_t size) { return {name, Item::kReadOnly, size}; }
-ItemSpec Pipe(const std::string& name) { return {name, Item::kPipe}; }
-ItemSpec Folder(const std::string& name) { return {name, Item::kDirectory}; }
-ItemSpec HardLink(const std::string& name, const std::string& to) { return {name, Item::kHardLink, 0, to}; }
-ItemSpec SymLink(const std::string& name, const std::string& to) { return {name, Item::kSymbolicLink, 0, to}; }
+Item Save(const std::string& name, std::size_t size) { return {name, Kind::kFile, size}; }
+Item File(const std::string& name, std::size_t size) { return {name, Kind::kFile, size}; }
+Item FixedSave(const std::string& name, std::size_t size) { return {name, Kind::kFixedSave, size}; }
+Item ReadOnly(const std::string& name, std::size_t size) { return {name, Kind::kReadOnly, size}; }
+Item Pipe(const std::string& name) { return {name, Kind::kPipe}; }
+Item Folder(const std::string& name) { return {name, Kind::kDirectory}; }
+Item HardLink(const std::string& name, const std::string& to) { return {name, Kind::kHardLink, 0, to}; }
+Item SymLink(const std::string& name, const std::string& to) { return {name, Kind::kSymbolicLink, 0, to}; }
 
 // ---- What is there after it
 
-AfterSpec Patched(const std::string& name) { return {name, State::kPatched}; }
-AfterSpec Unchanged(const std::string& name) { return {name, State::kUnchanged}; }
-AfterSpec CopyOf(const std::string& name, const std::string& of) { return {name, State::kCopyOf, of}; }
-AfterSpec StillFolder(const std::string& name) { return {name, State::kDirectory}; }
-AfterSpec StillPipe(const std::string& name) { return {name, State::kPipe}; }
-AfterSpec StillLink(const std::string& name, const std::string& to) { return {name, State::kLink, to}; }
+After Patched(const std::string& name) { return {name, State::kPatched}; }
+After Unchanged(const std::string& name) { return {name, State::kUnchanged}; }
+After CopyOf(const std::string& name, const std::string& of) { return {name, State::kCopyOf, of}; }
+After StillFolder(const std::string& name) { return {name, State::kDirectory}; }
+After StillPipe(const std::string& name) { return {name, State::kPipe}; }
+After StillLink(const std::string& name, const std::string& to) { return {name, State::kLink, to}; }
 
 // ---- What the program prints
 

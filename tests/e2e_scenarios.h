@@ -12,7 +12,7 @@
 
 // What lies in the save directory before the run. A name with '/' lies
 // outside it, relative to it.
-enum class Item {
+enum class Kind {
   kFile,          // `size` bytes
   kFixedSave,     // the same, already holding the patch byte
   kReadOnly,      // a file of `size` bytes without write permission
@@ -22,9 +22,9 @@ enum class Item {
   kSymbolicLink,  // a symbolic link to `target`
 };
 
-struct ItemSpec {
+struct Item {
   std::string name;
-  Item kind;
+  Kind kind;
   std::size_t size = 0;
   std::string target = "";
 };
@@ -33,7 +33,7 @@ struct ItemSpec {
 // a regular file holding the old contents of `of`; kLink a symbolic link to `of`.
 enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLink, kPipe };
 
-struct AfterSpec {
+struct After {
   std::string name;
   State state;
   std::string of = "";
@@ -54,7 +54,7 @@ struct Scenario {
   std::size_t install_length = 0;
   bool save_directory = true;     // whether SaveGames exists at all
   bool read_only_folder = false;  // SaveGames without write permission, for the program too
-  std::vector<ItemSpec> items = {};
+  std::vector<Item> items = {};
   std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
   std::vector<std::string> args = {};
   std::string input = "\n";  // standard input
@@ -66,7 +66,7 @@ struct Scenario {
   // The run ends at an option: nothing is printed before `expected`, which
   // is only the start of the output, and there is no prompt.
   bool ends_at_option = false;
-  std::vector<AfterSpec> after = {};  // every name left in the save directory
+  std::vector<After> after = {};  // every name left in the save directory
 };
 
 const std::vector<Scenario>& EndToEndScenarios();

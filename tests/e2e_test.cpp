@@ -75,29 +75,29 @@ std::string LayOutInstall(const std::string& root, std::size_t install_length) {
   return game;
 }
 
-void LayOutItem(const ItemSpec& item, const std::string& saves, unsigned tag, Prepared* p) {
+void LayOutItem(const Item& item, const std::string& saves, unsigned tag, Prepared* p) {
   const std::string path = saves + item.name;
   if (item.name.find('/') != std::string::npos) MakeDirectories(path.substr(0, path.rfind('/')));
   switch (item.kind) {
-    case Item::kFile:
-    case Item::kFixedSave:
-    case Item::kReadOnly: {
+    case Kind::kFile:
+    case Kind::kFixedSave:
+    case Kind::kReadOnly: {
       std::string& bytes = p->contents[item.name] = SampleBytes(item.size, tag);
-      if (item.kind == Item::kFixedSave) bytes[item.size - 252] = 4;
+      if (item.kind == Kind::kFixedSave) bytes[item.size - 252] = 4;
       WriteFileBytes(path, bytes);
-      if (item.kind == Item::kReadOnly) chmod(path.c_str(), 0444);
+      if (item.kind == Kind::kReadOnly) chmod(path.c_str(), 0444);
       break;
     }
-    case Item::kPipe:
+    case Kind::kPipe:
       ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << item.name;
       break;
-    case Item::kDirectory:
+    case Kind::kDirectory:
       ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << item.name;
       break;
-    case Item::kHardLink:
+    case Kind::kHardLink:
       ASSERT_EQ(link((saves + item.target).c_str(), path.c_str()), 0) << item.name;
       break;
-    case Item::kSymbolicLink:
+    case Kind::kSymbolicLink:
       ASSERT_EQ(symlink(item.target.c_str(), path.c_str()), 0) << item.name;
       break;
   }
@@ -141,7 +141,7 @@ std::string ExpectedOutput(const Scenario& s, const Prepared& p) {
 
 void CheckSaveDirectory(const Scenario& s, const Prepared& p) {
   std::vector<std::string> names;
-  for (const AfterSpec& after : s.after) {
+  for (const After& after : s.after) {
     if (after.name.find('/') == std::string::npos) names.push_back(after.name);
     const std::string path = p.saves + after.name;
     const auto original = [&p](const std::string& name) { return p.contents.at(name); };
@@ -248,7 +248,7 @@ TEST(EndToEndTogether, TwoRunsKeepEveryOriginal) {
   Scenario s{.label = "Together"};
   for (int i = 0; i < 40; ++i) {
     const std::string name = "S" + std::to_string(i);
-    s.items.push_back({name + ".HDR", Item::kFile, 65536});
+    s.items.push_back({name + ".HDR", Kind::kFile, 65536});
     s.after.push_back({name + ".BAK", State::kCopyOf, name + ".HDR"});
     s.after.push_back({name + ".HDR", State::kPatched});
   }
