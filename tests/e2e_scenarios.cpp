@@ -4,61 +4,108 @@
 
 namespace {
 
-const char kPrompt[] = "Press any key to close...";
-const char kRegistryFailed[] = "Failed reading registry\nPress any key to close...";
-const char kSaveDir[] = "Save game directory: {SAVES}\n";
+// ---- What lies in the save directory before the run
 
-std::string Patched(const std::string& name, const std::string& backup) {
-  return "Processing file {SAVES}" + name + "\nBackup made {SAVES}" + backup + "\nFile Processed\n\n";
+Item Save(const std::string& name, std::size_t size) { return {name, Kind::kFile, size}; }
+Item File(const std::string& name, std::size_t size) { return {name, Kind::kFile, size}; }
+Item FixedSave(const std::string& name, std::size_t size) { return {name, Kind::kFixedSave, size}; }
+Item ReadOnly(const std::string& name, std::size_t size) { return {name, Kind::kReadOnly, size}; }
+Item Pipe(const std::string& name) { return {name, Kind::kPipe}; }
+Item Folder(const std::string& name) { return {name, Kind::kDirectory}; }
+Item HardLink(const std::string& name, const std::string& to) { return {name, Kind::kHardLink, 0, to}; }
+Item SymLink(const std::string& name, const std::string& to) { return {name, Kind::kSymbolicLink, 0, to}; }
+
+// ---- What is there after it
+
+After Patched(const std::string& name) { return {name, State::kPatched}; }
+After Unchanged(const std::string& name) { return {name, State::kUnchanged}; }
+After CopyOf(const std::string& name, const std::string& of) { return {name, State::kCopyOf, of}; }
+After StillFolder(const std::string& name) { return {name, State::kDirectory}; }
+After StillPipe(const std::string& name) { return {name, State::kPipe}; }
+After StillLink(const std::string& name, const std::string& to) { return {name, State::kLink, to}; }
+
+// ---- What the program prints
+
+std::string Shown(const std::string& entries) { return "Save game directory: {SAVES}\n" + entries; }
+
+const char kNoSave[] = "No save game found\n";
+const char kTooLong[] = "Save game directory path too long\n";
+
+// The backup of a save: its first ".HDR" becomes ".BAK" and ends the name.
+std::string BackupName(const std::string& save) {
+  const std::size_t at = save.find(".HDR");
+  return at == std::string::npos ? save : save.substr(0, at) + ".BAK";
 }
 
-std::string Refused(const std::string& name) {
-  return "Processing file {SAVES}" + name + ".HDR\nFailed to make backup {SAVES}" + name +
-         ".BAK... Skipping file\n\n";
+std::string BackedUp(const std::string& save) {
+  return "Processing file {SAVES}" + save + "\nBackup made {SAVES}" + BackupName(save) + "\nFile Processed\n\n";
 }
 
-std::string Skipped(const std::string& name) {
-  return "Processing file {SAVES}" + name + "\nFailed to make backup {SAVES}" + name +
+std::string BackupFailed(const std::string& save) {
+  return "Processing file {SAVES}" + save + "\nFailed to make backup {SAVES}" + BackupName(save) +
          "... Skipping file\n\n";
 }
 
-std::string AlreadyFixed(const std::string& name) {
-  return "Processing file {SAVES}" + name + "\nAlready fixed {SAVES}" + name + "... Skipping file\n\n";
+std::string AlreadyFixed(const std::string& save) {
+  return "Processing file {SAVES}" + save + "\nAlready fixed {SAVES}" + save + "... Skipping file\n\n";
 }
 
-std::string CannotOpen(const std::string& name) {
-  return "Failed to open file {SAVES}" + name + ".HDR\nFailed to make backup {SAVES}" + name +
-         ".BAK... Skipping file\n\n";
+std::string CannotOpen(const std::string& save) {
+  return "Failed to open file {SAVES}" + save + "\nFailed to make backup {SAVES}" + BackupName(save) +
+         "... Skipping file\n\n";
+}
+
+std::string BackupTaken(const std::string& backup) {
+  return "Backup already made {SAVES}" + backup + "... Skipping file\n\n";
 }
 
 std::string InvalidName(const std::string& name) { return "Invalid file name " + name + "... Skipping file\n\n"; }
 
-Scenario Option(const std::string& label, const std::string& arg, const std::string& expected, int status) {
-  return Scenario{label, Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
-                  expected, status, {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere, {}, {arg}, 0, true};
+std::string NameTooLong(const std::string& name) { return "File name too long " + name + "... Skipping file\n\n"; }
+
+// ---- Rows of one shape
+
+// The save "A.HDR", backed up and patched.
+Scenario SavePatched(Scenario row) {
+  row.items = {Save("A.HDR", 300)};
+  row.expected = Shown(BackedUp("A.HDR"));
+  row.after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR")};
+  return row;
 }
 
-// A save directory at the length where the ANSI search gives up.
-Scenario LongInstallPath(const std::string& label, std::size_t length, bool patched, Runs runs) {
-  return Scenario{label, Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
-                  kSaveDir + (patched ? Patched("A.HDR", "A.BAK") : "Save game directory path too long\n") +
-                      kPrompt,
-                  0,
-                  patched ? std::vector<AfterSpec>{{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}
-                          : std::vector<AfterSpec>{{"A.HDR", State::kUnchanged, ""}},
-                  runs, {}, {}, length};
+// The save "A.HDR", left alone; the row says what is printed.
+Scenario SaveLeft(Scenario row) {
+  row.items = {Save("A.HDR", 300)};
+  row.after = {Unchanged("A.HDR")};
+  return row;
 }
 
 Scenario RegistryFailure(const std::string& label, Registry registry, std::size_t pad_to = 0) {
-  return Scenario{label,  registry, "{GAME}", pad_to, false, true, {{"A.HDR", Item::kSave, 300}},
-                  "\n",   kRegistryFailed, 0, {{"A.HDR", State::kUnchanged, ""}},
-                  registry == Registry::kMalformed ? Runs::kNativeOnly : Runs::kEverywhere};
+  return SaveLeft({.label = label,
+                   .runs = registry == Registry::kMalformed ? Runs::kNativeOnly : Runs::kEverywhere,
+                   .registry = registry,
+                   .pad_to = pad_to,
+                   .expected = "Failed reading registry\n"});
+}
+
+Scenario Option(const std::string& label, const std::string& arg, const std::string& expected, int status) {
+  return SaveLeft(
+      {.label = label, .args = {arg}, .expected = expected, .exit_status = status, .ends_at_option = true});
+}
+
+// A save directory at the length where the ANSI search gives up.
+Scenario LongInstallPath(const std::string& label, Runs runs, std::size_t length, bool patched) {
+  const Scenario row{.label = label, .runs = runs, .install_length = length, .expected = Shown(kTooLong)};
+  return patched ? SavePatched(row) : SaveLeft(row);
 }
 
 std::vector<Scenario> BuildScenarios() {
   const std::string long_name = std::string(200, 'L') + ".HDR";
   const std::string fills = std::string(205, 'N') + ".HDR";
   const std::string overflows = std::string(206, 'O') + "\\.HDR";
+  const std::string longest = std::string(246, 'n') + ".HDR";
+  const std::string at_259 = std::string(45, 'd') + ".HDR";
+  const std::string at_260 = std::string(46, 'e') + ".HDR";
   return {
       RegistryFailure("NoRegistry", Registry::kNothing),
       RegistryFailure("OtherKeyOnly", Registry::kOtherKey),
@@ -68,266 +115,226 @@ std::vector<Scenario> BuildScenarios() {
       // 500 characters and a terminator do not fit in 500 bytes.
       RegistryFailure("Value500Characters", Registry::kString, 500),
 
-      {"OneSave", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+      SavePatched({.label = "OneSave"}),
+      // Stored as an expandable string, the value is still used as read.
+      SavePatched({.label = "ExpandableString", .registry = Registry::kExpandString}),
+      // A 32-bit program reads the 32-bit view of the registry.
+      SavePatched({.label = "RegistryView32", .registry = Registry::kStringAndOther64}),
+      // A file dropped on the program is an argument like any other.
+      SavePatched({.label = "DroppedFileIgnored", .args = {"C:\\Saves\\A.HDR"}}),
 
       // Without the trailing separator "SaveGames\" runs straight on from the
       // install directory's name, which names no directory.
-      // Stored as an expandable string, the value is still used as read.
-      {"ExpandableString", Registry::kExpandString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}},
-       "\n", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+      SaveLeft({.label = "InstallPathWithoutSeparator", .app_path = "{GAME-}", .expected = Shown(kNoSave)}),
 
-      {"InstallPathWithoutSeparator", Registry::kString, "{GAME-}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300}}, "\n",
-       "Save game directory: {VALUE}SaveGames\\\nNo save game found\nPress any key to close...", 0,
-       {{"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
+      {.label = "EmptySaveDirectory", .expected = Shown(kNoSave)},
+      {.label = "NoSaveDirectory", .save_directory = false, .expected = Shown(kNoSave)},
+      {.label = "OnlyOtherFiles",
+       .items = {File("A.BAK", 50), File("notes.txt", 10)},
+       .expected = Shown(kNoSave),
+       .after = {Unchanged("A.BAK"), Unchanged("notes.txt")}},
 
-      {"EmptySaveDirectory", Registry::kString, "{GAME}", 0, false, true, {}, "\n",
-       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
+      {.label = "TwoSavesAndADirectory",
+       .items = {Save("A.HDR", 4096), Save("B.HDR", 100), File("B.BAK", 9000), Folder("D.HDR")},
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + CannotOpen("D.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"),
+                 StillFolder("D.HDR")}},
 
-      {"NoSaveDirectory", Registry::kString, "{GAME}", 0, false, false, {}, "\n",
-       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
-
-      {"OnlyOtherFiles", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.BAK", Item::kOldBackup, 50}, {"notes.txt", Item::kOldBackup, 10}}, "\n",
-       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0,
-       {{"A.BAK", State::kUnchanged, ""}, {"notes.txt", State::kUnchanged, ""}}, Runs::kEverywhere},
-
-      {"TwoSavesAndADirectory", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 4096},
-        {"B.HDR", Item::kSave, 100},
-        {"B.BAK", Item::kOldBackup, 9000},
-        {"D.HDR", Item::kDirectory, 0}},
-       "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + Patched("B.HDR", "B.BAK") +
-           "Failed to open file {SAVES}D.HDR\nFailed to make backup {SAVES}D.BAK... Skipping file\n\n" +
-           kPrompt,
-       0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"},
-        {"A.HDR", State::kPatched, ""},
-        {"B.BAK", State::kCopyOf, "B.HDR"},
-        {"B.HDR", State::kPatched, ""},
-        {"D.HDR", State::kDirectory, ""}},
-       Runs::kEverywhere},
-
-      {"LowerCaseExtension", Registry::kString, "{GAME}", 0, false, true,
-       {{"x.hdr", Item::kSave, 300}}, "\n", kSaveDir + Skipped("x.hdr") + kPrompt, 0,
-       {{"x.hdr", State::kUnchanged, ""}}, Runs::kEverywhere},
+      {.label = "LowerCaseExtension",
+       .items = {Save("x.hdr", 300)},
+       .expected = Shown(BackupFailed("x.hdr")),
+       .after = {Unchanged("x.hdr")}},
+      {.label = "LowerCaseFoundByWindows",
+       .items = {Save("a.hdr", 300), Save("B.HDR", 300)},
+       .expected = Shown(BackupFailed("a.hdr") + BackedUp("B.HDR")),
+       .after = {CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"), Unchanged("a.hdr")}},
 
       // A device is never replaced by a backup, nor written to.
-      {"BackupOnFullDevice", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 1000}, {"A.BAK", Item::kSymbolicLink, 0, "/dev/full"}}, "\n",
-       kSaveDir + Refused("A") + kPrompt, 0,
-       {{"A.BAK", State::kLink, "/dev/full"}, {"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
-
-      // A 32-bit program reads the 32-bit view of the registry.
-      {"RegistryView32", Registry::kStringAndOther64, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300}}, "\n", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
+      {.label = "BackupOnFullDevice",
+       .items = {Save("A.HDR", 1000), SymLink("A.BAK", "/dev/full")},
+       .expected = Shown(BackupFailed("A.HDR")),
+       .after = {StillLink("A.BAK", "/dev/full"), Unchanged("A.HDR")}},
 
       // The search matches "*.HDR" through the short alias CAMP~XXX.HDR; the
       // entry keeps its long name, and the backup name drops the "X".
-      {"ShortAliasMatch", Registry::kString, "{GAME}", 0, false, true,
-       {{"Campaign.HDRX", Item::kSave, 700}, {"notes.txt", Item::kOldBackup, 10}}, "\n",
-       kSaveDir + Patched("Campaign.HDRX", "Campaign.BAK") + kPrompt, 0,
-       {{"Campaign.BAK", State::kCopyOf, "Campaign.HDRX"},
-        {"Campaign.HDRX", State::kPatched, ""},
-        {"notes.txt", State::kUnchanged, ""}},
-       Runs::kWindowsOnly},
-      {"LowerCaseFoundByWindows", Registry::kString, "{GAME}", 0, false, true,
-       {{"a.hdr", Item::kSave, 300}, {"B.HDR", Item::kSave, 300}}, "\n",
-       kSaveDir + Skipped("a.hdr") + Patched("B.HDR", "B.BAK") + kPrompt, 0,
-       {{"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""}, {"a.hdr", State::kUnchanged, ""}},
-       Runs::kEverywhere},
+      {.label = "ShortAliasMatch",
+       .runs = Runs::kWindowsOnly,
+       .items = {Save("Campaign.HDRX", 700), File("notes.txt", 10)},
+       .expected = Shown(BackedUp("Campaign.HDRX")),
+       .after = {CopyOf("Campaign.BAK", "Campaign.HDRX"), Patched("Campaign.HDRX"), Unchanged("notes.txt")}},
 
       // An entry name holding separators would reach a file two folders up.
-      {"SeparatorsInName", Registry::kString, "{GAME}", 0, false, true,
-       {{"..\\..\\outside\\victim.HDR", Item::kSave, 300}, {"../../outside/victim.HDR", Item::kSave, 400}},
-       "\n",
-       std::string(kSaveDir) + "Invalid file name ..\\..\\outside\\victim.HDR... Skipping file\n\n" + kPrompt, 0,
-       {{"..\\..\\outside\\victim.HDR", State::kUnchanged, ""},
-        {"../../outside/victim.HDR", State::kUnchanged, ""}},
-       Runs::kEverywhere},
+      {.label = "SeparatorsInName",
+       .items = {Save("..\\..\\outside\\victim.HDR", 300), Save("../../outside/victim.HDR", 400)},
+       .expected = Shown(InvalidName("..\\..\\outside\\victim.HDR")),
+       .after = {Unchanged("..\\..\\outside\\victim.HDR"), Unchanged("../../outside/victim.HDR")}},
       // Full-width backslashes come back through the ANSI calls as '\'.
-      {"FullWidthSeparatorsInName", Registry::kString, "{GAME}", 0, false, true,
-       {{"..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR", Item::kSave, 300}, {"../../outside/victim.HDR", Item::kSave, 400}},
-       "\n",
-       std::string(kSaveDir) + "Invalid file name ..\\..\\outside\\victim.HDR... Skipping file\n\n" + kPrompt, 0,
-       {{"..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR", State::kUnchanged, ""},
-        {"../../outside/victim.HDR", State::kUnchanged, ""}},
-       Runs::kWindowsOnly},
+      {.label = "FullWidthSeparatorsInName",
+       .runs = Runs::kWindowsOnly,
+       .items = {Save("..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR", 300), Save("../../outside/victim.HDR", 400)},
+       .expected = Shown(InvalidName("..\\..\\outside\\victim.HDR")),
+       .after = {Unchanged("..\uFF3C..\uFF3Coutside\uFF3Cvictim.HDR"), Unchanged("../../outside/victim.HDR")}},
 
       // Both names give "X.BAK": the second must not replace the first's backup.
-      {"SameBackupName", Registry::kString, "{GAME}", 0, false, true,
-       {{"X.HDR", Item::kSave, 300}, {"X.HDR.HDR", Item::kSave, 500}}, "\n",
-       kSaveDir + Patched("X.HDR", "X.BAK") + "Backup already made {SAVES}X.BAK... Skipping file\n\n" + kPrompt,
-       0,
-       {{"X.BAK", State::kCopyOf, "X.HDR"}, {"X.HDR", State::kPatched, ""}, {"X.HDR.HDR", State::kUnchanged, ""}},
-       Runs::kEverywhere},
-      {"SameBackupNameInAnotherCase", Registry::kString, "{GAME}", 0, false, true,
-       {{"a.HDR", Item::kSave, 300}, {"A.HDR.HDR", Item::kSave, 500}}, "\n",
-       kSaveDir + Patched("a.HDR", "a.BAK") + "Backup already made {SAVES}A.BAK... Skipping file\n\n" + kPrompt,
-       0,
-       {{"A.HDR.HDR", State::kUnchanged, ""}, {"a.BAK", State::kCopyOf, "a.HDR"}, {"a.HDR", State::kPatched, ""}},
-       Runs::kEverywhere},
-      {"EmptySave", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 0}}, "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kUnchanged, ""}}, Runs::kEverywhere},
+      {.label = "SameBackupName",
+       .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
+       .expected = Shown(BackedUp("X.HDR") + BackupTaken("X.BAK")),
+       .after = {CopyOf("X.BAK", "X.HDR"), Patched("X.HDR"), Unchanged("X.HDR.HDR")}},
+      {.label = "SameBackupNameInAnotherCase",
+       .items = {Save("a.HDR", 300), Save("A.HDR.HDR", 500)},
+       .expected = Shown(BackedUp("a.HDR") + BackupTaken("A.BAK")),
+       .after = {Unchanged("A.HDR.HDR"), CopyOf("a.BAK", "a.HDR"), Patched("a.HDR")}},
       // The ANSI calls return "\u03A9mega.HDR" best-fitted, as "Omega.HDR".
-      {"BestFittedName", Registry::kString, "{GAME}", 0, false, true,
-       {{"Omega.HDR", Item::kSave, 300}, {"\u03A9mega.HDR", Item::kSave, 500}}, "\n",
-       kSaveDir + Patched("Omega.HDR", "Omega.BAK") + "Backup already made {SAVES}Omega.BAK... Skipping file\n\n" +
-           kPrompt,
-       0,
-       {{"Omega.BAK", State::kCopyOf, "Omega.HDR"},
-        {"Omega.HDR", State::kPatched, ""},
-        {"\u03A9mega.HDR", State::kUnchanged, ""}},
-       Runs::kWindowsOnly},
+      {.label = "BestFittedName",
+       .runs = Runs::kWindowsOnly,
+       .items = {Save("Omega.HDR", 300), Save("\u03A9mega.HDR", 500)},
+       .expected = Shown(BackedUp("Omega.HDR") + BackupTaken("Omega.BAK")),
+       .after = {CopyOf("Omega.BAK", "Omega.HDR"), Patched("Omega.HDR"), Unchanged("\u03A9mega.HDR")}},
+      {.label = "EmptySave",
+       .items = {Save("A.HDR", 0)},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Unchanged("A.HDR")}},
 
       // Opening a link to the save as the backup would empty the save.
-      {"BackupIsALinkToTheSave", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300},
-        {"A.BAK", Item::kHardLink, 0, "A.HDR"},
-        {"B.HDR", Item::kSave, 400},
-        {"B.BAK", Item::kSymbolicLink, 0, "B.HDR"}},
-       "\n", kSaveDir + Refused("A") + Refused("B") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"},
-        {"A.HDR", State::kUnchanged, ""},
-        {"B.BAK", State::kLink, "B.HDR"},
-        {"B.HDR", State::kUnchanged, ""}},
-       Runs::kEverywhere},
+      {.label = "BackupIsALinkToTheSave",
+       .items = {Save("A.HDR", 300), HardLink("A.BAK", "A.HDR"), Save("B.HDR", 400), SymLink("B.BAK", "B.HDR")},
+       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Unchanged("A.HDR"), StillLink("B.BAK", "B.HDR"), Unchanged("B.HDR")}},
 
       // Another run finds every save fixed, and an option runs nothing: each
       // backup still holds the original save.
-      {"SecondRunAndOptions", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300}, {"B.HDR", Item::kSave, 4096}}, "\n",
-       kSaveDir + AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"},
-        {"A.HDR", State::kPatched, ""},
-        {"B.BAK", State::kCopyOf, "B.HDR"},
-        {"B.HDR", State::kPatched, ""}},
-       Runs::kEverywhere, {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}}},
+      {.label = "SecondRunAndOptions",
+       .items = {Save("A.HDR", 300), Save("B.HDR", 4096)},
+       .earlier_runs = {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}},
+       .expected = Shown(AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
       Option("Help", "--help", "Usage: savefix [--help | --version]\n\nBacks up", 0),
       Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version]\n", 0),
       Option("Version", "--version", "savefix " SAVEFIX_VERSION "\n", 0),
       Option("UnknownOption", "--dry-run", "", 2),
-      // A file dropped on the program is an argument like any other.
-      {"DroppedFileIgnored", Registry::kString, "{GAME}", 0, false, true, {{"A.HDR", Item::kSave, 300}}, "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere, {},
-       {"C:\\Saves\\A.HDR"}},
 
       // A backup is a new file moved into place: a link there is replaced
       // itself, and nothing is written through it.
-      {"BackupsThatAreLinks", Registry::kString, "{GAME}", 0, false, true,
-       {{"../outside/victim", Item::kOldBackup, 70},
-        {"../outside/victim2", Item::kOldBackup, 80},
-        {"A.HDR", Item::kSave, 300},
-        {"A.BAK", Item::kSymbolicLink, 0, "B.HDR"},
-        {"B.HDR", Item::kSave, 500},
-        {"B.BAK", Item::kHardLink, 0, "../outside/victim2"},
-        {"C.HDR", Item::kSave, 400},
-        {"C.BAK", Item::kSymbolicLink, 0, "../outside/victim"},
-        {"D.HDR", Item::kSave, 600},
-        {"D.BAK", Item::kSymbolicLink, 0, "../nowhere/x"}},
-       "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + Patched("B.HDR", "B.BAK") + Patched("C.HDR", "C.BAK") +
-           Patched("D.HDR", "D.BAK") + kPrompt,
-       0,
-       {{"../outside/victim", State::kUnchanged, ""},
-        {"../outside/victim2", State::kUnchanged, ""},
-        {"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""},
-        {"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""},
-        {"C.BAK", State::kCopyOf, "C.HDR"}, {"C.HDR", State::kPatched, ""},
-        {"D.BAK", State::kCopyOf, "D.HDR"}, {"D.HDR", State::kPatched, ""}},
-       Runs::kEverywhere},
+      {.label = "BackupsThatAreLinks",
+       .items = {File("../outside/victim", 70), File("../outside/victim2", 80), Save("A.HDR", 300),
+                 SymLink("A.BAK", "B.HDR"), Save("B.HDR", 500), HardLink("B.BAK", "../outside/victim2"),
+                 Save("C.HDR", 400), SymLink("C.BAK", "../outside/victim"), Save("D.HDR", 600),
+                 SymLink("D.BAK", "../nowhere/x")},
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + BackedUp("C.HDR") + BackedUp("D.HDR")),
+       .after = {Unchanged("../outside/victim"), Unchanged("../outside/victim2"), CopyOf("A.BAK", "A.HDR"),
+                 Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"), CopyOf("C.BAK", "C.HDR"),
+                 Patched("C.HDR"), CopyOf("D.BAK", "D.HDR"), Patched("D.HDR")}},
       // Saves that are not files are never read, and their backups stay.
-      {"SavesThatAreNotFiles", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kPipe, 0},
-        {"A.BAK", Item::kOldBackup, 50},
-        {"B.HDR", Item::kSave, 300},
-        {"Z.HDR", Item::kSymbolicLink, 0, "/dev/zero"},
-        {"Z.BAK", Item::kOldBackup, 60}},
-       "\n", kSaveDir + CannotOpen("A") + Patched("B.HDR", "B.BAK") + CannotOpen("Z") + kPrompt, 0,
-       {{"A.BAK", State::kUnchanged, ""}, {"A.HDR", State::kPipe, ""},
-        {"B.BAK", State::kCopyOf, "B.HDR"}, {"B.HDR", State::kPatched, ""},
-        {"Z.BAK", State::kUnchanged, ""}, {"Z.HDR", State::kLink, "/dev/zero"}},
-       Runs::kEverywhere},
-      {"BackupsThatCannotBeReplaced", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300},
-        {"A.BAK", Item::kPipe, 0},
-        {"B.HDR", Item::kSave, 300},
-        {"B.BAK", Item::kReadOnly, 40},
-        {"C.HDR", Item::kSave, 300},
-        {"C.BAK", Item::kDirectory, 0}},
-       "\n", kSaveDir + Refused("A") + Refused("B") + Refused("C") + kPrompt, 0,
-       {{"A.BAK", State::kPipe, ""}, {"A.HDR", State::kUnchanged, ""},
-        {"B.BAK", State::kUnchanged, ""}, {"B.HDR", State::kUnchanged, ""},
-        {"C.BAK", State::kDirectory, ""}, {"C.HDR", State::kUnchanged, ""}},
-       Runs::kEverywhere},
+      {.label = "SavesThatAreNotFiles",
+       .items = {Pipe("A.HDR"), File("A.BAK", 50), Save("B.HDR", 300), SymLink("Z.HDR", "/dev/zero"),
+                 File("Z.BAK", 60)},
+       .expected = Shown(CannotOpen("A.HDR") + BackedUp("B.HDR") + CannotOpen("Z.HDR")),
+       .after = {Unchanged("A.BAK"), StillPipe("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"),
+                 Unchanged("Z.BAK"), StillLink("Z.HDR", "/dev/zero")}},
+      {.label = "BackupsThatCannotBeReplaced",
+       .items = {Save("A.HDR", 300), Pipe("A.BAK"), Save("B.HDR", 300), ReadOnly("B.BAK", 40), Save("C.HDR", 300),
+                 Folder("C.BAK")},
+       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR") + BackupFailed("C.HDR")),
+       .after = {StillPipe("A.BAK"), Unchanged("A.HDR"), Unchanged("B.BAK"), Unchanged("B.HDR"),
+                 StillFolder("C.BAK"), Unchanged("C.HDR")}},
       // Names Windows opens as devices are skipped on both builds.
-      {"DeviceNames", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 300},
-        {"AUX .HDR", Item::kSave, 300},
-        {"com1.x.HDR", Item::kSave, 300},
-        {"CON.HDR", Item::kSave, 300},
-        {"NUL.HDR", Item::kSave, 300},
-        {"nul.hdr.HDR", Item::kSave, 300}},
-       "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + InvalidName("AUX .HDR") + InvalidName("com1.x.HDR") +
-           InvalidName("CON.HDR") + InvalidName("NUL.HDR") + InvalidName("nul.hdr.HDR") + kPrompt,
-       0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""},
-        {"AUX .HDR", State::kUnchanged, ""}, {"com1.x.HDR", State::kUnchanged, ""},
-        {"CON.HDR", State::kUnchanged, ""}, {"NUL.HDR", State::kUnchanged, ""},
-        {"nul.hdr.HDR", State::kUnchanged, ""}},
-       Runs::kEverywhere},
+      {.label = "DeviceNames",
+       .items = {Save("A.HDR", 300), Save("AUX .HDR", 300), Save("com1.x.HDR", 300), Save("CON.HDR", 300),
+                 Save("NUL.HDR", 300), Save("nul.hdr.HDR", 300)},
+       .expected = Shown(BackedUp("A.HDR") + InvalidName("AUX .HDR") + InvalidName("com1.x.HDR") +
+                         InvalidName("CON.HDR") + InvalidName("NUL.HDR") + InvalidName("nul.hdr.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("AUX .HDR"), Unchanged("com1.x.HDR"),
+                 Unchanged("CON.HDR"), Unchanged("NUL.HDR"), Unchanged("nul.hdr.HDR")}},
       // 245 characters, "SaveGames\" and "*.HDR" make a pattern of 260.
-      LongInstallPath("PatternOfMaxPath", 245, true, Runs::kEverywhere),
-      LongInstallPath("PatternPastMaxPath", 246, false, Runs::kWindowsOnly),
-      LongInstallPath("PatternPastMaxPathNative", 246, true, Runs::kNativeOnly),
+      LongInstallPath("PatternOfMaxPath", Runs::kEverywhere, 245, true),
+      LongInstallPath("PatternPastMaxPath", Runs::kWindowsOnly, 246, false),
+      LongInstallPath("PatternPastMaxPathNative", Runs::kNativeOnly, 246, true),
 
-      {"EndOfInputAtPrompt", Registry::kString, "{GAME}", 0, false, true,
-       {{"A.HDR", Item::kSave, 252}}, "", kSaveDir + Patched("A.HDR", "A.BAK") + kPrompt, 0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}}, Runs::kEverywhere},
-
-      {"LongLineAtPrompt", Registry::kString, "{GAME}", 0, false, true, {}, std::string(200000, 'k') + "\nmore\n",
-       std::string(kSaveDir) + "No save game found\n" + kPrompt, 0, {}, Runs::kEverywhere},
+      {.label = "EndOfInputAtPrompt",
+       .items = {Save("A.HDR", 252)},
+       .input = "",
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR")}},
+      {.label = "LongLineAtPrompt", .input = std::string(200000, 'k') + "\nmore\n", .expected = Shown(kNoSave)},
 
       // 484 characters, "SaveGames\", "*.HDR" and the terminator fill the
       // 500-byte pattern buffer exactly; one more does not fit.
       // The ANSI search refuses so long a pattern.
-      {"PatternJustFits", Registry::kString, "{GAME}", 484, false, true, {}, "\n",
-       "Save game directory: {VALUE}SaveGames\\\nNo save game found\n" + std::string(kPrompt), 0, {},
-       Runs::kNativeOnly},
-      {"PatternJustFitsWindows", Registry::kString, "{GAME}", 484, false, true, {}, "\n",
-       "Save game directory: {VALUE}SaveGames\\\nSave game directory path too long\n" + std::string(kPrompt),
-       0, {}, Runs::kWindowsOnly},
-      {"PatternTooLong", Registry::kString, "{GAME}", 485, false, true, {}, "\n",
-       "Save game directory path too long\n" + std::string(kPrompt), 0, {}, Runs::kEverywhere},
+      {.label = "PatternJustFits", .runs = Runs::kNativeOnly, .pad_to = 484, .expected = Shown(kNoSave)},
+      {.label = "PatternJustFitsWindows", .runs = Runs::kWindowsOnly, .pad_to = 484, .expected = Shown(kTooLong)},
+      {.label = "PatternTooLong", .pad_to = 485, .expected = kTooLong},
 
-      {"EntryNameTooLong", Registry::kString, "{GAME}", 0, true, true,
-       {{"A.HDR", Item::kSave, 300}, {long_name, Item::kSave, 300}}, "\n",
-       kSaveDir + Patched("A.HDR", "A.BAK") + "File name too long " + long_name + "... Skipping file\n\n" +
-           kPrompt,
-       0,
-       {{"A.BAK", State::kCopyOf, "A.HDR"}, {"A.HDR", State::kPatched, ""}, {long_name, State::kUnchanged, ""}},
-       Runs::kNativeOnly},
+      // 320 characters and "SaveGames\" leave no room for this name in the
+      // 500-byte path buffer.
+      {.label = "EntryNameTooLong",
+       .runs = Runs::kNativeOnly,
+       .install_length = 320,
+       .items = {Save("A.HDR", 300), Save(long_name, 300)},
+       .expected = Shown(BackedUp("A.HDR") + NameTooLong(long_name)),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged(long_name)}},
       // With a save directory of 290 characters, a name of 209 and its
       // terminator fill the 500-byte path buffer exactly; one more does not
       // fit, whatever else is wrong with the name.
-      {"EntryNameFillsPathBuffer", Registry::kString, "{GAME}", 0, false, true,
-       {{fills, Item::kSave, 300}, {"N" + fills, Item::kSave, 300}, {overflows, Item::kSave, 300}}, "\n",
-       kSaveDir + Patched(fills, fills.substr(0, 205) + ".BAK") + "File name too long N" + fills +
-           "... Skipping file\n\nFile name too long " + overflows + "... Skipping file\n\n" + kPrompt,
-       0,
-       {{fills.substr(0, 205) + ".BAK", State::kCopyOf, fills},
-        {fills, State::kPatched, ""},
-        {"N" + fills, State::kUnchanged, ""},
-        {overflows, State::kUnchanged, ""}},
-       Runs::kNativeOnly, {}, {}, 280},
+      {.label = "EntryNameFillsPathBuffer",
+       .runs = Runs::kNativeOnly,
+       .install_length = 280,
+       .items = {Save(fills, 300), Save("N" + fills, 300), Save(overflows, 300)},
+       .expected = Shown(BackedUp(fills) + NameTooLong("N" + fills) + NameTooLong(overflows)),
+       .after = {CopyOf(BackupName(fills), fills), Patched(fills), Unchanged("N" + fills), Unchanged(overflows)}},
+
+      // The backup is the entry of exactly its name; one in another case,
+      // read-only, is left alone.
+      {.label = "ReadOnlyCaseVariantOfBackup",
+       .items = {Save("a.HDR", 300), ReadOnly("A.BAK", 40), File("a.BAK", 50)},
+       .expected = Shown(BackedUp("a.HDR")),
+       .after = {Unchanged("A.BAK"), CopyOf("a.BAK", "a.HDR"), Patched("a.HDR")}},
+      // Under Wine "CAMP~NX4.BAK" is the short name of "Campaign One.BAK",
+      // made moments before: no backup of "CAMP~NX4.HDR" to replace.
+      {.label = "ShortNameOfAnotherBackup",
+       .runs = Runs::kWindowsOnly,
+       .items = {Save("Campaign One.HDR", 300), Save("CAMP~NX4.HDR", 400)},
+       .expected = Shown(BackedUp("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
+       .after = {Unchanged("CAMP~NX4.HDR"), CopyOf("Campaign One.BAK", "Campaign One.HDR"),
+                 Patched("Campaign One.HDR")}},
+      // Natively no name is short for another.
+      {.label = "ShortNameOfAnotherBackupNative",
+       .runs = Runs::kNativeOnly,
+       .items = {Save("Campaign One.HDR", 300), Save("CAMP~NX4.HDR", 400)},
+       .expected = Shown(BackedUp("Campaign One.HDR") + BackedUp("CAMP~NX4.HDR")),
+       .after = {CopyOf("CAMP~NX4.BAK", "CAMP~NX4.HDR"), Patched("CAMP~NX4.HDR"),
+                 CopyOf("Campaign One.BAK", "Campaign One.HDR"), Patched("Campaign One.HDR")}},
+      // A save and its backup of 250 bytes each; the copy's own name fits too.
+      {.label = "LongSaveNames",
+       .items = {Save(longest, 300)},
+       .expected = Shown(BackedUp(longest)),
+       .after = {CopyOf(std::string(246, 'n') + ".BAK", longest), Patched(longest)}},
+      // The copy goes into a new file of a name not in use: a link of that
+      // name to the save is passed over, not written through.
+      {.label = "LinkAtTheCopysName",
+       .items = {Save("A.HDR", 300), SymLink("savefix-0.tmp", "A.HDR")},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), StillLink("savefix-0.tmp", "A.HDR")}},
+      // The patch byte of a save of 252 bytes is its first.
+      {.label = "AlreadyFixedAtExactly252",
+       .items = {FixedSave("A.HDR", 252), File("A.BAK", 50)},
+       .expected = Shown(AlreadyFixed("A.HDR")),
+       .after = {Unchanged("A.BAK"), Unchanged("A.HDR")}},
+      // A fixed save needs nothing written, so a folder closed to writes
+      // does not stop it being found fixed.
+      {.label = "AlreadyFixedInReadOnlyFolder",
+       .runs = Runs::kNativeOnly,
+       .read_only_folder = true,
+       .items = {FixedSave("A.HDR", 300)},
+       .expected = Shown(AlreadyFixed("A.HDR")),
+       .after = {Unchanged("A.HDR")}},
+      // 200 characters and "SaveGames\" make these folders' paths 259 and 260
+      // characters long. Neither opens as a file; the second is past MAX_PATH.
+      {.label = "SaveNameAtMaxPath",
+       .runs = Runs::kWindowsOnly,
+       .install_length = 200,
+       .items = {Folder(at_259), Folder(at_260)},
+       .expected = Shown(CannotOpen(at_259) + NameTooLong(at_260)),
+       .after = {StillFolder(at_259), StillFolder(at_260)}},
   };
 }
 

@@ -8,75 +8,65 @@
 #include <string>
 #include <vector>
 
-enum class Registry {
-  kNothing,       // no system.reg (native) or no key at all (Windows)
-  kOtherKey,      // a registry holding some other key only
-  kKeyNoValue,    // the game's key without "AppPath"
-  kString,        // "AppPath" holds the install path
-  kExpandString,  // the same, stored as an expandable string (used as read)
-  kStringAndOther64,  // as kString; the 64-bit view holds another path
-  kDword,         // "AppPath" holds a number
-  kMalformed,     // native only: a system.reg that is not a registry file
-};
+#include "tests/test_support.h"
 
 // What lies in the save directory before the run. A name with '/' lies
 // outside it, relative to it.
-enum class Item {
-  kSave,       // a save file of `size` bytes
-  kFixedSave,  // the same, already holding the patch byte
-  kReadOnly,   // a file of `size` bytes without write permission
-  kPipe,       // a named pipe
-  kOldBackup,  // a file of `size` bytes
+enum class Kind {
+  kFile,          // `size` bytes
+  kFixedSave,     // the same, already holding the patch byte
+  kReadOnly,      // a file of `size` bytes without write permission
+  kPipe,          // a named pipe
   kDirectory,
-  kLinkToDevFull,  // a symbolic link to /dev/full, where every write fails
-  kHardLink,       // a hard link to the item named `target`
-  kSymbolicLink,   // a symbolic link to the item named `target`
+  kHardLink,      // a hard link to the item named `target`
+  kSymbolicLink,  // a symbolic link to `target`
 };
 
-// What each name in the save directory must hold after the run. kCopyOf is
-// a regular file; kLink a symbolic link to `of`.
-enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLink, kPipe };
-
-enum class Runs { kEverywhere, kNativeOnly, kWindowsOnly };
-
-struct ItemSpec {
+struct Item {
   std::string name;
-  Item kind;
-  std::size_t size;
+  Kind kind;
+  std::size_t size = 0;
   std::string target = "";
 };
 
-struct AfterSpec {
+// What each name in the save directory must hold after the run. kCopyOf is
+// a regular file holding the old contents of `of`; kLink a symbolic link to `of`.
+enum class State { kPatched, kUnchanged, kCopyOf, kDirectory, kLink, kPipe };
+
+struct After {
   std::string name;
   State state;
-  std::string of;  // for kCopyOf: the item whose old contents it holds
+  std::string of = "";
 };
+
+enum class Runs { kEverywhere, kNativeOnly, kWindowsOnly };
 
 struct Scenario {
   std::string label;
-  Registry registry;
+  Runs runs = Runs::kEverywhere;
+  Registry registry = Registry::kString;
   // The "AppPath" value. "{GAME}" stands for the install directory with its
   // trailing separator, "{GAME-}" for it without one.
-  std::string app_path;
-  std::size_t pad_to;  // when nonzero, 'x' is appended to the value up to this length
-  bool deep_install;   // installs the game some 300 characters deep
-  bool save_directory; // whether SaveGames exists at all
-  std::vector<ItemSpec> items;
-  std::string input;  // standard input
-  // "{SAVES}" is the save directory as the program names it, "{VALUE}" the
-  // registry value as stored; '\n' is a line end.
-  std::string expected;
-  int exit_status;
-  std::vector<AfterSpec> after;  // every name left in the save directory
-  Runs runs;
-  std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
-  std::vector<std::string> args = {};
+  std::string app_path = "{GAME}";
+  std::size_t pad_to = 0;  // when nonzero, 'x' is appended to the value up to this length
   // When nonzero, the install directory's path as the program writes it,
   // trailing separator included, is made this long.
   std::size_t install_length = 0;
+  bool save_directory = true;     // whether SaveGames exists at all
+  bool read_only_folder = false;  // SaveGames without write permission, for the program too
+  std::vector<Item> items = {};
+  std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
+  std::vector<std::string> args = {};
+  std::string input = "\n";  // standard input
+  // What the program prints before its closing prompt. "{SAVES}" is the save
+  // directory as the program names it, "{VALUE}" the registry value as
+  // stored; '\n' is a line end.
+  std::string expected = "";
+  int exit_status = 0;
   // The run ends at an option: nothing is printed before `expected`, which
-  // is only the start of the output.
+  // is only the start of the output, and there is no prompt.
   bool ends_at_option = false;
+  std::vector<After> after = {};  // every name left in the save directory
 };
 
 const std::vector<Scenario>& EndToEndScenarios();

@@ -1,17 +1,18 @@
 // Runs the end-to-end scenario table against a built program, for example
 //   e2e_test --target=wine --program=build/win32/savefix.exe
+#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 
-#include "tests/e2e_platform.h"
 #include "tests/e2e_scenarios.h"
+#include "tests/e2e_target.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -21,6 +22,15 @@ namespace {
 // override it by hand.
 std::string target_name = SAVEFIX_E2E_TARGET;
 std::string program_path = SAVEFIX_E2E_PROGRAM;
+const Target* target = nullptr;  // set by main from target_name
+
+const char kPrompt[] = "Press any key to close...";
+
+std::vector<std::string> Command() {
+  std::vector<std::string> command = target->launcher;
+  command.push_back(program_path);
+  return command;
+}
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
@@ -29,60 +39,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-// Lays out the game install of one scenario under `root` and returns the
-// directory the program should see as the install directory, on disk.
-std::string LayOutInstall(const Scenario& s, const std::string& root, const E2ePlatform& platform) {
-  // ".HDR" in a folder above the save directory must not be taken for the
-  // extension of a save.
-  std::string game = root + "Old.HDR saves/";
-  mkdir(game.c_str(), 0755);
-  if (s.deep_install) {
-    for (char c : {'p', 'q', 'r'}) {
-      game += std::string(90, c) + "/";
-      mkdir(game.c_str(), 0755);
-    }
-  }
-  const std::size_t length = platform.ProgramPath(game + "game/").size();
-  if (s.install_length > length) {
-    game += std::string(s.install_length - length - 1, 'p') + "/";
-    mkdir(game.c_str(), 0755);
-  }
-  game += "game/";
-  mkdir(game.c_str(), 0755);
-  return game;
-}
-
-void LayOutSaves(const Scenario& s, const std::string& saves, std::map<std::string, std::string>& contents) {
-  if (!s.save_directory) return;
-  mkdir(saves.c_str(), 0755);
-  unsigned tag = 1;
-  for (const ItemSpec& item : s.items) {
-    const std::string path = saves + item.name;
-    if (item.name.find('/') != std::string::npos) mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    switch (item.kind) {
-      case Item::kSave:
-      case Item::kFixedSave:
-      case Item::kOldBackup:
-      case Item::kReadOnly:
-        contents[item.name] = SampleBytes(item.size, tag++);
-        if (item.kind == Item::kFixedSave) contents[item.name][item.size - 252] = 4;
-        WriteFileBytes(path, contents[item.name]);
-        if (item.kind == Item::kReadOnly) chmod(path.c_str(), 0444);
-        break;
-      case Item::kPipe:
-        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
-        break;
-      case Item::kDirectory:
-        mkdir(path.c_str(), 0755);
-        break;
-      case Item::kHardLink:
-        ASSERT_EQ(link((saves + item.target).c_str(), path.c_str()), 0);
-        break;
-      case Item::kSymbolicLink:
-        ASSERT_EQ(symlink(item.target.c_str(), path.c_str()), 0);
-        break;
-    }
-  }
+std::string WithPatchByte(std::string bytes) {
+  if (bytes.size() >= 252) bytes[bytes.size() - 252] = 4;
+  return bytes;
 }
 
 // The type of the entry itself, links not followed; 0 if there is none.
@@ -91,27 +50,111 @@ unsigned FileType(const std::string& path) {
   return lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
 }
 
-std::string WithPatchByte(std::string bytes) {
-  if (bytes.size() >= 252) bytes[bytes.size() - 252] = 4;
-  return bytes;
+// One scenario laid out on disk, with its registry in place.
+struct Prepared {
+  std::string root;
+  std::string saves;  // the save directory on disk
+  std::string value;  // the registry value as stored
+  std::map<std::string, std::string> contents;  // every file item's bytes, by name
+};
+
+// The game's install directory under `root`, on disk, made `install_length`
+// long as the program writes it by folders of up to 100 characters. ".HDR"
+// in a folder above the save directory must not be taken for the extension
+// of a save.
+std::string LayOutInstall(const std::string& root, std::size_t install_length) {
+  std::string game = root + "Old.HDR saves/";
+  const std::size_t length = ThroughDriveZ(game + "game/").size();
+  for (std::size_t missing = install_length > length ? install_length - length : 0; missing > 0;) {
+    const std::size_t name = std::min<std::size_t>(missing - 1, 100);
+    game += std::string(name, 'p') + "/";
+    missing -= name + 1;
+  }
+  game += "game/";
+  MakeDirectories(game);
+  return game;
 }
 
-void CheckSaveDirectory(const Scenario& s, const std::string& saves,
-                        std::map<std::string, std::string>& contents) {
-  std::vector<std::string> expected_names;
-  for (const AfterSpec& after : s.after) {
-    if (after.name.find('/') == std::string::npos) expected_names.push_back(after.name);
-    const std::string path = saves + after.name;
+void LayOutItem(const Item& item, const std::string& saves, unsigned tag, Prepared* p) {
+  const std::string path = saves + item.name;
+  if (item.name.find('/') != std::string::npos) MakeDirectories(path.substr(0, path.rfind('/')));
+  switch (item.kind) {
+    case Kind::kFile:
+    case Kind::kFixedSave:
+    case Kind::kReadOnly: {
+      std::string& bytes = p->contents[item.name] = SampleBytes(item.size, tag);
+      if (item.kind == Kind::kFixedSave) bytes[item.size - 252] = 4;
+      WriteFileBytes(path, bytes);
+      if (item.kind == Kind::kReadOnly) chmod(path.c_str(), 0444);
+      break;
+    }
+    case Kind::kPipe:
+      ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << item.name;
+      break;
+    case Kind::kDirectory:
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << item.name;
+      break;
+    case Kind::kHardLink:
+      ASSERT_EQ(link((saves + item.target).c_str(), path.c_str()), 0) << item.name;
+      break;
+    case Kind::kSymbolicLink:
+      ASSERT_EQ(symlink(item.target.c_str(), path.c_str()), 0) << item.name;
+      break;
+  }
+}
+
+void Prepare(const Scenario& s, const std::string& root, Prepared* p) {
+  p->root = root;
+  const std::string game = LayOutInstall(root, s.install_length);
+  if (s.install_length != 0) {
+    ASSERT_EQ(ThroughDriveZ(game).size(), s.install_length);
+  }
+  p->saves = game + "SaveGames/";
+  if (s.save_directory) {
+    ASSERT_TRUE(MakeDirectories(p->saves));
+  }
+  for (std::size_t i = 0; i < s.items.size(); ++i) {
+    LayOutItem(s.items[i], p->saves, static_cast<unsigned>(i + 1), p);
+  }
+  p->value = Replace(s.app_path, "{GAME}", ThroughDriveZ(game));
+  p->value = Replace(p->value, "{GAME-}", ThroughDriveZ(game.substr(0, game.size() - 1)));
+  if (s.pad_to > p->value.size()) p->value.append(s.pad_to - p->value.size(), 'x');
+  ASSERT_TRUE(target->put_registry(s.registry, p->value, root));
+}
+
+std::string ExpectedOutput(const Scenario& s, const Prepared& p) {
+  std::string text = s.expected;
+  if (!s.ends_at_option) {
+    if (target->folder_line != nullptr) {
+      // The save directory as the value names it, on disk.
+      std::string below_root = p.value.substr(ThroughDriveZ(p.root).size()) + "SaveGames";
+      std::replace(below_root.begin(), below_root.end(), '\\', '/');
+      const std::string save_line = "Save game directory: {SAVES}\n";
+      text = Replace(text, save_line, save_line + target->folder_line(p.root + below_root));
+    }
+    text = (target->preamble != nullptr ? target->preamble(s.registry, p.root) : "") + text + kPrompt;
+  }
+  text = Replace(text, "{SAVES}", p.value + "SaveGames\\");
+  text = Replace(text, "{VALUE}", p.value);
+  return Replace(text, "\n", target->line_end);
+}
+
+void CheckSaveDirectory(const Scenario& s, const Prepared& p) {
+  std::vector<std::string> names;
+  for (const After& after : s.after) {
+    if (after.name.find('/') == std::string::npos) names.push_back(after.name);
+    const std::string path = p.saves + after.name;
+    const auto original = [&p](const std::string& name) { return p.contents.at(name); };
     switch (after.state) {
       case State::kPatched:
-        EXPECT_TRUE(SameBytes(ReadFileBytes(path), WithPatchByte(contents[after.name]))) << after.name;
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), WithPatchByte(original(after.name)))) << after.name;
         break;
       case State::kUnchanged:
-        EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.name])) << after.name;
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), original(after.name))) << after.name;
         break;
       case State::kCopyOf:
         EXPECT_EQ(FileType(path), S_IFREG) << after.name;
-        EXPECT_TRUE(SameBytes(ReadFileBytes(path), contents[after.of])) << after.name;
+        EXPECT_TRUE(SameBytes(ReadFileBytes(path), original(after.of))) << after.name;
         break;
       case State::kDirectory:
         EXPECT_EQ(FileType(path), S_IFDIR) << after.name;
@@ -120,68 +163,50 @@ void CheckSaveDirectory(const Scenario& s, const std::string& saves,
         EXPECT_EQ(FileType(path), S_IFIFO) << after.name;
         break;
       case State::kLink: {
-        char target[256] = {};
-        EXPECT_TRUE(readlink(path.c_str(), target, sizeof target - 1) > 0 && after.of == target) << after.name;
+        char to[256] = {};
+        EXPECT_TRUE(readlink(path.c_str(), to, sizeof to - 1) > 0 && after.of == to) << after.name;
         break;
       }
     }
   }
-  std::sort(expected_names.begin(), expected_names.end());
-  EXPECT_EQ(ListDirectory(saves), expected_names);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(ListDirectory(p.saves), names);
 }
 
-// One scenario laid out on disk, with its registry in place.
-struct Prepared {
-  std::string root;
-  std::string saves;  // the save directory on disk
-  std::string value;  // the registry value as stored
-  std::map<std::string, std::string> contents;
-};
+int GiveToNobody(const char* path, const struct stat*, int, struct FTW*) { return lchown(path, 65534, 65534); }
 
-Prepared Prepare(const Scenario& s, E2ePlatform& platform, const TempDir& root) {
-  Prepared p;
-  p.root = root.path();
-  const std::string game = LayOutInstall(s, root.path(), platform);
-  p.saves = game + "SaveGames/";
-  LayOutSaves(s, p.saves, p.contents);
-  p.value = Replace(s.app_path, "{GAME}", platform.ProgramPath(game));
-  p.value = Replace(p.value, "{GAME-}", platform.ProgramPath(game.substr(0, game.size() - 1)));
-  if (s.pad_to > p.value.size()) p.value.append(s.pad_to - p.value.size(), 'x');
-  EXPECT_TRUE(platform.SetRegistry(s.registry, p.value, root.path()));
-  return p;
+// Takes write permission off the save folder and makes sure the program
+// cannot write there. Root writes whatever the mode bits say, so as root the
+// program runs as nobody, who is given the test's files.
+void CloseSaveFolder(const Prepared& p, std::vector<std::string>* command) {
+  ASSERT_EQ(chmod(p.saves.c_str(), 0555), 0);
+  std::vector<std::string> probe;
+  if (geteuid() == 0) {
+    ASSERT_EQ(nftw(p.root.c_str(), GiveToNobody, 16, FTW_PHYS), 0);
+    probe = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    command->insert(command->begin(), probe.begin(), probe.end());
+  }
+  probe.insert(probe.end(), {"test", "!", "-w", p.saves});
+  ASSERT_EQ(RunWith(probe, "", p.root).exit_status, 0) << "the program would be let write to " << p.saves;
 }
-
-std::string ExpectedOutput(const Scenario& s, const Prepared& p, const E2ePlatform& platform) {
-  const std::string preamble = s.ends_at_option ? "" : platform.Preamble(s.registry);
-  // The save directory as the value names it, on disk.
-  std::string below_root = p.value.substr(platform.ProgramPath(p.root).size()) + "SaveGames";
-  std::replace(below_root.begin(), below_root.end(), '\\', '/');
-  const std::string save_line = "Save game directory: {VALUE}SaveGames\\\n";
-  std::string body = Replace(s.expected, "Save game directory: {SAVES}\n", save_line);
-  body = Replace(body, save_line, save_line + platform.FolderLine(p.root + below_root));
-  std::string expected = Replace(preamble + body, "{SAVES}", p.value + "SaveGames\\");
-  expected = Replace(expected, "{VALUE}", p.value);
-  return Replace(expected, "\n", platform.LineEnd());
-}
-
-std::unique_ptr<E2ePlatform> TargetPlatform() { return MakeE2ePlatform(target_name, program_path); }
 
 class EndToEnd : public testing::TestWithParam<Scenario> {};
 
 TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
   const Scenario& s = GetParam();
-  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
-  ASSERT_TRUE(platform) << "unknown target " << target_name;
   TempDir root;
-  Prepared p = Prepare(s, *platform, root);
-  if (HasFatalFailure() || HasNonfatalFailure()) return;
+  Prepared p;
+  Prepare(s, root.path(), &p);
+  std::vector<std::string> command = Command();
+  if (s.read_only_folder && !HasFatalFailure()) CloseSaveFolder(p, &command);
+  if (HasFatalFailure()) return;
 
   for (const std::vector<std::string>& args : s.earlier_runs) {
-    ASSERT_TRUE(platform->Run("\n", root.path(), args).ran);
+    ASSERT_TRUE(RunWith(command, "\n", root.path(), args).ran);
   }
-  RunResult result = platform->Run(s.input, root.path(), s.args);
+  const RunResult result = RunWith(command, s.input, root.path(), s.args);
   ASSERT_TRUE(result.ran) << result.output;
-  const std::string expected = ExpectedOutput(s, p, *platform);
+  const std::string expected = ExpectedOutput(s, p);
   if (s.ends_at_option) {
     EXPECT_EQ(result.output.substr(0, expected.size()), expected);
     EXPECT_EQ(result.output.find("Press any key"), std::string::npos) << result.output;
@@ -189,22 +214,29 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
     EXPECT_EQ(result.output, expected);
   }
   EXPECT_EQ(result.exit_status, s.exit_status);
-  CheckSaveDirectory(s, p.saves, p.contents);
+  CheckSaveDirectory(s, p);
 }
+
+std::vector<Scenario> ScenariosForTarget() {
+  std::vector<Scenario> chosen;
+  for (const Scenario& s : EndToEndScenarios()) {
+    if (s.runs != target->skips) chosen.push_back(s);
+  }
+  return chosen;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, testing::ValuesIn(ScenariosForTarget()),
+                         [](const testing::TestParamInfo<Scenario>& param) { return param.param.label; });
 
 // On a terminal, as a player runs it: the messages and the prompt, which
 // has no line end, are on the screen while the program waits; a key without
 // Enter does not end the wait.
 TEST(EndToEndPrompt, IsShownAndWaitsForEnter) {
-  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
-  ASSERT_TRUE(platform) << "unknown target " << target_name;
   TempDir root;
-  ASSERT_TRUE(platform->SetRegistry(Registry::kNothing, "", root.path()));
-
-  const std::string prompt = "Press any key to close...";
-  PromptResult result = RunToPrompt(platform->Command(), prompt, 60000, target_name == "wine");
+  ASSERT_TRUE(target->put_registry(Registry::kNothing, "", root.path()));
+  PromptResult result = RunToPrompt(Command(), kPrompt, 60000, target->console_goes_raw);
   EXPECT_TRUE(result.prompt_seen) << result.run.output;
-  EXPECT_LT(result.run.output.find("Failed reading registry"), result.run.output.find(prompt));
+  EXPECT_LT(result.run.output.find("Failed reading registry"), result.run.output.find(kPrompt));
   EXPECT_TRUE(result.waiting_at_prompt);
   ASSERT_TRUE(result.run.ran);
   EXPECT_EQ(result.run.exit_status, 0);
@@ -213,21 +245,20 @@ TEST(EndToEndPrompt, IsShownAndWaitsForEnter) {
 // Two runs started together over the same saves: whichever backs up a save
 // first, every backup ends up holding the original.
 TEST(EndToEndTogether, TwoRunsKeepEveryOriginal) {
-  std::unique_ptr<E2ePlatform> platform = TargetPlatform();
-  ASSERT_TRUE(platform) << "unknown target " << target_name;
-  Scenario s{"Together", Registry::kString, "{GAME}", 0, false, true, {}, "", "", 0, {}, Runs::kEverywhere};
+  Scenario s{.label = "Together"};
   for (int i = 0; i < 40; ++i) {
     const std::string name = "S" + std::to_string(i);
-    s.items.push_back({name + ".HDR", Item::kSave, 65536});
+    s.items.push_back({name + ".HDR", Kind::kFile, 65536});
     s.after.push_back({name + ".BAK", State::kCopyOf, name + ".HDR"});
-    s.after.push_back({name + ".HDR", State::kPatched, ""});
+    s.after.push_back({name + ".HDR", State::kPatched});
   }
   TempDir root;
-  Prepared p = Prepare(s, *platform, root);
-  if (HasFatalFailure() || HasNonfatalFailure()) return;
+  Prepared p;
+  Prepare(s, root.path(), &p);
+  if (HasFatalFailure()) return;
   WriteFileBytes(root.path() + "input.txt", "\n");
-  EXPECT_TRUE(RunTogether(platform->Command(), 2, root.path() + "input.txt"));
-  CheckSaveDirectory(s, p.saves, p.contents);
+  EXPECT_TRUE(RunTogether(Command(), 2, root.path() + "input.txt"));
+  CheckSaveDirectory(s, p);
 }
 
 // ---- Natively, as players run it: no WINEPREFIX, a home holding ~/.wine
@@ -240,28 +271,33 @@ struct HomePrefix {
 
 struct HomeCase {
   std::string label;
-  std::vector<std::string> links;  // "name>target", made before the prefixes
+  std::vector<std::string> links = {};  // "name>target", made before the prefixes
   std::vector<HomePrefix> prefixes;
-  std::string vdf;                   // home/.local/share/Steam's library list, "@" the root
+  std::string vdf = "";              // home/.local/share/Steam's library list, "@" the root
   std::vector<std::string> printed;  // each prefix announced, in order, as spelt; or each place looked in
   bool found = true;
 };
 
 void PrintTo(const HomeCase& c, std::ostream* os) { *os << c.label; }
 
-const char kSteam[] = "home/.local/share/Steam/steamapps/compatdata/";
+const std::string kSteam = "home/.local/share/Steam/steamapps/compatdata/";
 
 const HomeCase kHomeCases[] = {
     // ~/.steam/steam is the same Steam root, reached first: its spelling is kept.
-    {"PrefixOrderAndDedupe", {"home/.steam/steam>../.local/share/Steam"},
-     {{"home/.wine", true}, {std::string(kSteam) + "20/pfx", true}, {std::string(kSteam) + "3/pfx", true}},
-     "\"libraryfolders\" { \"0\" { \"path\" \"@home/.local/share/Steam\" } }",
-     {"home/.wine", "home/.steam/steam/steamapps/compatdata/3/pfx", "home/.steam/steam/steamapps/compatdata/20/pfx"}},
-    {"WineWithoutTheGameBesideSteam", {}, {{"home/.wine", false}, {std::string(kSteam) + "7/pfx", true}}, "",
-     {std::string(kSteam) + "7/pfx"}},
-    {"GameNowhere", {}, {{"home/.wine", false}, {"lib/steamapps/compatdata/7/pfx", false}},
-     "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } }",
-     {"home/.wine", "home/.local/share/Steam", "lib"}, false},
+    {.label = "PrefixOrderAndDedupe",
+     .links = {"home/.steam/steam>../.local/share/Steam"},
+     .prefixes = {{"home/.wine", true}, {kSteam + "20/pfx", true}, {kSteam + "3/pfx", true}},
+     .vdf = "\"libraryfolders\" { \"0\" { \"path\" \"@home/.local/share/Steam\" } }",
+     .printed = {"home/.wine", "home/.steam/steam/steamapps/compatdata/3/pfx",
+                 "home/.steam/steam/steamapps/compatdata/20/pfx"}},
+    {.label = "WineWithoutTheGameBesideSteam",
+     .prefixes = {{"home/.wine", false}, {kSteam + "7/pfx", true}},
+     .printed = {kSteam + "7/pfx"}},
+    {.label = "GameNowhere",
+     .prefixes = {{"home/.wine", false}, {"lib/steamapps/compatdata/7/pfx", false}},
+     .vdf = "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } }",
+     .printed = {"home/.wine", "home/.local/share/Steam", "lib"},
+     .found = false},
 };
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -273,31 +309,30 @@ class FromHome : public testing::TestWithParam<HomeCase> {};
 
 TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
   const HomeCase& c = GetParam();
-  if (target_name != "native") GTEST_SKIP() << "Wine prefixes are found natively only";
+  if (target->name != "native") GTEST_SKIP() << "Wine prefixes are found natively only";
   TempDir root;
   const std::string r = root.path();
   for (const std::string& link : c.links) {
     const std::size_t mark = link.find('>');
     const std::string path = r + link.substr(0, mark);
-    ASSERT_EQ(system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str()), 0);
+    ASSERT_TRUE(MakeDirectories(path.substr(0, path.rfind('/'))));
     ASSERT_EQ(symlink(link.substr(mark + 1).c_str(), path.c_str()), 0);
   }
   std::map<std::string, std::string> originals;  // every save on disk, by path
   for (std::size_t i = 0; i < c.prefixes.size(); ++i) {
     // Each prefix holds its own game with saves of the same names as the others'.
-    const std::string prefix = r + c.prefixes[i].path;
     const std::string game = r + "games/" + std::to_string(i) + "/";
-    ASSERT_EQ(system(("mkdir -p '" + prefix + "/dosdevices' '" + game + "SaveGames'").c_str()), 0);
-    ASSERT_EQ(symlink("/", (prefix + "/dosdevices/z:").c_str()), 0);
-    WriteFileBytes(prefix + "/system.reg",
-                   SystemReg(c.prefixes[i].has_game ? Registry::kString : Registry::kOtherKey, ThroughDriveZ(game)));
+    ASSERT_TRUE(MakeDirectories(game + "SaveGames"));
+    ASSERT_TRUE(LayOutPrefix(r + c.prefixes[i].path,
+                             SystemReg(ThroughDriveZ(game), c.prefixes[i].has_game ? Registry::kString
+                                                                                   : Registry::kOtherKey)));
     for (const char* name : {"A.HDR", "X.HDR.HDR"}) {
       originals[game + "SaveGames/" + name] = SampleBytes(300, static_cast<unsigned>(i + 1));
       WriteFileBytes(game + "SaveGames/" + name, originals[game + "SaveGames/" + name]);
     }
   }
   if (!c.vdf.empty()) {
-    ASSERT_EQ(system(("mkdir -p '" + r + "home/.local/share/Steam/steamapps'").c_str()), 0);
+    ASSERT_TRUE(MakeDirectories(r + "home/.local/share/Steam/steamapps"));
     WriteFileBytes(r + "home/.local/share/Steam/steamapps/libraryfolders.vdf", Replace(c.vdf, "@", r));
   }
 
@@ -307,47 +342,36 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
       expected += "Game not found in: " + r + printed + "\n";
       continue;
     }
-    std::string prefix = r + printed;
     std::size_t index = 0;
-    while (index < c.prefixes.size() && !SameFile(r + c.prefixes[index].path, prefix)) ++index;
+    while (index < c.prefixes.size() && !SameFile(r + c.prefixes[index].path, r + printed)) ++index;
     ASSERT_LT(index, c.prefixes.size()) << printed;
     const std::string game = r + "games/" + std::to_string(index) + "/";
     const std::string saves = ThroughDriveZ(game) + "SaveGames\\";
-    expected += "Wine prefix: " + prefix + "\nSave game directory: " + saves + "\nFolder on this machine: " + game +
-                "SaveGames\n";
+    expected += "Wine prefix: " + r + printed + "\nSave game directory: " + saves +
+                "\nFolder on this machine: " + game + "SaveGames\n";
     for (const char* name : {"A", "X.HDR"}) {
       expected += "Processing file " + saves + name + ".HDR\nBackup made " + saves + std::string(name, 1) +
                   ".BAK\nFile Processed\n\n";
     }
   }
-  expected += c.found ? "Press any key to close..." : "Failed reading registry\nPress any key to close...";
+  expected += std::string(c.found ? "" : "Failed reading registry\n") + kPrompt;
   unsetenv("WINEPREFIX");
   setenv("HOME", (r + "home").c_str(), 1);
-  RunResult result = RunWith({program_path}, "\n", r, {});
+  const RunResult result = RunWith(Command(), "\n", r);
   EXPECT_EQ(result.output, expected);
   for (const auto& [path, bytes] : originals) {
     const std::string folder = path.substr(0, path.rfind('/') + 1);
     const bool patched = c.found && result.output.find(folder.substr(0, folder.size() - 1) + "\n") != std::string::npos;
     EXPECT_TRUE(SameBytes(ReadFileBytes(path), patched ? WithPatchByte(bytes) : bytes)) << path;
     // Every save's name starts with one letter and ".HDR".
-    if (patched) EXPECT_TRUE(SameBytes(ReadFileBytes(path.substr(0, folder.size() + 1) + ".BAK"), bytes)) << path;
+    if (patched) {
+      EXPECT_TRUE(SameBytes(ReadFileBytes(path.substr(0, folder.size() + 1) + ".BAK"), bytes)) << path;
+    }
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Homes, FromHome, testing::ValuesIn(kHomeCases),
                          [](const testing::TestParamInfo<HomeCase>& param) { return param.param.label; });
-
-std::vector<Scenario> ScenariosForTarget() {
-  const Runs excluded = target_name == "native" ? Runs::kWindowsOnly : Runs::kNativeOnly;
-  std::vector<Scenario> chosen;
-  for (const Scenario& s : EndToEndScenarios()) {
-    if (s.runs != excluded) chosen.push_back(s);
-  }
-  return chosen;
-}
-
-INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, testing::ValuesIn(ScenariosForTarget()),
-                         [](const testing::TestParamInfo<Scenario>& param) { return param.param.label; });
 
 }  // namespace
 
@@ -355,6 +379,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--target=", 9) == 0) target_name = argv[i] + 9;
     if (std::strncmp(argv[i], "--program=", 10) == 0) program_path = argv[i] + 10;
+  }
+  target = FindTarget(target_name);
+  if (target == nullptr) {
+    std::fprintf(stderr, "unknown target %s\n", target_name.c_str());
+    return 2;
   }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

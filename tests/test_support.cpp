@@ -19,6 +19,11 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return std::remove(path);
 }
 
+int OpenFolder(const char* path, const struct stat*, int type, struct FTW*) {
+  if (type == FTW_D) chmod(path, 0700);
+  return 0;
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -30,7 +35,9 @@ TempDir::TempDir() {
   path_ = std::string(name.data()) + "/";
 }
 
+// A folder a test made read-only is opened first, so its entries can go.
 TempDir::~TempDir() {
+  nftw(path_.c_str(), OpenFolder, 16, FTW_PHYS);
   nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
@@ -97,6 +104,84 @@ std::string StdoutCapture::Finish() {
   std::string text = ReadFileBytes(file_);
   std::remove(file_.c_str());
   return text;
+}
+
+bool MakeDirectories(const std::string& path) {
+  for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+    mkdir(path.substr(0, at).c_str(), 0755);
+  }
+  mkdir(path.c_str(), 0755);
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+std::string EscapeRegString(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// An ASCII value as an expandable string: UTF-16LE bytes with their terminator.
+std::string ExpandableStringData(const std::string& ascii) {
+  std::string data = "hex(2):";
+  char byte[8];
+  for (char c : ascii + '\0') {
+    std::snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
+    data += byte;
+  }
+  data.pop_back();
+  return data;
+}
+
+}  // namespace
+
+std::vector<RegistryKey> RegistryKeys(Registry registry, const std::string& app_path) {
+  const std::string game = "Software\\Wow6432Node\\Quarrelstone\\Vellmoor\\1.0";
+  const std::string string_value = "\"AppPath\"=\"" + EscapeRegString(app_path) + "\"\n";
+  switch (registry) {
+    case Registry::kNothing:
+    case Registry::kMalformed:
+      return {};
+    case Registry::kOtherKey:
+      return {{"Software\\Wow6432Node\\Quarrelstone\\Other", string_value}};
+    case Registry::kKeyNoValue:
+      return {{game, "\"Version\"=\"1.0\"\n"}};
+    case Registry::kString:
+      return {{game, string_value}};
+    case Registry::kExpandString:
+      return {{game, "\"AppPath\"=" + ExpandableStringData(app_path) + "\n"}};
+    case Registry::kStringAndOther64:
+      return {{"Software\\Quarrelstone\\Vellmoor\\1.0", "\"AppPath\"=\"C:\\\\Elsewhere\\\\\"\n"},
+              {game, string_value}};
+    case Registry::kDword:
+      return {{game, "\"AppPath\"=dword:00000005\n"}};
+  }
+  return {};
+}
+
+// As wineserver writes it: key paths relative to HKEY_LOCAL_MACHINE with
+// their backslashes doubled, each followed by its time stamp.
+std::string SystemReg(const std::string& app_path, Registry registry) {
+  if (registry == Registry::kNothing) return "";
+  if (registry == Registry::kMalformed) return "AppPath=" + app_path + "\n";
+  std::string text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
+  for (const RegistryKey& key : RegistryKeys(registry, app_path)) {
+    text += "\n[" + EscapeRegString(key.path) + "] 1796639462\n" + key.values;
+  }
+  return text;
+}
+
+bool LayOutPrefix(const std::string& prefix, const std::string& system_reg_text) {
+  if (!MakeDirectories(prefix + "/dosdevices") || symlink("/", (prefix + "/dosdevices/z:").c_str()) != 0) {
+    return false;
+  }
+  if (!system_reg_text.empty()) WriteFileBytes(prefix + "/system.reg", system_reg_text);
+  return true;
 }
 
 testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
