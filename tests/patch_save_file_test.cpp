@@ -33,9 +33,7 @@ class SaveDirectory {
     mkdir((temp_.path() + "Old.HDR saves").c_str(), 0755);
     mkdir(disk_.c_str(), 0755);
     const std::string prefix = temp_.path() + "prefix";
-    mkdir(prefix.c_str(), 0755);
-    mkdir((prefix + "/dosdevices").c_str(), 0755);
-    symlink("/", (prefix + "/dosdevices/z:").c_str());
+    LayOutPrefix(prefix, "");
     setenv("WINEPREFIX", prefix.c_str(), 1);
     install_ = std::move(FindInstalls("SOFTWARE\\Game", "AppPath").front());
   }
