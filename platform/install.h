@@ -73,6 +73,9 @@ class Install {
   virtual ~Install() = default;
   // Printed before the install's messages; empty for none.
   virtual std::string Label() const = 0;
+  // True if the install path is the save folder itself (named on the
+  // command line), not the game's folder, which holds it.
+  virtual bool IsSaveFolder() const = 0;
   // The game's install path into `buffer` (kPathBufferSize bytes) as a C
   // string; false if the registry does not hold it as a string that fits.
   virtual bool ReadInstallPath(char* buffer) = 0;
@@ -95,6 +98,13 @@ class Install {
 // `value_name`. Never empty: with none found, one whose registry holds
 // nothing, so that the run says it could not read the registry.
 std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const char* value_name);
+
+// The install `name` names on the command line: a folder of saves, or one
+// save in its folder; null if it is neither a folder nor an existing file.
+std::unique_ptr<Install> NamedInstall(const char* name);
+
+// What to tell the player after "Failed reading registry": lines, or empty.
+const char* RegistryFailedHint();
 
 // Where FindInstalls looks, in lines for the usage text.
 const char* WhereInstallsAreFound();

@@ -72,14 +72,14 @@ class PosixSaveFile : public SaveFile {
   int descriptor_;
 };
 
-class PrefixInstall;
+class PosixInstall;
 
 // The new file is made in the backup's folder, open for the run, and every
 // call names it relative to that folder, so that the file written, the
 // entry looked at and the entry replaced are all in the one folder.
 class PosixBackup : public NewBackup {
  public:
-  PosixBackup(PrefixInstall& install, std::string backup_path, int folder, std::string name, int descriptor)
+  PosixBackup(PosixInstall& install, std::string backup_path, int folder, std::string name, int descriptor)
       : install_(install), backup_path_(std::move(backup_path)), folder_(folder), name_(std::move(name)),
         descriptor_(descriptor) {}
   ~PosixBackup() override {
@@ -117,7 +117,7 @@ class PosixBackup : public NewBackup {
   }
 
  private:
-  PrefixInstall& install_;
+  PosixInstall& install_;
   std::string backup_path_;
   int folder_;
   std::string name_;
@@ -126,45 +126,30 @@ class PosixBackup : public NewBackup {
   bool moved_ = false;
 };
 
-class PrefixInstall : public Install {
+// The saves' files as a Windows program under Wine reaches them: an entry
+// is the exact name if it exists, else the entry of the same name in
+// another case. How a path names its folder is the kind of install's own.
+class PosixInstall : public Install {
  public:
-  PrefixInstall(std::string label, std::string root, const char* pwd)
-      : label_(std::move(label)), prefix_(std::move(root), UnixWorkingDirectory(pwd)) {}
-  ~PrefixInstall() override {
+  PosixInstall() = default;
+  ~PosixInstall() override {
     for (const auto& folder : folders_) {
       if (folder.second >= 0) close(folder.second);
     }
   }
-  PrefixInstall(const PrefixInstall&) = delete;
-  PrefixInstall& operator=(const PrefixInstall&) = delete;
-
-  // What the look-up that found the install read of its registry value.
-  void KeepValue(WineRegistryLookup found, std::string* data) {
-    value_found_ = found == WineRegistryLookup::kFound;
-    value_.swap(*data);
-  }
-
-  std::string Label() const override { return label_; }
-
-  bool ReadInstallPath(char* buffer) override {
-    if (!value_found_ || value_.size() > kPathBufferSize) return false;
-    std::memcpy(buffer, value_.data(), value_.size());
-    return EndRegistryString(buffer, value_.size(), kPathBufferSize);
-  }
-
-  std::string DescribeFolder(const char* path) override;
+  PosixInstall(const PosixInstall&) = delete;
+  PosixInstall& operator=(const PosixInstall&) = delete;
 
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override {
     std::string directory;
     std::string wildcard;
     std::vector<std::string> all;
-    if (!ToPrefixSearch(prefix_, pattern, &directory, &wildcard) ||
-        !ListMatchingEntries(directory, wildcard, &all, &prefix_.index)) {
+    if (!ToSearch(pattern, &directory, &wildcard) || !ListMatchingEntries(directory, wildcard, &all, &index())) {
       return Listed::kNothing;
     }
     // A name that does not fit the search record is never returned.
     for (std::string& name : all) {
-      if (name.size() < kEntryNameSize) names->push_back(std::move(name));
+      if (name.size() < kEntryNameSize && Includes(name)) names->push_back(std::move(name));
     }
     return Listed::kListed;
   }
@@ -194,11 +179,10 @@ class PrefixInstall : public Install {
   }
 
   // The entry `path` names, as the folder it lies in, open for the run, and
-  // its name there: the exact name if it exists, else the entry of the same
-  // name in another case, as Wine finds it.
+  // its name there.
   bool ToEntry(const char* path, int* folder, std::string* name) {
     std::string directory;
-    if (!ToPrefixEntry(prefix_, path, &directory, name) || name->empty()) return false;
+    if (!Resolve(path, &directory, name) || name->empty()) return false;
     auto known = folders_.find(directory);
     if (known == folders_.end()) {
       // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
@@ -208,15 +192,105 @@ class PrefixInstall : public Install {
     return *folder >= 0;
   }
 
+ protected:
+  // The Unix folder `path` lies in and the entry it names there; the search
+  // `pattern` as its folder and wildcard.
+  virtual bool Resolve(const std::string& path, std::string* directory, std::string* name) = 0;
+  virtual bool ToSearch(const std::string& pattern, std::string* directory, std::string* wildcard) = 0;
+  // Whether a listed save is one to patch.
+  virtual bool Includes(const std::string&) const { return true; }
+  virtual DirectoryIndex& index() = 0;
+
+ private:
+  // Each folder a file was reached in, opened once and kept for the run (-1:
+  // it could not be opened). A folder moved or replaced meanwhile is not
+  // followed, so a link put in its place never leads the run elsewhere.
+  std::unordered_map<std::string, int> folders_;
+};
+
+// A Wine prefix found through the registry: Windows paths, resolved as Wine
+// resolves them in the prefix.
+class PrefixInstall : public PosixInstall {
+ public:
+  PrefixInstall(std::string label, std::string root, const char* pwd)
+      : label_(std::move(label)), prefix_(std::move(root), UnixWorkingDirectory(pwd)) {}
+
+  // What the look-up that found the install read of its registry value.
+  void KeepValue(WineRegistryLookup found, std::string* data) {
+    value_found_ = found == WineRegistryLookup::kFound;
+    value_.swap(*data);
+  }
+
+  std::string Label() const override { return label_; }
+  bool IsSaveFolder() const override { return false; }
+
+  bool ReadInstallPath(char* buffer) override {
+    if (!value_found_ || value_.size() > kPathBufferSize) return false;
+    std::memcpy(buffer, value_.data(), value_.size());
+    return EndRegistryString(buffer, value_.size(), kPathBufferSize);
+  }
+
+  std::string DescribeFolder(const char* path) override;
+
+ protected:
+  bool Resolve(const std::string& path, std::string* directory, std::string* name) override {
+    return ToPrefixEntry(prefix_, path, directory, name);
+  }
+  bool ToSearch(const std::string& pattern, std::string* directory, std::string* wildcard) override {
+    return ToPrefixSearch(prefix_, pattern, directory, wildcard);
+  }
+  DirectoryIndex& index() override { return prefix_.index; }
+
  private:
   std::string label_;
   WinePrefix prefix_;
   bool value_found_ = false;
   std::string value_;
-  // Each folder a file was reached in, opened once and kept for the run (-1:
-  // it could not be opened). A folder moved or replaced meanwhile is not
-  // followed, so a link put in its place never leads the run elsewhere.
-  std::unordered_map<std::string, int> folders_;
+};
+
+// Where `name` ends, trailing slashes aside, and where its last component starts.
+std::size_t LastComponent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// A folder or one save named on the command line: Unix paths, found as
+// Wine finds the names in them.
+class FolderInstall : public PosixInstall {
+ public:
+  FolderInstall(std::string folder, std::string only) : folder_(std::move(folder)), only_(std::move(only)) {}
+
+  std::string Label() const override { return std::string(); }
+  bool IsSaveFolder() const override { return true; }
+
+  bool ReadInstallPath(char* buffer) override {
+    if (folder_.size() >= kPathBufferSize) return false;
+    std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
+    return true;
+  }
+
+  std::string DescribeFolder(const char*) override { return std::string(); }
+
+ protected:
+  bool Resolve(const std::string& path, std::string* directory, std::string* name) override {
+    const std::size_t at = LastComponent(path);
+    *directory = path.substr(0, at);
+    *name = path.substr(at);
+    return FindEntry(*directory, *name, name, &index_) != Lookup::kFailed;
+  }
+  bool ToSearch(const std::string& pattern, std::string* directory, std::string* wildcard) override {
+    const std::size_t at = LastComponent(pattern);
+    *directory = pattern.substr(0, at);
+    *wildcard = pattern.substr(at);
+    return true;
+  }
+  bool Includes(const std::string& name) const override { return only_.empty() || name == only_; }
+  DirectoryIndex& index() override { return index_; }
+
+ private:
+  std::string folder_;  // absolute, ending in '/'
+  std::string only_;    // the one save named, or empty
+  DirectoryIndex index_;
 };
 
 // Wine takes a file with no write permission at all as read-only.
@@ -284,9 +358,12 @@ std::unique_ptr<Install> InPrefix(const std::string& label, const std::string& p
 
 }  // namespace
 
+const char* RegistryFailedHint() { return "To fix the saves in a folder, name it: savefix FOLDER\n"; }
+
 const char* WhereInstallsAreFound() {
-  return "It reads the game's Wine prefix: the one WINEPREFIX names, else ~/.wine\n"
-         "and the Proton prefixes of every Steam library, each that holds the game.\n";
+  return "It reads the game's Wine prefix: the one WINEPREFIX names, else\n"
+         "~/.wine and the Proton prefixes of every Steam library, each that\n"
+         "holds the game.\n";
 }
 
 // Every prefix that holds the key; the prefix WINEPREFIX names is always
@@ -315,6 +392,32 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
     installs.push_back(std::move(none));
   }
   return installs;
+}
+
+// `name` made absolute against the working directory, with "." components
+// and doubled slashes dropped (".." is kept: a link may lead anywhere).
+std::string AbsolutePath(const char* name) {
+  std::string path = name;
+  if (path.empty() || path[0] != '/') path = UnixWorkingDirectory(std::getenv("PWD")) + "/" + path;
+  std::string clean;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string component = path.substr(start, end - start);
+    if (!component.empty() && component != ".") clean += "/" + component;
+    start = end + 1;
+  }
+  return clean;
+}
+
+std::unique_ptr<Install> NamedInstall(const char* name) {
+  struct stat info;
+  if (name[0] == '\0' || stat(name, &info) != 0) return nullptr;
+  const std::string path = AbsolutePath(name);
+  if (S_ISDIR(info.st_mode)) return std::make_unique<FolderInstall>(path == "/" ? path : path + "/", "");
+  const std::size_t at = LastComponent(path);
+  return std::make_unique<FolderInstall>(path.substr(0, at), path.substr(at));
 }
 
 std::string FileNameKey(const char* name) { return NameKey(name); }

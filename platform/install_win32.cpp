@@ -171,15 +171,24 @@ bool WindowsBackup::LookAtTarget(BackupTarget* target) {
   return true;
 }
 
+// This machine's install, found through the registry, or a folder or one
+// save named on the command line.
 class WindowsInstall : public Install {
  public:
   WindowsInstall(const char* key_path, const char* value_name) : key_path_(key_path), value_name_(value_name) {}
+  WindowsInstall(std::string folder, std::string only) : folder_(std::move(folder)), only_(std::move(only)) {}
 
   std::string Label() const override { return std::string(); }
+  bool IsSaveFolder() const override { return key_path_ == nullptr; }
 
   // A 32-bit program asking for no particular view reads the key that 32-bit
   // programs see on 64-bit Windows, which is where the game's installer wrote it.
   bool ReadInstallPath(char* buffer) override {
+    if (IsSaveFolder()) {
+      if (folder_.size() >= kPathBufferSize) return false;
+      std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
+      return true;
+    }
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path_, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD type = REG_NONE;
@@ -204,7 +213,8 @@ class WindowsInstall : public Install {
       return too_long ? Listed::kTooLong : Listed::kNothing;
     }
     do {
-      names->emplace_back(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
+      std::string name(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
+      if (only_.empty() || name == only_) names->push_back(std::move(name));
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return Listed::kListed;
@@ -243,8 +253,10 @@ class WindowsInstall : public Install {
   }
 
  private:
-  const char* key_path_;
-  const char* value_name_;
+  const char* key_path_ = nullptr;
+  const char* value_name_ = nullptr;
+  std::string folder_;  // named: full, ending in a separator
+  std::string only_;    // named: the one save, or empty
 };
 
 }  // namespace
@@ -255,9 +267,32 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
   return installs;
 }
 
+// Windows makes the name full and clean; a save keeps the long name the
+// search gives it.
+std::unique_ptr<Install> NamedInstall(const char* name) {
+  const DWORD attributes = GetFileAttributesA(name);
+  const DWORD size = GetFullPathNameA(name, 0, nullptr, nullptr);
+  if (attributes == INVALID_FILE_ATTRIBUTES || size == 0) return nullptr;
+  std::string full(size, '\0');
+  const DWORD length = GetFullPathNameA(name, size, &full[0], nullptr);
+  if (length == 0 || length >= size) return nullptr;
+  full.resize(length);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (full.back() != '\\') full += '\\';
+    return std::make_unique<WindowsInstall>(full, std::string());
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(full.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return nullptr;
+  FindClose(search);
+  return std::make_unique<WindowsInstall>(full.substr(0, full.find_last_of('\\') + 1), found.cFileName);
+}
+
+const char* RegistryFailedHint() { return ""; }
+
 const char* WhereInstallsAreFound() {
-  return "It finds the game's folder through the registry entry that\n"
-         "the game's installer made.\n";
+  return "It finds the game's folder through the registry entry that the\n"
+         "game's installer made.\n";
 }
 
 // Names come in the ANSI code page; the file system compares their UTF-16

@@ -8,16 +8,19 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: savefix [--help | --version]\n"
+    "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n"
     "\n"
     "Backs up every saved game of Vellmoor, then fixes it. In the game's\n"
-    "SaveGames folder, each save file (*.HDR) is first copied beside it, with\n"
-    ".BAK in place of .HDR, then the byte 252 bytes before its end is set to 4.\n"
+    "SaveGames folder, each save file (*.HDR) is first copied beside it,\n"
+    "with .BAK in place of .HDR, then the byte 252 bytes before its end is\n"
+    "set to 4.\n"
     "%s"
-    "A save that is already fixed is left alone and keeps its first backup,\n"
-    "so running savefix again never loses an original save.\n"
+    "Named on the command line (or dropped on the program), a FOLDER has its\n"
+    "saves fixed the same way, and a SAVE.HDR that one save: no registry.\n"
     "\n"
-    "To put a save back, delete the fixed X.HDR and rename X.BAK to X.HDR.\n"
+    "A save that is already fixed is left alone and keeps its first backup,\n"
+    "so running savefix again never loses an original save. To put a save\n"
+    "back, delete the fixed X.HDR and rename X.BAK to X.HDR.\n"
     "\n"
     "  -h, --help, /?  show this help\n"
     "  --version       show the version\n";
@@ -27,6 +30,12 @@ bool IsHelp(const char* arg) {
 }
 
 }  // namespace
+
+int ReportBadName(const char* name) {
+  std::fprintf(stderr, "savefix: '%s' is neither a folder nor a save\n\n", name);
+  std::fprintf(stderr, kUsage, WhereInstallsAreFound());
+  return kExitUsage;
+}
 
 bool HandleOption(int argc, const char* const* argv, int* status) {
   if (argc < 2) return false;

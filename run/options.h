@@ -1,5 +1,5 @@
-// The command line: savefix takes no arguments for its work, but answers
-// --help and --version, and refuses other options rather than run the fix.
+// The command line: folders and saves to fix, or --help and --version;
+// other options are refused rather than run the fix.
 #ifndef SAVEFIX_RUN_OPTIONS_H
 #define SAVEFIX_RUN_OPTIONS_H
 
@@ -11,5 +11,9 @@ constexpr int kExitUsage = 2;
 // ends there; false when the usual run goes ahead (no argument, or one that
 // is not an option, such as a file dropped on the program).
 bool HandleOption(int argc, const char* const* argv, int* status);
+
+// Names `name` as neither a folder nor a save and prints the usage, on
+// standard error; returns the status to end with.
+int ReportBadName(const char* name);
 
 #endif

@@ -12,15 +12,14 @@
 
 namespace {
 
-// Turns the install path in `path` into the save directory path and writes
-// the search pattern into `pattern`. False, with nothing appended, if the
-// pattern would not fit in its buffer.
-bool FormSaveDirectory(char* path, char* pattern) {
-  std::size_t install_length = std::strlen(path);
-  std::size_t pattern_size = install_length + (sizeof kSaveDirectoryName - 1) +
-                             (sizeof kSaveFilePattern - 1) + 1;
+// Turns the install path in `path` into the save directory path, by
+// appending `below` (the save folder's name in the install, or nothing), and
+// writes the search pattern into `pattern`. False, with nothing appended, if
+// the pattern would not fit in its buffer.
+bool FormSaveDirectory(char* path, const char* below, char* pattern) {
+  const std::size_t pattern_size = std::strlen(path) + std::strlen(below) + (sizeof kSaveFilePattern - 1) + 1;
   if (pattern_size > kPathBufferSize) return false;
-  std::strcat(path, kSaveDirectoryName);
+  std::strcat(path, below);
   std::strcpy(pattern, path);
   std::strcat(pattern, kSaveFilePattern);
   return true;
@@ -85,11 +84,13 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
 
 // Everything between obtaining the buffers and the closing prompt.
 void PatchInstalledGame(Install& install, char* path, char* pattern) {
+  const bool named = install.IsSaveFolder();
   if (!install.ReadInstallPath(path)) {
-    PrintMessage(kRegistryFailedMessage);
+    PrintMessage(named ? kSaveDirectoryTooLongMessage : kRegistryFailedMessage);
+    if (!named) PrintMessage("%s", RegistryFailedHint());
     return;
   }
-  if (!FormSaveDirectory(path, pattern)) {
+  if (!FormSaveDirectory(path, named ? "" : kSaveDirectoryName, pattern)) {
     PrintMessage(kSaveDirectoryTooLongMessage);
     return;
   }

@@ -121,7 +121,32 @@ std::vector<Scenario> BuildScenarios() {
       // A 32-bit program reads the 32-bit view of the registry.
       SavePatched({.label = "RegistryView32", .registry = Registry::kStringAndOther64}),
       // A file dropped on the program is an argument like any other.
-      SavePatched({.label = "DroppedFileIgnored", .args = {"C:\\Saves\\A.HDR"}}),
+      // Folders and saves named on the command line (dropped on the program,
+      // say), without the registry; a name that is neither stops the run
+      // before anything is touched.
+      {.label = "NamedFolder",
+       .registry = Registry::kNothing,
+       .items = {Save("A.HDR", 300), Save("B.HDR", 400)},
+       .args = {"{FOLDER}"},
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
+      {.label = "NamedFolderRelative",
+       .items = {Save("A.HDR", 300)},
+       .args = {"{HERE}"},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR")}},
+      {.label = "NamedSaves",
+       .items = {Save("A.HDR", 300), Save("B.HDR", 400), Save("C.HDR", 500)},
+       .args = {"{FOLDER}/C.HDR", "{FOLDER}/A.HDR"},
+       .expected = Shown(BackedUp("C.HDR")) + Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("B.HDR"), CopyOf("C.BAK", "C.HDR"),
+                 Patched("C.HDR")}},
+      {.label = "NamedNothing",
+       .items = {Save("A.HDR", 300)},
+       .args = {"{FOLDER}", "{FOLDER}/nosuch.HDR"},
+       .exit_status = 2,
+       .ends_at_option = true,
+       .after = {Unchanged("A.HDR")}},
 
       // Without the trailing separator "SaveGames\" runs straight on from the
       // install directory's name, which names no directory.
@@ -208,8 +233,8 @@ std::vector<Scenario> BuildScenarios() {
        .earlier_runs = {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}},
        .expected = Shown(AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR")),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
-      Option("Help", "--help", "Usage: savefix [--help | --version]\n\nBacks up", 0),
-      Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version]\n", 0),
+      Option("Help", "--help", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n\nBacks up", 0),
+      Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n", 0),
       Option("Version", "--version", "savefix " SAVEFIX_VERSION "\n", 0),
       Option("UnknownOption", "--dry-run", "", 2),
 

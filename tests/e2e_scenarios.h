@@ -56,6 +56,8 @@ struct Scenario {
   bool read_only_folder = false;  // SaveGames without write permission, for the program too
   std::vector<Item> items = {};
   std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
+  // The command line. "{FOLDER}" stands for the save directory as the
+  // program spells a path, "{HERE}" for it relative to where it starts.
   std::vector<std::string> args = {};
   std::string input = "\n";  // standard input
   // What the program prints before its closing prompt. "{SAVES}" is the save

@@ -209,7 +209,9 @@ const Target kTargets[] = {
      .console_goes_raw = false,
      .put_registry = LayOutScratchPrefix,
      .preamble = NamePrefix,
-     .folder_line = NameFolder},
+     .folder_line = NameFolder,
+     .registry_hint = "To fix the saves in a folder, name it: savefix FOLDER\n",
+     .spell_path = [](const std::string& disk_path) { return disk_path; }},
     {.name = "wine",
      .launcher = {"wine"},
      .line_end = "\r\n",
@@ -217,7 +219,9 @@ const Target kTargets[] = {
      .console_goes_raw = true,
      .put_registry = ImportWithReg,
      .preamble = nullptr,
-     .folder_line = nullptr},
+     .folder_line = nullptr,
+     .registry_hint = "",
+     .spell_path = ThroughDriveZ},
 };
 
 }  // namespace

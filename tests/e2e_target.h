@@ -23,6 +23,10 @@ struct Target {
   // `disk_path` on this machine; null where it prints nothing.
   std::string (*preamble)(Registry registry, const std::string& scratch);
   std::string (*folder_line)(const std::string& disk_path);
+  // What the program prints after "Failed reading registry".
+  std::string registry_hint;
+  // How it spells the path `disk_path` given on its command line, and the separator it puts there.
+  std::string (*spell_path)(const std::string& disk_path);
 };
 
 // The target called `name`, "native" or "wine"; null for any other.

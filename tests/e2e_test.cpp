@@ -50,12 +50,19 @@ unsigned FileType(const std::string& path) {
   return lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
 }
 
+std::string CurrentDirectory() {
+  char here[4096];
+  return getcwd(here, sizeof here) != nullptr ? here : "/";
+}
+
 // One scenario laid out on disk, with its registry in place.
 struct Prepared {
   std::string root;
   std::string saves;  // the save directory on disk
   std::string value;  // the registry value as stored
   std::map<std::string, std::string> contents;  // every file item's bytes, by name
+  std::vector<std::string> args;  // the command line, spelt out
+  bool named = false;             // it names the save folder or saves in it
 };
 
 // The game's install directory under `root`, on disk, made `install_length`
@@ -119,11 +126,22 @@ void Prepare(const Scenario& s, const std::string& root, Prepared* p) {
   p->value = Replace(s.app_path, "{GAME}", ThroughDriveZ(game));
   p->value = Replace(p->value, "{GAME-}", ThroughDriveZ(game.substr(0, game.size() - 1)));
   if (s.pad_to > p->value.size()) p->value.append(s.pad_to - p->value.size(), 'x');
+  const std::string folder = p->saves.substr(0, p->saves.size() - 1);
+  for (const std::string& arg : s.args) {
+    const bool here = arg.compare(0, 6, "{HERE}") == 0;
+    p->named = p->named || here || arg.compare(0, 8, "{FOLDER}") == 0;
+    std::string spelt = here ? Replace(arg, "{HERE}", folder.substr(root.size())) : Replace(arg, "{FOLDER}", folder);
+    p->args.push_back(spelt == arg ? arg : target->spell_path(spelt));
+  }
   ASSERT_TRUE(target->put_registry(s.registry, p->value, root));
 }
 
 std::string ExpectedOutput(const Scenario& s, const Prepared& p) {
-  std::string text = s.expected;
+  std::string text = Replace(s.expected, "Failed reading registry\n", "Failed reading registry\n" + target->registry_hint);
+  if (p.named) {
+    if (!s.ends_at_option) text += kPrompt;
+    return Replace(Replace(text, "{SAVES}", target->spell_path(p.saves)), "\n", target->line_end);
+  }
   if (!s.ends_at_option) {
     if (target->folder_line != nullptr) {
       // The save directory as the value names it, on disk.
@@ -204,12 +222,20 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
   for (const std::vector<std::string>& args : s.earlier_runs) {
     ASSERT_TRUE(RunWith(command, "\n", root.path(), args).ran);
   }
-  const RunResult result = RunWith(command, s.input, root.path(), s.args);
+  // Relative names are taken from the test's root.
+  const std::string from = CurrentDirectory();
+  ASSERT_EQ(chdir(root.path().c_str()), 0);
+  const RunResult result = RunWith(command, s.input, root.path(), p.args);
+  ASSERT_EQ(chdir(from.c_str()), 0);
   ASSERT_TRUE(result.ran) << result.output;
   const std::string expected = ExpectedOutput(s, p);
   if (s.ends_at_option) {
     EXPECT_EQ(result.output.substr(0, expected.size()), expected);
     EXPECT_EQ(result.output.find("Press any key"), std::string::npos) << result.output;
+    // The usage fits a terminal of 72 columns.
+    for (std::size_t start = 0, end; (end = result.output.find('\n', start)) != std::string::npos; start = end + 1) {
+      EXPECT_LE(end - start, 72u + target->line_end.size() - 1) << result.output.substr(start, end - start);
+    }
   } else {
     EXPECT_EQ(result.output, expected);
   }
@@ -354,7 +380,7 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
                   ".BAK\nFile Processed\n\n";
     }
   }
-  expected += std::string(c.found ? "" : "Failed reading registry\n") + kPrompt;
+  expected += std::string(c.found ? "" : "Failed reading registry\n" + target->registry_hint) + kPrompt;
   unsetenv("WINEPREFIX");
   setenv("HOME", (r + "home").c_str(), 1);
   const RunResult result = RunWith(Command(), "\n", r);

@@ -40,6 +40,7 @@ class FakeInstall : public Install {
   std::string Bytes(const std::string& path) const;
 
   std::string Label() const override { return label; }
+  bool IsSaveFolder() const override { return save_folder; }
   bool ReadInstallPath(char* buffer) override;
   std::string DescribeFolder(const char*) override { return std::string(); }
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override;
@@ -47,6 +48,7 @@ class FakeInstall : public Install {
   std::unique_ptr<NewBackup> CreateBackup(const char* backup_path) override;
 
   std::string label;
+  bool save_folder = false;  // the install path is the save folder (named on the command line)
   std::string install_path;  // "" : the registry holds none
   std::map<std::string, std::shared_ptr<FakeFile>> files;
   std::map<std::string, std::string> aliases;  // a short name to the name it stands for

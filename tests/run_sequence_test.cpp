@@ -66,7 +66,7 @@ TEST(Prompt, ReadsExactlyOneLine) {
   StdoutCapture capture;
   EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, FindInstalls), 0);
   const std::string printed = capture.Finish();
-  EXPECT_EQ(printed.substr(printed.find('\n') + 1), "Failed reading registry\nPress any key to close...");
+  EXPECT_EQ(printed.substr(printed.find('\n') + 1), std::string("Failed reading registry\n") + RegistryFailedHint() + "Press any key to close...");
   EXPECT_EQ(std::ftell(stdin), 4);
 }
 
