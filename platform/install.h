@@ -65,6 +65,7 @@ class NewBackup {
   virtual bool MoveIntoPlace() = 0;
 };
 
+enum class InstallPath { kRead, kNotInRegistry, kNotUsable };
 enum class Opened { kOpened, kFailed, kTooLong };
 enum class Listed { kListed, kNothing, kTooLong };
 
@@ -77,8 +78,9 @@ class Install {
   // command line), not the game's folder, which holds it.
   virtual bool IsSaveFolder() const = 0;
   // The game's install path into `buffer` (kPathBufferSize bytes) as a C
-  // string; false if the registry does not hold it as a string that fits.
-  virtual bool ReadInstallPath(char* buffer) = 0;
+  // string. kNotInRegistry: the registry does not hold it as a string that
+  // fits; kNotUsable: the same, and the label said so already.
+  virtual InstallPath ReadInstallPath(char* buffer) = 0;
   // Names the folder `path` for the player where a path alone would not
   // find it: lines ending in a line feed, or empty.
   virtual std::string DescribeFolder(const char* path) = 0;

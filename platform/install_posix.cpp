@@ -33,10 +33,21 @@ constexpr std::size_t kEntryNameSize = 260;
 const char kWinePrefixLabel[] = "Wine prefix: ";
 const char kNotAPrefixLabel[] = "Not a Wine prefix: ";
 const char kNotFoundLabel[] = "Game not found in: ";
+const char kNoInstallPathLabel[] = "No game install path in: ";
+const char kNotThere[] = " (not found)";
 const char kFolderLabel[] = "Folder on this machine: ";
 
 FileId IdOf(const struct stat& info) {
   return FileId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
+}
+
+// `text` with every control character shown as '?', so that a name
+// printed never breaks a line or drives the terminal.
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
 }
 
 class PosixSaveFile : public SaveFile {
@@ -218,16 +229,18 @@ class PrefixInstall : public PosixInstall {
   // What the look-up that found the install read of its registry value.
   void KeepValue(WineRegistryLookup found, std::string* data) {
     value_found_ = found == WineRegistryLookup::kFound;
+    value_unusable_ = found == WineRegistryLookup::kNoValue || found == WineRegistryLookup::kNotString;
     value_.swap(*data);
   }
 
   std::string Label() const override { return label_; }
   bool IsSaveFolder() const override { return false; }
 
-  bool ReadInstallPath(char* buffer) override {
-    if (!value_found_ || value_.size() > kPathBufferSize) return false;
+  InstallPath ReadInstallPath(char* buffer) override {
+    if (value_unusable_) return InstallPath::kNotUsable;
+    if (!value_found_ || value_.size() > kPathBufferSize) return InstallPath::kNotInRegistry;
     std::memcpy(buffer, value_.data(), value_.size());
-    return EndRegistryString(buffer, value_.size(), kPathBufferSize);
+    return EndRegistryString(buffer, value_.size(), kPathBufferSize) ? InstallPath::kRead : InstallPath::kNotInRegistry;
   }
 
   std::string DescribeFolder(const char* path) override;
@@ -245,6 +258,7 @@ class PrefixInstall : public PosixInstall {
   std::string label_;
   WinePrefix prefix_;
   bool value_found_ = false;
+  bool value_unusable_ = false;  // the key is there, without a string "AppPath"
   std::string value_;
 };
 
@@ -263,10 +277,10 @@ class FolderInstall : public PosixInstall {
   std::string Label() const override { return std::string(); }
   bool IsSaveFolder() const override { return true; }
 
-  bool ReadInstallPath(char* buffer) override {
-    if (folder_.size() >= kPathBufferSize) return false;
+  InstallPath ReadInstallPath(char* buffer) override {
+    if (folder_.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
     std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
-    return true;
+    return InstallPath::kRead;
   }
 
   std::string DescribeFolder(const char*) override { return std::string(); }
@@ -307,31 +321,44 @@ bool PosixBackup::LookAtTarget(BackupTarget* target) {
   return true;
 }
 
-// The real folder if it exists, else where it would be, marked as not found.
+// The folder a drive's link in dosdevices/ names, spelt from the prefix as
+// the run names it (the prefix's own links kept): "../drive_c" is the
+// prefix's drive_c, "/" the root.
+std::string DriveFolder(const std::string& root, const std::string& drive_link) {
+  char target[4096];
+  const ssize_t length = readlink(drive_link.c_str(), target, sizeof target - 1);
+  if (length <= 0) return drive_link;
+  std::string folder(target, static_cast<std::size_t>(length));
+  if (folder[0] != '/') {
+    folder = folder.compare(0, 3, "../") == 0 ? JoinPath(root, folder.substr(3)) : JoinPath(root + "/dosdevices", folder);
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// The folder on this machine the existing part of `path` names, then the
+// components that do not exist, marked as not found.
 std::string PrefixInstall::DescribeFolder(const char* path) {
-  std::string folder;
-  std::string rest;
   std::string windows(path);
+  std::vector<std::string> missing;
+  std::string folder;
   while (!ToPrefixPath(prefix_, windows, &folder)) {
-    // Drop the last component and try the folder above it.
-    const std::size_t cut = windows.size() < 2 ? std::string::npos : windows.find_last_of('\\', windows.size() - 2);
-    if (cut == std::string::npos) {
-      const char drive = AsciiLower(path[0]);
-      folder = prefix_.root + "/dosdevices/" + drive + ":";
-      rest = std::string(path).substr(2);
-      break;
-    }
-    rest = windows.substr(cut) + rest;
+    while (!windows.empty() && (windows.back() == '\\' || windows.back() == '/')) windows.pop_back();
+    const std::size_t cut = windows.find_last_of("\\/");
+    if (cut == std::string::npos) return std::string();
+    missing.insert(missing.begin(), windows.substr(cut + 1));
     windows.erase(cut + 1);
   }
-  char* real = realpath(folder.c_str(), nullptr);
-  if (real != nullptr) {
-    folder = real;
-    std::free(real);
+  const std::string devices = prefix_.root + "/dosdevices/";
+  if (folder.compare(0, devices.size(), devices) == 0) {
+    const std::size_t drive_end = std::min(folder.find('/', devices.size()), folder.size());
+    const std::string rest = folder.substr(drive_end);
+    folder = DriveFolder(prefix_.root, folder.substr(0, drive_end));
+    folder = folder == "/" && !rest.empty() ? rest : folder + rest;
   }
-  std::replace(rest.begin(), rest.end(), '\\', '/');
-  while (!rest.empty() && rest.back() == '/') rest.pop_back();
-  return kFolderLabel + folder + rest + (rest.empty() ? "" : " (not found)") + "\n";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  for (const std::string& name : missing) folder = JoinPath(folder, name);
+  return kFolderLabel + Printable(folder) + (missing.empty() ? "" : kNotThere) + "\n";
 }
 
 WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,
@@ -349,9 +376,30 @@ bool HoldsKey(WineRegistryLookup found) {
          found == WineRegistryLookup::kNotString;
 }
 
-std::unique_ptr<Install> InPrefix(const std::string& label, const std::string& prefix, WineRegistryLookup found,
-                                  std::string* data) {
-  auto install = std::make_unique<PrefixInstall>(label + prefix + "\n", prefix, std::getenv("PWD"));
+// Where a folder holds a Proton prefix in its pfx/, as compatdata/<appid>/
+// does, the prefix is there.
+std::string ProtonHint(const std::string& folder) {
+  struct stat info;
+  const std::string prefix = JoinPath(folder, "pfx");
+  if (stat((prefix + "/system.reg").c_str(), &info) != 0) return std::string();
+  return "Its Wine prefix is " + Printable(prefix) + ": add /pfx to WINEPREFIX\n";
+}
+
+// The install of `prefix`, named as the look-up in it found the game.
+std::unique_ptr<Install> InPrefix(const std::string& prefix, WineRegistryLookup found, std::string* data) {
+  std::string label;
+  switch (found) {
+    case WineRegistryLookup::kMalformed:
+      label = kNotAPrefixLabel + Printable(prefix) + "\n" + ProtonHint(prefix);
+      break;
+    case WineRegistryLookup::kNoValue:
+    case WineRegistryLookup::kNotString:
+      label = kNoInstallPathLabel + Printable(prefix) + "\n";
+      break;
+    default:
+      label = kWinePrefixLabel + Printable(prefix) + "\n";
+  }
+  auto install = std::make_unique<PrefixInstall>(label, prefix, std::getenv("PWD"));
   install->KeepValue(found, data);
   return install;
 }
@@ -377,17 +425,18 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
   if (chosen != nullptr && chosen[0] != '\0') {
     const WineRegistryLookup lookup =
         found.prefixes.empty() ? WineRegistryLookup::kMalformed : LookUp(chosen, key_path, value_name, &data);
-    const bool usable = lookup != WineRegistryLookup::kMalformed;
-    installs.push_back(InPrefix(usable ? kWinePrefixLabel : kNotAPrefixLabel, chosen, lookup, &data));
+    installs.push_back(InPrefix(chosen, lookup, &data));
     return installs;
   }
   for (const std::string& prefix : found.prefixes) {
     const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &data);
-    if (HoldsKey(lookup)) installs.push_back(InPrefix(kWinePrefixLabel, prefix, lookup, &data));
+    if (HoldsKey(lookup)) installs.push_back(InPrefix(prefix, lookup, &data));
   }
   if (installs.empty()) {
     std::string label;
-    for (const std::string& place : found.places) label += kNotFoundLabel + place + "\n";
+    for (const PrefixPlace& place : found.places) {
+      label += kNotFoundLabel + Printable(place.path) + (place.found ? "" : kNotThere) + "\n";
+    }
     auto none = std::make_unique<PrefixInstall>(label, "", nullptr);
     installs.push_back(std::move(none));
   }

@@ -183,12 +183,16 @@ class WindowsInstall : public Install {
 
   // A 32-bit program asking for no particular view reads the key that 32-bit
   // programs see on 64-bit Windows, which is where the game's installer wrote it.
-  bool ReadInstallPath(char* buffer) override {
+  InstallPath ReadInstallPath(char* buffer) override {
     if (IsSaveFolder()) {
-      if (folder_.size() >= kPathBufferSize) return false;
+      if (folder_.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
       std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
-      return true;
+      return InstallPath::kRead;
     }
+    return ReadRegistryString(buffer) ? InstallPath::kRead : InstallPath::kNotInRegistry;
+  }
+
+  bool ReadRegistryString(char* buffer) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path_, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD type = REG_NONE;

@@ -85,10 +85,15 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
 // Everything between obtaining the buffers and the closing prompt.
 void PatchInstalledGame(Install& install, char* path, char* pattern) {
   const bool named = install.IsSaveFolder();
-  if (!install.ReadInstallPath(path)) {
-    PrintMessage(named ? kSaveDirectoryTooLongMessage : kRegistryFailedMessage);
-    if (!named) PrintMessage("%s", RegistryFailedHint());
-    return;
+  switch (install.ReadInstallPath(path)) {
+    case InstallPath::kRead:
+      break;
+    case InstallPath::kNotInRegistry:
+      PrintMessage(named ? kSaveDirectoryTooLongMessage : kRegistryFailedMessage);
+      if (!named) PrintMessage("%s", RegistryFailedHint());
+      return;
+    case InstallPath::kNotUsable:
+      return;
   }
   if (!FormSaveDirectory(path, named ? "" : kSaveDirectoryName, pattern)) {
     PrintMessage(kSaveDirectoryTooLongMessage);

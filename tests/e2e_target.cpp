@@ -165,9 +165,19 @@ bool LayOutScratchPrefix(Registry registry, const std::string& value, const std:
   return LayOutPrefix(scratch + "prefix", SystemReg(value, registry));
 }
 
+// A prefix holding the game's key without a string "AppPath" is named so,
+// with nothing more said about it.
+bool KeyWithoutPath(Registry registry) { return registry == Registry::kKeyNoValue || registry == Registry::kDword; }
+
 std::string NamePrefix(Registry registry, const std::string& scratch) {
   const bool usable = registry != Registry::kNothing && registry != Registry::kMalformed;
-  return (usable ? "Wine prefix: " : "Not a Wine prefix: ") + scratch + "prefix\n";
+  const char* label = KeyWithoutPath(registry) ? "No game install path in: " : usable ? "Wine prefix: " : "Not a Wine prefix: ";
+  return label + scratch + "prefix\n";
+}
+
+std::string NativeRegistryFailure(Registry registry) {
+  if (KeyWithoutPath(registry)) return "";
+  return "Failed reading registry\nTo fix the saves in a folder, name it: savefix FOLDER\n";
 }
 
 std::string NameFolder(const std::string& disk_path) {
@@ -210,7 +220,7 @@ const Target kTargets[] = {
      .put_registry = LayOutScratchPrefix,
      .preamble = NamePrefix,
      .folder_line = NameFolder,
-     .registry_hint = "To fix the saves in a folder, name it: savefix FOLDER\n",
+     .registry_failed = NativeRegistryFailure,
      .spell_path = [](const std::string& disk_path) { return disk_path; }},
     {.name = "wine",
      .launcher = {"wine"},
@@ -220,7 +230,7 @@ const Target kTargets[] = {
      .put_registry = ImportWithReg,
      .preamble = nullptr,
      .folder_line = nullptr,
-     .registry_hint = "",
+     .registry_failed = [](Registry) { return std::string("Failed reading registry\n"); },
      .spell_path = ThroughDriveZ},
 };
 

@@ -137,7 +137,7 @@ void Prepare(const Scenario& s, const std::string& root, Prepared* p) {
 }
 
 std::string ExpectedOutput(const Scenario& s, const Prepared& p) {
-  std::string text = Replace(s.expected, "Failed reading registry\n", "Failed reading registry\n" + target->registry_hint);
+  std::string text = Replace(s.expected, "Failed reading registry\n", target->registry_failed(s.registry));
   if (p.named) {
     if (!s.ends_at_option) text += kPrompt;
     return Replace(Replace(text, "{SAVES}", target->spell_path(p.saves)), "\n", target->line_end);
@@ -319,17 +319,14 @@ const HomeCase kHomeCases[] = {
     {.label = "WineWithoutTheGameBesideSteam",
      .prefixes = {{"home/.wine", false}, {kSteam + "7/pfx", true}},
      .printed = {kSteam + "7/pfx"}},
+    // Every place looked in is named, those not there too: no ~/.wine, a
+    // library on a card not mounted.
     {.label = "GameNowhere",
-     .prefixes = {{"home/.wine", false}, {"lib/steamapps/compatdata/7/pfx", false}},
-     .vdf = "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } }",
-     .printed = {"home/.wine", "home/.local/share/Steam", "lib"},
+     .prefixes = {{"lib/steamapps/compatdata/7/pfx", false}},
+     .vdf = "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } \"2\" { \"path\" \"@card\" } }",
+     .printed = {"home/.wine (not found)", "home/.local/share/Steam", "lib", "card (not found)"},
      .found = false},
 };
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat x, y;
-  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-}
 
 class FromHome : public testing::TestWithParam<HomeCase> {};
 
@@ -345,14 +342,18 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
     ASSERT_EQ(symlink(link.substr(mark + 1).c_str(), path.c_str()), 0);
   }
   std::map<std::string, std::string> originals;  // every save on disk, by path
+  std::map<std::string, bool> fixed;              // whether the run is to patch it
   for (std::size_t i = 0; i < c.prefixes.size(); ++i) {
-    // Each prefix holds its own game with saves of the same names as the others'.
-    const std::string game = r + "games/" + std::to_string(i) + "/";
+    // Each prefix holds its own game, on its drive C:, with saves of the
+    // same names as the others'.
+    const std::string prefix = r + c.prefixes[i].path;
+    const std::string game = prefix + "/drive_c/Game/";
     ASSERT_TRUE(MakeDirectories(game + "SaveGames"));
-    ASSERT_TRUE(LayOutPrefix(r + c.prefixes[i].path,
-                             SystemReg(ThroughDriveZ(game), c.prefixes[i].has_game ? Registry::kString
-                                                                                   : Registry::kOtherKey)));
+    ASSERT_TRUE(LayOutPrefix(prefix, SystemReg("C:\\Game\\", c.prefixes[i].has_game ? Registry::kString
+                                                                                     : Registry::kOtherKey)));
+    ASSERT_EQ(symlink("../drive_c", (prefix + "/dosdevices/c:").c_str()), 0);
     for (const char* name : {"A.HDR", "X.HDR.HDR"}) {
+      fixed[game + "SaveGames/" + name] = c.found && c.prefixes[i].has_game;
       originals[game + "SaveGames/" + name] = SampleBytes(300, static_cast<unsigned>(i + 1));
       WriteFileBytes(game + "SaveGames/" + name, originals[game + "SaveGames/" + name]);
     }
@@ -368,26 +369,23 @@ TEST_P(FromHome, FindsEveryPrefixOnceAndPatchesEach) {
       expected += "Game not found in: " + r + printed + "\n";
       continue;
     }
-    std::size_t index = 0;
-    while (index < c.prefixes.size() && !SameFile(r + c.prefixes[index].path, r + printed)) ++index;
-    ASSERT_LT(index, c.prefixes.size()) << printed;
-    const std::string game = r + "games/" + std::to_string(index) + "/";
-    const std::string saves = ThroughDriveZ(game) + "SaveGames\\";
-    expected += "Wine prefix: " + r + printed + "\nSave game directory: " + saves +
-                "\nFolder on this machine: " + game + "SaveGames\n";
+    // The folder line spells the prefix as the prefix line does.
+    const std::string saves = "C:\\Game\\SaveGames\\";
+    expected += "Wine prefix: " + r + printed + "\nSave game directory: " + saves + "\nFolder on this machine: " + r +
+                printed + "/drive_c/Game/SaveGames\n";
     for (const char* name : {"A", "X.HDR"}) {
       expected += "Processing file " + saves + name + ".HDR\nBackup made " + saves + std::string(name, 1) +
                   ".BAK\nFile Processed\n\n";
     }
   }
-  expected += std::string(c.found ? "" : "Failed reading registry\n" + target->registry_hint) + kPrompt;
+  expected += (c.found ? "" : target->registry_failed(Registry::kNothing)) + kPrompt;
   unsetenv("WINEPREFIX");
   setenv("HOME", (r + "home").c_str(), 1);
   const RunResult result = RunWith(Command(), "\n", r);
   EXPECT_EQ(result.output, expected);
   for (const auto& [path, bytes] : originals) {
     const std::string folder = path.substr(0, path.rfind('/') + 1);
-    const bool patched = c.found && result.output.find(folder.substr(0, folder.size() - 1) + "\n") != std::string::npos;
+    const bool patched = fixed[path];
     EXPECT_TRUE(SameBytes(ReadFileBytes(path), patched ? WithPatchByte(bytes) : bytes)) << path;
     // Every save's name starts with one letter and ".HDR".
     if (patched) {

@@ -106,10 +106,10 @@ std::string FakeInstall::Bytes(const std::string& path) const {
   return found == files.end() ? "(none)" : found->second->bytes;
 }
 
-bool FakeInstall::ReadInstallPath(char* buffer) {
-  if (install_path.empty() || install_path.size() >= kPathBufferSize) return false;
+InstallPath FakeInstall::ReadInstallPath(char* buffer) {
+  if (install_path.empty() || install_path.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
   std::memcpy(buffer, install_path.c_str(), install_path.size() + 1);
-  return true;
+  return InstallPath::kRead;
 }
 
 // Every file in the pattern's folder whose name ends as the pattern does.

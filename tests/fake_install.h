@@ -41,7 +41,7 @@ class FakeInstall : public Install {
 
   std::string Label() const override { return label; }
   bool IsSaveFolder() const override { return save_folder; }
-  bool ReadInstallPath(char* buffer) override;
+  InstallPath ReadInstallPath(char* buffer) override;
   std::string DescribeFolder(const char*) override { return std::string(); }
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override;
   Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override;

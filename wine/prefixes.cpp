@@ -14,30 +14,41 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
-// Appends `path` to `list` if it is a directory not reached before.
-void AddNewDirectory(const std::string& path, std::set<FileId>* seen, std::vector<std::string>* list) {
+// Appends `path` to `list` if it is a directory not reached before. True if
+// it is a directory at all.
+bool AddNewDirectory(const std::string& path, std::set<FileId>* seen, std::vector<std::string>* list) {
   struct stat info;
-  if (IsDirectory(path, &info) && seen->insert({info.st_dev, info.st_ino}).second) list->push_back(path);
+  if (!IsDirectory(path, &info)) return false;
+  if (seen->insert({info.st_dev, info.st_ino}).second) list->push_back(path);
+  return true;
 }
 
-std::vector<std::string> SteamLibraries(const std::string& home) {
+// Every Steam library once, and each library listed but not there once.
+std::vector<PrefixPlace> SteamLibraries(const std::string& home) {
   static const char* const kSteamRoots[] = {".steam/steam", ".local/share/Steam",
                                             ".var/app/com.valvesoftware.Steam/.local/share/Steam"};
   std::vector<std::string> libraries;
+  std::vector<PrefixPlace> places;
   std::set<FileId> seen;
+  std::set<std::string> missing;
   for (const char* root : kSteamRoots) {
     // A root reached twice lists the same libraries twice; they count once.
     const std::string root_path = JoinPath(home, root);
-    AddNewDirectory(root_path, &seen, &libraries);
+    if (AddNewDirectory(root_path, &seen, &libraries)) places.push_back({libraries.back(), true});
     std::string vdf;
     if (!ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
       continue;
     }
     for (const std::string& library : ParseLibraryFolders(vdf)) {
-      AddNewDirectory(library, &seen, &libraries);
+      const std::size_t before = libraries.size();
+      if (!AddNewDirectory(library, &seen, &libraries)) {
+        if (missing.insert(library).second) places.push_back({library, false});
+      } else if (libraries.size() > before) {
+        places.push_back({library, true});
+      }
     }
   }
-  return libraries;
+  return places;
 }
 
 // The digits of an app id without its leading zeros.
@@ -80,11 +91,11 @@ WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home) {
     return found;
   }
   if (home == nullptr || home[0] == '\0') return found;
-  found.places.push_back(JoinPath(home, ".wine"));
-  AddNewDirectory(found.places.back(), &seen, &found.prefixes);
-  for (const std::string& library : SteamLibraries(home)) {
+  const std::string wine = JoinPath(home, ".wine");
+  found.places.push_back({wine, AddNewDirectory(wine, &seen, &found.prefixes)});
+  for (const PrefixPlace& library : SteamLibraries(home)) {
     found.places.push_back(library);
-    AddCompatdataPrefixes(library, &seen, &found.prefixes);
+    if (library.found) AddCompatdataPrefixes(library.path, &seen, &found.prefixes);
   }
   return found;
 }

@@ -6,17 +6,24 @@
 #include <string>
 #include <vector>
 
+// A place prefixes were looked for in, and whether it is there.
+struct PrefixPlace {
+  std::string path;
+  bool found;
+};
+
 struct WinePrefixes {
   std::vector<std::string> prefixes;  // the directories to look in, in order
-  std::vector<std::string> places;    // where they were looked for
+  std::vector<PrefixPlace> places;    // where they were looked for
 };
 
 // The Wine prefixes to look in, in order: `wineprefix` alone when set and not
 // empty; otherwise `home`/.wine, then each Steam library's
 // steamapps/compatdata/<appid>/pfx. Only directories that exist; a directory
 // reached twice (same device and inode) counts once, under the first
-// spelling. The places looked in are `home`/.wine and each Steam library
-// (none for `wineprefix`). Either argument may be null.
+// spelling. The places looked in are `home`/.wine and each Steam library,
+// a library listed that is not there (a card not mounted) included (none
+// for `wineprefix`). Either argument may be null.
 WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home);
 
 #endif
