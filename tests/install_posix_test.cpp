@@ -1,0 +1,45 @@
+// How the native build names the prefixes it finds: each label as the
+// player reads it, before anything else is printed about the prefix.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/install.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct LabelCase {
+  const char* label;
+  std::string prefix;  // WINEPREFIX, below the test's root; laid out with `registry`
+  std::string laid_out = "";  // where the prefix is laid out, if not at `prefix`
+  Registry registry = Registry::kString;
+  std::string expected;  // "@" stands for the test's root
+};
+
+TEST(FindInstalls, NamesTheChosenPrefixAsThePlayerNeedsIt) {
+  const LabelCase cases[] = {
+      {.label = "Prefix", .prefix = "pfx", .expected = "Wine prefix: @pfx\n"},
+      {.label = "KeyWithoutPath", .prefix = "pfx", .registry = Registry::kKeyNoValue,
+       .expected = "No game install path in: @pfx\n"},
+      {.label = "ProtonFolderWithoutPfx", .prefix = "compatdata/7", .laid_out = "compatdata/7/pfx",
+       .expected = "Not a Wine prefix: @compatdata/7\nIts Wine prefix is @compatdata/7/pfx: add /pfx to WINEPREFIX\n"},
+      {.label = "ControlCharacterInName", .prefix = "a\nb\x1b", .expected = "Wine prefix: @a?b?\n"},
+  };
+  for (const LabelCase& c : cases) {
+    TempDir root;
+    const std::string where = root.path() + (c.laid_out.empty() ? c.prefix : c.laid_out);
+    ASSERT_TRUE(LayOutPrefix(where, SystemReg("C:\\Game\\", c.registry))) << c.label;
+    setenv("WINEPREFIX", (root.path() + c.prefix).c_str(), 1);
+    const std::vector<std::unique_ptr<Install>> installs = FindInstalls("SOFTWARE\\Quarrelstone\\Vellmoor\\1.0", "AppPath");
+    ASSERT_EQ(installs.size(), 1u) << c.label;
+    std::string expected = c.expected;
+    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, root.path());
+    EXPECT_EQ(installs[0]->Label(), expected) << c.label;
+  }
+}
+
+}  // namespace
