@@ -337,16 +337,21 @@ std::string DriveFolder(const std::string& root, const std::string& drive_link) 
 }
 
 // The folder on this machine the existing part of `path` names, then the
-// components that do not exist, marked as not found.
+// components that do not exist, marked as not found; for a drive the prefix
+// lacks, where its link would be. Empty where a path names no place at all.
 std::string PrefixInstall::DescribeFolder(const char* path) {
   std::string windows(path);
-  std::vector<std::string> missing;
+  std::string missing;
   std::string folder;
   while (!ToPrefixPath(prefix_, windows, &folder)) {
     while (!windows.empty() && (windows.back() == '\\' || windows.back() == '/')) windows.pop_back();
     const std::size_t cut = windows.find_last_of("\\/");
+    if (cut == std::string::npos && windows.size() == 2 && windows[1] == ':') {
+      folder = prefix_.root + "/dosdevices/" + AsciiLower(windows[0]) + ":";
+      return kFolderLabel + Printable(folder + missing) + kNotThere + "\n";
+    }
     if (cut == std::string::npos) return std::string();
-    missing.insert(missing.begin(), windows.substr(cut + 1));
+    missing.insert(0, "/" + windows.substr(cut + 1));
     windows.erase(cut + 1);
   }
   const std::string devices = prefix_.root + "/dosdevices/";
@@ -357,8 +362,8 @@ std::string PrefixInstall::DescribeFolder(const char* path) {
     folder = folder == "/" && !rest.empty() ? rest : folder + rest;
   }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  for (const std::string& name : missing) folder = JoinPath(folder, name);
-  return kFolderLabel + Printable(folder) + (missing.empty() ? "" : kNotThere) + "\n";
+  if (folder == "/" && !missing.empty()) folder.clear();
+  return kFolderLabel + Printable(folder + missing) + (missing.empty() ? "" : kNotThere) + "\n";
 }
 
 WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,

@@ -42,4 +42,35 @@ TEST(FindInstalls, NamesTheChosenPrefixAsThePlayerNeedsIt) {
   }
 }
 
+struct FolderCase {
+  std::string app_path;
+  std::string expected;  // the folder line; "@" stands for the prefix
+};
+
+// The folder line names the save folder where it is on this machine, the
+// part that is not there marked, with no doubled separator, no part of a
+// drive's link and no control character.
+TEST(DescribeFolder, NamesTheFolderOnThisMachine) {
+  const FolderCase cases[] = {
+      {"C:\\Game\\", "@/drive_c/Game/SaveGames"},
+      {"c:\\game\\", "@/drive_c/Game/SaveGames"},
+      {"C:\\Games\\Missing\\", "@/drive_c/Games/Missing/SaveGames (not found)"},
+      {"C:\\Game\\Mis\nsing\\", "@/drive_c/Game/Mis?sing/SaveGames (not found)"},
+      {"Q:\\Game\\", "@/dosdevices/q:/Game/SaveGames (not found)"},
+  };
+  TempDir root;
+  const std::string prefix = root.path() + "pfx";
+  ASSERT_TRUE(LayOutPrefix(prefix, SystemReg("C:\\Game\\")));
+  ASSERT_EQ(symlink("../drive_c", (prefix + "/dosdevices/c:").c_str()), 0);
+  ASSERT_TRUE(MakeDirectories(prefix + "/drive_c/Game/SaveGames"));
+  setenv("WINEPREFIX", prefix.c_str(), 1);
+  const std::vector<std::unique_ptr<Install>> installs = FindInstalls("SOFTWARE\\Quarrelstone\\Vellmoor\\1.0", "AppPath");
+  ASSERT_EQ(installs.size(), 1u);
+  for (const FolderCase& c : cases) {
+    std::string expected = "Folder on this machine: " + c.expected + "\n";
+    expected.replace(expected.find('@'), 1, prefix);
+    EXPECT_EQ(installs[0]->DescribeFolder((c.app_path + "SaveGames\\").c_str()), expected) << c.app_path;
+  }
+}
+
 }  // namespace
