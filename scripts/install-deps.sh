@@ -2,8 +2,9 @@
 # Installs from Debian's packages (as root) what is missing for building
 # savefix.exe ("build"); for that and the quick loop, the native preset's
 # build and tests ("native", what the demo installs); for a release
-# ("release": the build, the native scenario table and the packing tools);
-# or for all that, every test and the benchmark ("test").
+# ("release": the build, the native scenario table, the packing tools and
+# the desktop entry's validator); or for all that, every test and the
+# benchmark ("test").
 #
 #   bash scripts/install-deps.sh [build|native|release|test]
 set -euo pipefail
@@ -27,6 +28,7 @@ if [ "$what" = release ] || [ "$what" = test ]; then
   have git || need+=(git)
   have zip || need+=(zip)
   have unzip || need+=(unzip)
+  have desktop-file-validate || need+=(desktop-file-utils)
 fi
 if [ "$what" = test ]; then
   have clang++ || need+=(clang)
