@@ -85,7 +85,11 @@ if [ "$wine_tests" = 1 ]; then
   bash scripts/wine-setup.sh
   cmake --preset wine -DSAVEFIX_NATIVE_EXE="$root/build/release/savefix"
   cmake --build --preset wine
-  ctest --preset wine
+  wine_status=0
+  ctest --preset wine || wine_status=$?
+  # ctest lists the rows that skip themselves under Wine as not run.
+  echo "(The wine.Homes/FromHome.* rows that did not run are native only: they test how the native savefix finds Wine prefixes, and ran in the native table above.)"
+  [ "$wine_status" = 0 ] || exit "$wine_status"
 fi
 
 version=$(cat build/release/VERSION)
