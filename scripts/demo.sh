@@ -2,7 +2,9 @@
 # Builds savefix.exe, lays out a demo install of the game (a registry key in
 # a Wine prefix and a SaveGames folder with sample saves, all under
 # build/demo), runs the real program there in this terminal, then shows what
-# it changed. Every run starts from a fresh demo install.
+# it changed. Every run starts from a fresh demo install. What is missing
+# is installed first: what the demo needs, and what the quick loop after it
+# needs (cmake --workflow --preset native: GoogleTest and strace too).
 #
 #   bash scripts/demo.sh
 set -euo pipefail
@@ -13,7 +15,7 @@ savefix_help "$@"
 savefix_every_core
 root=$(pwd)
 
-bash scripts/install-deps.sh build
+bash scripts/install-deps.sh native
 bash scripts/wine-setup.sh
 
 echo "== Building savefix.exe"

@@ -5,8 +5,9 @@
 #   savefix-<version>-windows-x86.zip      savefix.exe, README.txt, LICENSE.txt,
 #                                          THIRD-PARTY-NOTICES.txt
 #   savefix-<version>-linux-x86_64.tar.gz  one folder savefix-<version>-linux-x86_64/
-#                                          holding savefix, README.md, LICENSE,
-#                                          THIRD-PARTY-NOTICES
+#                                          holding savefix, savefix.desktop (runs
+#                                          it in a terminal on a double-click),
+#                                          README.md, LICENSE, THIRD-PARTY-NOTICES
 #   savefix.exe, savefix                   the two programs, unpacked from the
 #                                          archives
 #   SHA256SUMS                             of those four files
@@ -56,6 +57,7 @@ fi
 export SOURCE_DATE_EPOCH
 
 bash scripts/install-deps.sh release
+desktop-file-validate docs/savefix.desktop || savefix_die "docs/savefix.desktop is not a valid desktop entry"
 
 # THIRD-PARTY-NOTICES names the Debian packages whose libraries end up inside
 # the programs; it must name the ones this machine links.
@@ -83,7 +85,11 @@ if [ "$wine_tests" = 1 ]; then
   bash scripts/wine-setup.sh
   cmake --preset wine -DSAVEFIX_NATIVE_EXE="$root/build/release/savefix"
   cmake --build --preset wine
-  ctest --preset wine
+  wine_status=0
+  ctest --preset wine || wine_status=$?
+  # ctest lists the rows that skip themselves under Wine as not run.
+  echo "(The wine.Homes/FromHome.* rows that did not run are native only: they test how the native savefix finds Wine prefixes, and ran in the native table above.)"
+  [ "$wine_status" = 0 ] || exit "$wine_status"
 fi
 
 version=$(cat build/release/VERSION)
@@ -119,12 +125,14 @@ with_crlf LICENSE > "$stage/windows/LICENSE.txt"
 with_crlf THIRD-PARTY-NOTICES > "$stage/windows/THIRD-PARTY-NOTICES.txt"
 
 cp build/release/savefix "$linux/savefix"
+cp docs/savefix.desktop "$linux/savefix.desktop"
 cp docs/linux-guide.md "$linux/README.md"
 cp LICENSE THIRD-PARTY-NOTICES "$linux/"
 
-# Same modes and times whatever the umask and the clock of this build.
+# Same modes and times whatever the umask and the clock of this build. File
+# managers trust a desktop entry outside the menus only when it is executable.
 chmod 0644 "$stage"/windows/* "$linux"/*
-chmod 0755 "$stage/windows/savefix.exe" "$linux" "$linux/savefix"
+chmod 0755 "$stage/windows/savefix.exe" "$linux" "$linux/savefix" "$linux/savefix.desktop"
 touch -h -d "@$SOURCE_DATE_EPOCH" "$stage"/windows/* "$linux" "$linux"/*
 
 rm -rf dist

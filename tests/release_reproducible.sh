@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes two releases of HEAD, from two fresh clones in different directories,
 # one after the other, with different umasks, time zones and locales, and
-# checks that they are the same bytes; then checks what the packages hold.
+# checks that they are the same bytes; then checks what the packages hold,
+# and that the desktop entry, run as a file manager runs it, starts the
+# savefix beside it in its folder.
 # Prints "release checks: N passed, N failed" last.
 #
 #   bash tests/release_reproducible.sh
@@ -109,8 +111,88 @@ tar -tzf "$dist/$tgz" > "$work/members"
 # Prints and fails on any member outside the folder, ".." included.
 all_under_top() { awk -v top="$top/" 'index($0, top) != 1 || /(^|\/)\.\.(\/|$)/ { print "  outside: " $0; bad = 1 } END { exit bad }' "$work/members"; }
 check "every member of $tgz lies under $top/" all_under_top
-check "$top/ holds exactly savefix, README.md, LICENSE, THIRD-PARTY-NOTICES" \
-  holds_exactly "$(LC_ALL=C sort "$work/members")" "$top/" "$top/savefix" "$top/README.md" "$top/LICENSE" "$top/THIRD-PARTY-NOTICES"
+check "$top/ holds exactly savefix, savefix.desktop, README.md, LICENSE, THIRD-PARTY-NOTICES" \
+  holds_exactly "$(LC_ALL=C sort "$work/members")" "$top/" "$top/savefix" "$top/savefix.desktop" "$top/README.md" \
+  "$top/LICENSE" "$top/THIRD-PARTY-NOTICES"
+
+# The desktop entry (release.sh has run desktop-file-validate on it). File
+# managers trust one outside the menus only when it is executable.
+packed_mode() { tar -tvzf "$dist/$tgz" | awk -v name="$top/$1" '$6 == name { print $1 }'; }
+check "savefix.desktop is packed executable" test "$(packed_mode savefix.desktop)" = -rwxr-xr-x
+
+# launch ENTRY: runs the Exec line of the desktop entry ENTRY as a file
+# manager does on a double-click, from another folder: the value's escapes
+# (\s \n \t \r \\) undone, then split into arguments at spaces outside double
+# quotes, inside which \" \` \$ \\ stand for the character, and the argument
+# %k replaced by the entry's path. Refuses what the format does not allow or
+# leaves to each launcher to read its own way (another escape, a reserved
+# character outside quotes, an open quote, another field code) and an entry
+# without Terminal=true, whose run nobody would see.
+launch() {
+  local entry=$1 value text="" c i quoted=0 started=0 arg="" args=()
+  grep -qx 'Terminal=true' "$entry" || { echo "  no Terminal=true"; return 1; }
+  value=$(sed -n '/^\[Desktop Entry\]/,/^\[/ s/^Exec=//p' "$entry")
+  for ((i = 0; i < ${#value}; i++)); do
+    c=${value:i:1}
+    if [ "$c" = '\' ]; then
+      i=$((i + 1))
+      case ${value:i:1} in
+        s) c=' ' ;;
+        n) c=$'\n' ;;
+        t) c=$'\t' ;;
+        r) c=$'\r' ;;
+        '\') c='\' ;;
+        *) echo "  escape \\${value:i:1} in the Exec value"; return 1 ;;
+      esac
+    fi
+    text+=$c
+  done
+  for ((i = 0; i < ${#text}; i++)); do
+    c=${text:i:1}
+    if [ "$quoted" = 1 ]; then
+      case $c in
+        '"') quoted=0 ;;
+        '\')
+          i=$((i + 1))
+          c=${text:i:1}
+          case $c in '"' | '`' | '$' | '\') arg+=$c ;; *) echo "  \\$c in a quoted argument"; return 1 ;; esac ;;
+        *) arg+=$c ;;
+      esac
+    else
+      case $c in
+        ' ') [ "$started" = 0 ] || args+=("$arg"); arg="" started=0 ;;
+        '"') quoted=1 started=1 ;;
+        $'\t' | $'\n' | "'" | '\' | '>' | '<' | '~' | '|' | '&' | ';' | '$' | '*' | '?' | '#' | '(' | ')' | '`')
+          echo "  reserved character $c outside quotes"; return 1 ;;
+        *) arg+=$c started=1 ;;
+      esac
+    fi
+  done
+  [ "$quoted" = 0 ] || { echo "  a quote left open"; return 1; }
+  [ "$started" = 0 ] || args+=("$arg")
+  for ((i = 0; i < ${#args[@]}; i++)); do
+    case ${args[i]} in
+      %k) args[i]=$entry ;;
+      *%*) echo "  field code in ${args[i]}"; return 1 ;;
+    esac
+  done
+  (cd / && "${args[@]}")
+}
+# Where a player unpacked the package, in a folder whose name holds a space
+# and a quote, beside a stand-in savefix that records where it runs and with
+# how many arguments.
+beside="$work/launch/My Games/Vellmoor's savefix"
+mkdir -p "$beside"
+tar -xzf "$dist/$tgz" -C "$beside" --strip-components=1 "$top/savefix.desktop"
+printf '#!/bin/sh\n{ pwd -P; echo "$#"; } > "$SAVEFIX_LAUNCH_RECORD"\n' > "$beside/savefix"
+chmod 0755 "$beside/savefix"
+runs_savefix_beside_it() {
+  local record=$work/launch/record
+  SAVEFIX_LAUNCH_RECORD=$record launch "$beside/savefix.desktop" || return 1
+  [ "$(cat "$record" 2> /dev/null)" = "$(cd "$beside" && pwd -P)"$'\n'0 ] ||
+    { echo "  ran in, with this many arguments: $(tr '\n' ' ' < "$record" 2> /dev/null)"; return 1; }
+}
+check "savefix.desktop, double-clicked, runs the savefix beside it in a terminal, in its folder" runs_savefix_beside_it
 every_line_crlf() { [ -s "$1" ] && LC_ALL=C awk '!/\r$/ { bad = 1 } END { exit bad }' "$1"; }
 unzip -p "$dist/$zip" README.txt > "$work/README.txt"
 check "README.txt ends every line in CR LF" every_line_crlf "$work/README.txt"
