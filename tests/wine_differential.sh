@@ -245,6 +245,8 @@ drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_
 working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$work/cusers
 working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$work/zroot
 Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
+8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
+8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
 EOF
 
 if [ "$failed" -ne 0 ]; then

@@ -75,7 +75,7 @@ class WinePrefixTest : public testing::Test {
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
         saves + "ababab=", saves + "x?=", "pfx/drive_c/windows/", "zroot/dot./", "zroot/link>@pfx/drive_c/Games",
-        "nodrive/Here/x="});
+        "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -159,7 +159,11 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"Vellmoor", "dosdevices/z:/link/Vellmoor", "zroot/link"}, {"x", "dosdevices/c:/windows/x", "zroot/dot."},
       {"Here\\x", "@nodrive/Here/x", "nodrive"}, {"HERE\\x", "", "nodrive"},
       {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
-      {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"}};
+      {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"},
+      // 8.3 aliases of names that are none.
+      {"C:\\VELL~G3P\\x", "dosdevices/c:/Vellmoor Game/x"}, {"c:\\vell~g3p\\X", "dosdevices/c:/Vellmoor Game/x"},
+      {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"}, {"C:\\Games\\Vellmoor\\SAVE~JBG", "dosdevices/c:/Games/Vellmoor/SaveGames"},
+      {"C:\\DATA~WLQ\\x", ""}, {"C:\\VELL~G3P.\\x", "dosdevices/c:/Vellmoor Game/x"}};
   const std::string prefix = root_.path() + "pfx";
   // A prefix anew for every lookup, and one per working directory kept
   // across all of them, twice.

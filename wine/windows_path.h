@@ -54,7 +54,8 @@ struct WinePrefix {
 //   start at its first component; C:\windows\ if that is no directory.
 // - Drive X: is dosdevices/x:. Each component is the exact name if it
 //   exists, else the first entry the directory lists that matches without
-//   regard to case; a last component that does not exist is kept as written.
+//   regard to case, by name or, for an 8.3 name, by the alias Wine gives a
+//   name that is none; a last component that does not exist is kept as written.
 // False: a drive or device the prefix lacks, a name Wine rejects (".." left
 // over, *?<>|" or control characters), or a directory component that is missing.
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path);
