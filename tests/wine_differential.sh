@@ -245,6 +245,8 @@ drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_
 working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$work/cusers
 working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$work/zroot
 Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
+Unix path from a working directory on C:|REG_SZ|32|$games/slashc/|$games/slashc|SaveGames/A.HDR=300||$prefix/drive_c/users
+Unix path of no folder, rooted on C:|REG_SZ|32|$work/rooted/|$prefix/drive_c$work/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
 8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
 8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
 EOF

@@ -75,7 +75,9 @@ class WinePrefixTest : public testing::Test {
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
         saves + "ababab=", saves + "x?=", "pfx/drive_c/windows/", "zroot/dot./", "zroot/link>@pfx/drive_c/Games",
-        "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x="});
+        "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x=",
+        // Under C: as Wine roots a Unix path that does not exist on the working directory's drive.
+        "pfx/drive_c" + root_.path() + "zroot/mirror/x="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -160,6 +162,10 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"Here\\x", "@nodrive/Here/x", "nodrive"}, {"HERE\\x", "", "nodrive"},
       {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
       {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"},
+      // Unix paths where the folder before the last backslash exists, else rooted.
+      {root_.path() + "zroot/mirror/x", "", "pfx/drive_c/Data"},
+      {root_.path() + "zroot/mirror\\x", "dosdevices/c:" + root_.path() + "zroot/mirror/x", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\file", "dosdevices/z:/file", "pfx/drive_c/Data"},
       // 8.3 aliases of names that are none.
       {"C:\\VELL~G3P\\x", "dosdevices/c:/Vellmoor Game/x"}, {"c:\\vell~g3p\\X", "dosdevices/c:/Vellmoor Game/x"},
       {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"}, {"C:\\Games\\Vellmoor\\SAVE~JBG", "dosdevices/c:/Games/Vellmoor/SaveGames"},
@@ -204,7 +210,8 @@ TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
       {"C:\\Games\\Vellmoor\\SaveGames\\", nullptr},
       {"\\\\?\\C:\\GAMES\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
       {"SaveGames\\s?vea*", "SaveA.HDR savea2.HDR", "pfx/drive_c/Games/Vellmoor"},
-      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames/s?vea*", nullptr}};
+      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames/s?vea*", nullptr},
+      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"}};
   for (const auto& c : kCases) {
     std::string directory, wildcard;
     std::vector<std::string> names;

@@ -45,8 +45,10 @@ struct WinePrefix {
 //   drive, "\\.\" or the working directory's root), trailing dots and spaces
 //   of the last component are dropped. "\\.\X:\..." names drive X. A path
 //   rooted without a drive ("\dir") starts at the root of the working
-//   directory's drive; one starting with a single '/' and free of *?<>|" is
-//   first tried as a Unix path lying under a drive. "X:dir" continues the
+//   directory's drive, unless it starts with a single '/' and Wine takes it
+//   as a Unix path under a drive: one free of *?<>|" up to its first
+//   backslash, whose components, split at backslashes only, exist as written
+//   but for the last ("/x/y\z" needs the folder /x/y). "X:dir" continues the
 //   working directory when that is on drive X, else X's root; "dir" always
 //   continues it.
 // - The working directory: the Unix one under the drive whose root is its
