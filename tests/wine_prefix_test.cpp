@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,7 +135,9 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
   const struct {
     std::string windows_path;
     std::string expected;  // relative to the prefix, or with "@" to the test's root; empty when not found
-    const char* working_directory = "zroot";  // relative to the test's root: Z:\ by default
+    // Relative to the test's root, Z:\ by default; "" an empty $PWD in a
+    // removed folder, null none at all.
+    const char* working_directory = "zroot";
   } kCases[] = {
       {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR", saves + "Save1.HDR"},
       {"c:/GAMES//vellmoor\\savegames\\SAVE1.hdr", saves + "Save1.HDR"},
@@ -162,6 +165,8 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"Here\\x", "@nodrive/Here/x", "nodrive"}, {"HERE\\x", "", "nodrive"},
       {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
       {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"},
+      {root.substr(1) + "zroot\\file", "@zroot/file", ""}, {"\\" + root.substr(1) + "zroot\\file", "@zroot/file", ""},
+      {"x", "dosdevices/c:/windows/x", nullptr},
       // Unix paths where the folder before the last backslash exists, else rooted.
       {root_.path() + "zroot/mirror/x", "", "pfx/drive_c/Data"},
       {root_.path() + "zroot/mirror\\x", "dosdevices/c:" + root_.path() + "zroot/mirror/x", "pfx/drive_c/Data"},
@@ -179,21 +184,34 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       const std::string expected = c.expected.empty()     ? ""
                                    : c.expected[0] == '@' ? root_.path() + c.expected.substr(1)
                                                           : prefix + "/" + c.expected;
-      WinePrefix fresh{prefix, root_.path() + c.working_directory};
-      WinePrefix& through = round == 0 ? fresh : kept.try_emplace(c.working_directory, fresh).first->second;
+      const std::optional<std::string> unix_working_directory =
+          !c.working_directory ? std::nullopt
+          : *c.working_directory ? std::optional<std::string>(root_.path() + c.working_directory) : "";
+      WinePrefix fresh{prefix, unix_working_directory};
+      const std::string key = c.working_directory ? c.working_directory : "(none)";
+      WinePrefix& through = round == 0 ? fresh : kept.try_emplace(key, fresh).first->second;
       std::string unix_path;
       const bool found = ToPrefixPath(through, c.windows_path, &unix_path);
-      EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << c.working_directory;
-      EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << c.working_directory;
+      EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << key;
+      EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << key;
     }
   }
 }
 
 TEST_F(WinePrefixTest, TakesTheShellsWorkingDirectoryWhereItIsTheSame) {
-  const std::string cwd = UnixWorkingDirectory(nullptr), link = root_.path() + "here";
+  const std::string cwd = UnixWorkingDirectory(nullptr).value_or(""), link = root_.path() + "here";
   ASSERT_EQ(0, symlink(cwd.c_str(), link.c_str())) << cwd;
   EXPECT_EQ(link, UnixWorkingDirectory(link.c_str()));
   EXPECT_EQ(cwd, UnixWorkingDirectory((root_.path() + "zroot").c_str()));
+  // In a folder since removed, $PWD as it is, even empty; none without it.
+  const std::string gone = root_.path() + "gone";
+  ASSERT_EQ(0, mkdir(gone.c_str(), 0755));
+  ASSERT_EQ(0, chdir(gone.c_str()));
+  ASSERT_EQ(0, rmdir(gone.c_str()));
+  const std::optional<std::string> empty = UnixWorkingDirectory(""), none = UnixWorkingDirectory(nullptr);
+  ASSERT_EQ(0, chdir(cwd.c_str()));
+  EXPECT_EQ(std::optional<std::string>(""), empty);
+  EXPECT_EQ(std::nullopt, none);
 }
 
 TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {

@@ -278,9 +278,10 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
 const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   std::string& windows_path = prefix.windows_working_directory;
   if (!windows_path.empty()) return windows_path;
-  const std::string& unix_directory = prefix.unix_working_directory;
-  if (unix_directory.empty()) return windows_path = kWindowsDirectory;
-  if (ToDrivePath(prefix, unix_directory + "/", &windows_path)) {
+  if (!prefix.unix_working_directory) return windows_path = kWindowsDirectory;
+  const std::string& unix_directory = *prefix.unix_working_directory;
+  if (ToDrivePath(prefix, unix_directory, &windows_path)) {
+    windows_path += '\\';
     CollapsePath(&windows_path, 3);
   } else {
     windows_path = "\\\\?\\unix" + unix_directory + "/";
@@ -378,10 +379,10 @@ bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_pat
 
 }  // namespace
 
-std::string UnixWorkingDirectory(const char* pwd) {
+std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
   std::vector<char> buffer(256);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return pwd != nullptr ? pwd : "";
+    if (errno != ERANGE) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
     buffer.resize(buffer.size() * 2);
   }
   const std::string cwd = buffer.data();
