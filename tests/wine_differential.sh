@@ -258,6 +258,7 @@ Unix path from a working directory on C:|REG_SZ|32|$games/slashc/|$games/slashc|
 Unix path of no folder, rooted on C:|REG_SZ|32|$work/rooted/|$prefix/drive_c$work/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
 8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
 8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
+saves matching *.HDR only by their 8.3 aliases|REG_SZ|32|$z\aliasmatch\|$games/aliasmatch|SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302
 relative path from a removed working directory, names matched with case|REG_SZ|32|$games_rel\gonecwd\|$games/gonecwd|SaveGames/A.HDR=300 SaveGames/a.bak=50||removed:$work/gone
 EOF
 

@@ -173,7 +173,8 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {root_.path() + "zroot\\file", "dosdevices/z:/file", "pfx/drive_c/Data"},
       // 8.3 aliases of names that are none.
       {"C:\\VELL~G3P\\x", "dosdevices/c:/Vellmoor Game/x"}, {"c:\\vell~g3p\\X", "dosdevices/c:/Vellmoor Game/x"},
-      {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"}, {"C:\\Games\\Vellmoor\\SAVE~JBG", "dosdevices/c:/Games/Vellmoor/SaveGames"},
+      {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"},
+      {"C:\\Games\\Vellmoor\\SAVE~JBG", "dosdevices/c:/Games/Vellmoor/SaveGames"},
       {"C:\\DATA~WLQ\\x", ""}, {"C:\\VELL~G3P.\\x", "dosdevices/c:/Vellmoor Game/x"}};
   const std::string prefix = root_.path() + "pfx";
   // A prefix anew for every lookup, and one per working directory kept
@@ -220,8 +221,9 @@ TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
     const char* expected;  // null when the search fails
     const char* working_directory = "zroot";
   } kCases[] = {
+      // Save1.HDR1 by its alias SAVE~4RS.HDR.
       {"C:\\games\\VELLMOOR\\savegames\\*.hdr",
-       "D.HDR Save1.HDR SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
+       "D.HDR Save1.HDR Save1.HDR1 SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\*abab", "abab"}, {"C:\\Games\\Vellmoor\\SaveGames\\*?", "x?"},
       {"C:\\Games\\Vellmoor\\SaveGames\\SAVE1.bak. ", "save1.bak"}, {"C:\\Missing\\*", nullptr},

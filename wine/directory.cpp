@@ -84,16 +84,23 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
 
 namespace {
 
-// The listing of `directory` with every name's sort key made once.
+// The listing of `directory` with every name's sort key and alias (empty
+// for an 8.3 name) made once.
 struct Listing {
   std::vector<std::string> names;
   std::vector<SortKey> keys;
+  std::vector<std::u16string> aliases;
 };
 
 bool ListUpcased(const std::string& directory, Listing* listing) {
   if (!ListDirectory(directory, &listing->names)) return false;
   listing->keys.reserve(listing->names.size());
-  for (const std::string& name : listing->names) listing->keys.push_back(WineSortKey(name));
+  listing->aliases.reserve(listing->names.size());
+  for (const std::string& name : listing->names) {
+    listing->keys.push_back(WineSortKey(name));
+    const std::u16string& exact = listing->keys.back().exact;
+    listing->aliases.push_back(IsShortName(exact) ? std::u16string() : ShortNameAlias(exact));
+  }
   return true;
 }
 
@@ -103,7 +110,7 @@ void Remember(const std::string& directory, const Listing& listing, DirectoryInd
   for (std::size_t i = 0; i < listing.names.size(); ++i) {
     const DirectoryIndex::Entry entry{listing.names[i], i};
     listed.names.emplace(listing.keys[i].upcased, entry);
-    if (!IsShortName(listing.keys[i].exact)) listed.aliases.emplace(ShortNameAlias(listing.keys[i].exact), entry);
+    if (!listing.aliases[i].empty()) listed.aliases.emplace(listing.aliases[i], entry);
   }
 }
 
@@ -167,7 +174,10 @@ bool ListMatchingEntries(const std::string& directory, const std::string& wildca
   const std::u16string mask = Upcase(Utf8ToUtf16(wildcard));
   std::vector<std::size_t> matches;
   for (std::size_t i = 0; i < listing.names.size(); ++i) {
-    if (MatchesWildcard(listing.keys[i].upcased, mask)) matches.push_back(i);
+    const std::u16string& alias = listing.aliases[i];
+    if (MatchesWildcard(listing.keys[i].upcased, mask) || (!alias.empty() && MatchesWildcard(alias, mask))) {
+      matches.push_back(i);
+    }
   }
   std::sort(matches.begin(), matches.end(), [&listing](std::size_t a, std::size_t b) {
     return ComesFirstInWineOrder(listing.keys[a], listing.keys[b]);

@@ -58,9 +58,9 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
 // disk is looked at.
 bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index);
 
-// The entries of `directory` (not "." and "..") whose names match the
-// Windows wildcard ('*' any run, '?' one UTF-16 unit, without regard to
-// case), in Wine's directory order. False if the directory cannot be listed.
+// The entries of `directory` (not "." and "..") whose names or 8.3 aliases
+// match the Windows wildcard ('*' any run, '?' one UTF-16 unit, without
+// regard to case), in Wine's directory order. False if the directory cannot be listed.
 // The listing goes into `index` unless it is null.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
                          std::vector<std::string>* names, DirectoryIndex* index);
