@@ -10,10 +10,12 @@
 // no leading dot but in "." and "..". Such a name has no alias.
 bool IsShortName(const std::u16string& name);
 
-// The alias Wine makes for `name`, a name that is not an 8.3 name, upper
-// case: its first 4 units up to its extension, a run of '~' up to 5, 3
-// letters or digits of a hash of the name in lower case, then its last
-// extension's first 3 units; units no 8.3 name may hold are '_'.
+// The alias Wine makes for `name`, a name that is not an 8.3 name, in upper
+// case: up to 4 units from its start but not from its extension, '~' to
+// make 5, 3 letters or digits of a hash of the name in lower case, then a
+// dot and the first 3 units of its extension (what follows its last dot,
+// one in first or last place aside); '_' for a unit no 8.3 name may hold,
+// '.' and '~' included.
 std::u16string ShortNameAlias(const std::u16string& name);
 
 // The lower case of a UTF-16 unit as Wine's hash takes it, made from the
