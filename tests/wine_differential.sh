@@ -149,14 +149,23 @@ ln -s "$prefix/drive_c/users" "$work/cusers"
 mkdir -p "$work/zroot"
 below_first=$(printf %s "${games#/*/}" | tr / '\\')
 games_bs=$(printf %s "$games" | tr / '\\')
+# The games folder relative to the Unix root.
+games_rel=${games_bs#\\}
 # Runs COMMAND... in DIR (empty: here), entered as cd enters it, with z:
 # pointing to TARGET if given:  in_directory DIR TARGET COMMAND...
+# DIR "removed:PATH" is made, entered and removed before the command starts,
+# which then starts through sh: `wine` is a sh script, and sh empties $PWD in
+# a folder that is gone, so both programs get the environment savefix.exe gets.
 in_directory() {
   local dir=$1 target=$2 z_link=$prefix/dosdevices/z: saved status=0
   shift 2
   saved=$(readlink "$z_link")
   [ -z "$target" ] || ln -sfn "$target" "$z_link"
-  (cd "${dir:-.}" && export PWD && "$@") || status=$?
+  case $dir in
+    removed:*) dir=${dir#removed:}
+      mkdir -p "$dir" && (cd "$dir" && rmdir "$dir" && sh -c 'exec "$@"' sh "$@") || status=$? ;;
+    *) (cd "${dir:-.}" && export PWD && "$@") || status=$? ;;
+  esac
   ln -sfn "$saved" "$z_link"
   return "$status"
 }
@@ -245,6 +254,12 @@ drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_
 working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$work/cusers
 working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$work/zroot
 Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
+Unix path from a working directory on C:|REG_SZ|32|$games/slashc/|$games/slashc|SaveGames/A.HDR=300||$prefix/drive_c/users
+Unix path of no folder, rooted on C:|REG_SZ|32|$work/rooted/|$prefix/drive_c$work/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
+8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
+8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
+saves matching *.HDR only by their 8.3 aliases|REG_SZ|32|$z\aliasmatch\|$games/aliasmatch|SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302
+relative path from a removed working directory, names matched with case|REG_SZ|32|$games_rel\gonecwd\|$games/gonecwd|SaveGames/A.HDR=300 SaveGames/a.bak=50||removed:$work/gone
 EOF
 
 if [ "$failed" -ne 0 ]; then

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,9 @@ class WinePrefixTest : public testing::Test {
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
         saves + "ababab=", saves + "x?=", "pfx/drive_c/windows/", "zroot/dot./", "zroot/link>@pfx/drive_c/Games",
-        "nodrive/Here/x="});
+        "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x=",
+        // Under C: as Wine roots a Unix path that does not exist on the working directory's drive.
+        "pfx/drive_c" + root_.path() + "zroot/mirror/x="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -132,7 +135,9 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
   const struct {
     std::string windows_path;
     std::string expected;  // relative to the prefix, or with "@" to the test's root; empty when not found
-    const char* working_directory = "zroot";  // relative to the test's root: Z:\ by default
+    // Relative to the test's root, Z:\ by default; "" an empty $PWD in a
+    // removed folder, null none at all.
+    const char* working_directory = "zroot";
   } kCases[] = {
       {"C:\\Games\\Vellmoor\\SaveGames\\Save1.HDR", saves + "Save1.HDR"},
       {"c:/GAMES//vellmoor\\savegames\\SAVE1.hdr", saves + "Save1.HDR"},
@@ -159,7 +164,18 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {"Vellmoor", "dosdevices/z:/link/Vellmoor", "zroot/link"}, {"x", "dosdevices/c:/windows/x", "zroot/dot."},
       {"Here\\x", "@nodrive/Here/x", "nodrive"}, {"HERE\\x", "", "nodrive"},
       {below_first + "nodrive\\Here\\x", "@nodrive/Here/x", "nodrive/Here"},
-      {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"}};
+      {"/" + root.substr(1) + "pfx\\drive_c\\Data\\x", "dosdevices/c:/Data/x"},
+      {root.substr(1) + "zroot\\file", "@zroot/file", ""}, {"\\" + root.substr(1) + "zroot\\file", "@zroot/file", ""},
+      {"x", "dosdevices/c:/windows/x", nullptr},
+      // Unix paths where the folder before the last backslash exists, else rooted.
+      {root_.path() + "zroot/mirror/x", "", "pfx/drive_c/Data"},
+      {root_.path() + "zroot/mirror\\x", "dosdevices/c:" + root_.path() + "zroot/mirror/x", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\file", "dosdevices/z:/file", "pfx/drive_c/Data"},
+      // 8.3 aliases of names that are none.
+      {"C:\\VELL~G3P\\x", "dosdevices/c:/Vellmoor Game/x"}, {"c:\\vell~g3p\\X", "dosdevices/c:/Vellmoor Game/x"},
+      {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"},
+      {"C:\\Games\\Vellmoor\\SAVE~JBG", "dosdevices/c:/Games/Vellmoor/SaveGames"},
+      {"C:\\DATA~WLQ\\x", ""}, {"C:\\VELL~G3P.\\x", "dosdevices/c:/Vellmoor Game/x"}};
   const std::string prefix = root_.path() + "pfx";
   // A prefix anew for every lookup, and one per working directory kept
   // across all of them, twice.
@@ -169,21 +185,34 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       const std::string expected = c.expected.empty()     ? ""
                                    : c.expected[0] == '@' ? root_.path() + c.expected.substr(1)
                                                           : prefix + "/" + c.expected;
-      WinePrefix fresh{prefix, root_.path() + c.working_directory};
-      WinePrefix& through = round == 0 ? fresh : kept.try_emplace(c.working_directory, fresh).first->second;
+      const std::optional<std::string> unix_working_directory =
+          !c.working_directory ? std::nullopt
+          : *c.working_directory ? std::optional<std::string>(root_.path() + c.working_directory) : "";
+      WinePrefix fresh{prefix, unix_working_directory};
+      const std::string key = c.working_directory ? c.working_directory : "(none)";
+      WinePrefix& through = round == 0 ? fresh : kept.try_emplace(key, fresh).first->second;
       std::string unix_path;
       const bool found = ToPrefixPath(through, c.windows_path, &unix_path);
-      EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << c.working_directory;
-      EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << c.working_directory;
+      EXPECT_EQ(expected, found ? unix_path : "") << c.windows_path << " in " << key;
+      EXPECT_EQ(!expected.empty(), found) << c.windows_path << " in " << key;
     }
   }
 }
 
 TEST_F(WinePrefixTest, TakesTheShellsWorkingDirectoryWhereItIsTheSame) {
-  const std::string cwd = UnixWorkingDirectory(nullptr), link = root_.path() + "here";
+  const std::string cwd = UnixWorkingDirectory(nullptr).value_or(""), link = root_.path() + "here";
   ASSERT_EQ(0, symlink(cwd.c_str(), link.c_str())) << cwd;
   EXPECT_EQ(link, UnixWorkingDirectory(link.c_str()));
   EXPECT_EQ(cwd, UnixWorkingDirectory((root_.path() + "zroot").c_str()));
+  // In a folder since removed, $PWD as it is, even empty; none without it.
+  const std::string gone = root_.path() + "gone";
+  ASSERT_EQ(0, mkdir(gone.c_str(), 0755));
+  ASSERT_EQ(0, chdir(gone.c_str()));
+  ASSERT_EQ(0, rmdir(gone.c_str()));
+  const std::optional<std::string> empty = UnixWorkingDirectory(""), none = UnixWorkingDirectory(nullptr);
+  ASSERT_EQ(0, chdir(cwd.c_str()));
+  EXPECT_EQ(std::optional<std::string>(""), empty);
+  EXPECT_EQ(std::nullopt, none);
 }
 
 TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
@@ -192,15 +221,17 @@ TEST_F(WinePrefixTest, ListsMatchesInWineOrder) {
     const char* expected;  // null when the search fails
     const char* working_directory = "zroot";
   } kCases[] = {
+      // Save1.HDR1 by its alias SAVE~4RS.HDR.
       {"C:\\games\\VELLMOOR\\savegames\\*.hdr",
-       "D.HDR Save1.HDR SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
+       "D.HDR Save1.HDR Save1.HDR1 SaveA.HDR savea2.HDR Save_1.HDR Zeta.HDR [x].HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
       {"C:\\Games\\Vellmoor\\SaveGames\\*abab", "abab"}, {"C:\\Games\\Vellmoor\\SaveGames\\*?", "x?"},
       {"C:\\Games\\Vellmoor\\SaveGames\\SAVE1.bak. ", "save1.bak"}, {"C:\\Missing\\*", nullptr},
       {"C:\\Games\\Vellmoor\\SaveGames\\", nullptr},
       {"\\\\?\\C:\\GAMES\\Vellmoor\\SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"},
       {"SaveGames\\s?vea*", "SaveA.HDR savea2.HDR", "pfx/drive_c/Games/Vellmoor"},
-      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames/s?vea*", nullptr}};
+      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames/s?vea*", nullptr},
+      {root_.path() + "pfx/drive_c/Games/Vellmoor/SaveGames\\s?vea*", "SaveA.HDR savea2.HDR"}};
   for (const auto& c : kCases) {
     std::string directory, wildcard;
     std::vector<std::string> names;

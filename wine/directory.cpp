@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "wine/names.h"
+#include "wine/short_names.h"
 
 namespace {
 
@@ -83,23 +84,50 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
 
 namespace {
 
-// The listing of `directory` with every name's sort key made once.
+// The listing of `directory` with every name's sort key and alias (empty
+// for an 8.3 name) made once.
 struct Listing {
   std::vector<std::string> names;
   std::vector<SortKey> keys;
+  std::vector<std::u16string> aliases;
 };
 
 bool ListUpcased(const std::string& directory, Listing* listing) {
   if (!ListDirectory(directory, &listing->names)) return false;
   listing->keys.reserve(listing->names.size());
-  for (const std::string& name : listing->names) listing->keys.push_back(WineSortKey(name));
+  listing->aliases.reserve(listing->names.size());
+  for (const std::string& name : listing->names) {
+    listing->keys.push_back(WineSortKey(name));
+    const std::u16string& exact = listing->keys.back().exact;
+    listing->aliases.push_back(IsShortName(exact) ? std::u16string() : ShortNameAlias(exact));
+  }
   return true;
 }
 
 void Remember(const std::string& directory, const Listing& listing, DirectoryIndex* index) {
-  DirectoryIndex::Entries& entries = index->directories[directory];
-  entries.clear();
-  for (std::size_t i = 0; i < listing.names.size(); ++i) entries.emplace(listing.keys[i].upcased, listing.names[i]);
+  DirectoryIndex::Listed& listed = index->directories[directory];
+  listed = DirectoryIndex::Listed();
+  for (std::size_t i = 0; i < listing.names.size(); ++i) {
+    const DirectoryIndex::Entry entry{listing.names[i], i};
+    listed.names.emplace(listing.keys[i].upcased, entry);
+    if (!listing.aliases[i].empty()) listed.aliases.emplace(listing.aliases[i], entry);
+  }
+}
+
+// The entry Wine's walk through the listing stops at for `name`: the first
+// whose name matches without regard to case or, when `name` is an 8.3 name,
+// whose alias does. Null if none.
+const DirectoryIndex::Entry* EntryMeant(const DirectoryIndex::Listed& listed, const std::string& name) {
+  const std::u16string wide = Utf8ToUtf16(name);
+  const std::u16string key = Upcase(wide);
+  const auto by_name = listed.names.find(key);
+  const DirectoryIndex::Entry* meant = by_name == listed.names.end() ? nullptr : &by_name->second;
+  if (!IsShortName(wide)) return meant;
+  const auto by_alias = listed.aliases.find(key);
+  if (by_alias != listed.aliases.end() && (meant == nullptr || by_alias->second.place < meant->place)) {
+    meant = &by_alias->second;
+  }
+  return meant;
 }
 
 }  // namespace
@@ -120,21 +148,21 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
     Remember(directory, listing, in);
     listed = in->directories.find(directory);
   }
-  auto entry = listed->second.find(Upcase(Utf8ToUtf16(name)));
-  if (entry == listed->second.end()) return Lookup::kMissing;
-  *found = entry->second;
+  const DirectoryIndex::Entry* entry = EntryMeant(listed->second, name);
+  if (entry == nullptr) return Lookup::kMissing;
+  *found = entry->name;
   return Lookup::kFound;
 }
 
 // FindEntry takes the exact name whenever it exists, and otherwise the
-// listed entry of the same key; with no other spelling listed, both are the
-// name as written.
+// listed entry it means; with no other spelling and no alias of that name
+// listed, both are the name as written.
 bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index) {
   if (index == nullptr) return false;
   auto listed = index->directories.find(directory);
   if (listed == index->directories.end()) return false;
-  auto entry = listed->second.find(Upcase(Utf8ToUtf16(name)));
-  return entry == listed->second.end() || entry->second == name;
+  const DirectoryIndex::Entry* entry = EntryMeant(listed->second, name);
+  return entry == nullptr || entry->name == name;
 }
 
 // Each name converted once, not once per comparison.
@@ -146,7 +174,10 @@ bool ListMatchingEntries(const std::string& directory, const std::string& wildca
   const std::u16string mask = Upcase(Utf8ToUtf16(wildcard));
   std::vector<std::size_t> matches;
   for (std::size_t i = 0; i < listing.names.size(); ++i) {
-    if (MatchesWildcard(listing.keys[i].upcased, mask)) matches.push_back(i);
+    const std::u16string& alias = listing.aliases[i];
+    if (MatchesWildcard(listing.keys[i].upcased, mask) || (!alias.empty() && MatchesWildcard(alias, mask))) {
+      matches.push_back(i);
+    }
   }
   std::sort(matches.begin(), matches.end(), [&listing](std::size_t a, std::size_t b) {
     return ComesFirstInWineOrder(listing.keys[a], listing.keys[b]);

@@ -20,13 +20,21 @@ bool IsDirectory(const std::string& path, struct stat* info);
 bool ListDirectory(const std::string& directory, std::vector<std::string>* names);
 
 // Directories as listed once during a run: for each, its entries by their
-// upper-cased UTF-16 names, the first listed of equal ones kept. Finding a
-// name that does not exist exactly then costs a lookup, not a listing. Names
-// created later are found by their exact spelling, so the index never needs
-// them.
+// upper-cased UTF-16 names and by their 8.3 aliases, the first listed of
+// equal ones kept with its place in the listing. Finding a name that does
+// not exist exactly then costs a lookup, not a listing. Names created later
+// are found by their exact spelling, so the index never needs them.
 struct DirectoryIndex {
-  using Entries = std::unordered_map<std::u16string, std::string>;
-  std::unordered_map<std::string, Entries> directories;
+  struct Entry {
+    std::string name;
+    std::size_t place;  // in the listing
+  };
+  using Entries = std::unordered_map<std::u16string, Entry>;
+  struct Listed {
+    Entries names;
+    Entries aliases;
+  };
+  std::unordered_map<std::string, Listed> directories;
   // Windows directory paths already resolved, to their Unix directories.
   struct Parent {
     std::string directory;
@@ -38,8 +46,9 @@ struct DirectoryIndex {
 enum class Lookup { kFound, kMissing, kFailed };
 
 // The entry of `directory` that `name` means: the exact name if it exists,
-// else the first entry listed that matches without regard to case. The
-// listing comes from `index`, made there on first need (null: listed anew).
+// else the first entry listed that matches without regard to case, by its
+// name or, where `name` is an 8.3 name, by its alias. The listing comes from
+// `index`, made there on first need (null: listed anew).
 Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
                  DirectoryIndex* index);
 
@@ -49,9 +58,9 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
 // disk is looked at.
 bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index);
 
-// The entries of `directory` (not "." and "..") whose names match the
-// Windows wildcard ('*' any run, '?' one UTF-16 unit, without regard to
-// case), in Wine's directory order. False if the directory cannot be listed.
+// The entries of `directory` (not "." and "..") whose names or 8.3 aliases
+// match the Windows wildcard ('*' any run, '?' one UTF-16 unit, without
+// regard to case), in Wine's directory order. False if the directory cannot be listed.
 // The listing goes into `index` unless it is null.
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
                          std::vector<std::string>* names, DirectoryIndex* index);

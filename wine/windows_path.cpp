@@ -9,6 +9,7 @@
 
 #include "platform/ascii.h"
 #include "wine/directory.h"
+#include "wine/names.h"
 
 namespace {
 
@@ -125,12 +126,6 @@ PathType TypeOf(const std::string& path) {
   return IsSeparator(CharAt(path, 2)) ? PathType::kDriveAbsolute : PathType::kDriveRelative;  // "X:\" or "X:"
 }
 
-// `path` with backslashes as slashes.
-std::string UnixSpelling(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
 // The Unix path `path` ends where its last component starts, as Wine cuts
 // it: a "." is skipped and each ".." costs one more component.
 std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
@@ -186,6 +181,66 @@ bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* 
   }
 }
 
+// The directory "\??\unix\" paths start at: the prefix's dosdevices/unix
+// if there is such an entry, else the Unix root.
+std::string UnixRoot(const WinePrefix& prefix) {
+  const std::string device = JoinPath(JoinPath(prefix.root, "dosdevices"), "unix");
+  struct stat info;
+  return lstat(device.c_str(), &info) != 0 && errno == ENOENT ? "/" : device;
+}
+
+// True if Wine refuses the components of "\??\unix" followed by `rest`
+// (`path` without its leading '/'): they are split at backslashes only, and
+// none may be empty, "." or "..".
+bool HoldsRefusedUnixComponent(const std::string& rest) {
+  for (std::size_t start = 0; start < rest.size();) {
+    const std::size_t end = std::min(rest.find('\\', start), rest.size());
+    const std::string name = rest.substr(start, end - start);
+    if (name.empty() || name == "." || name == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Where Wine finds the Unix file `rest` names under `root`, its components
+// split at backslashes only: every one but the last must exist as written,
+// and none be longer than a Unix name may be. The Unix path, its separators
+// slashes; false if a component does not pass.
+bool FindUnixFile(const std::string& root, const std::string& rest, std::string* unix_path) {
+  std::string slashed = rest;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  *unix_path = JoinPath(root, slashed);
+  struct stat info;
+  if (stat(unix_path->c_str(), &info) == 0) return true;
+  const std::size_t kMaxName = 255;
+  std::string directory = root;
+  for (std::size_t start = 0, end; start < rest.size(); start = end + 1) {
+    end = std::min(rest.find('\\', start), rest.size());
+    const bool last = end + 1 >= rest.size();
+    directory = JoinPath(directory, rest.substr(start, end - start));
+    if (end - start > kMaxName || (!last && stat(directory.c_str(), &info) != 0)) return false;
+  }
+  return true;
+}
+
+// Wine reads a path that starts with a single '/' as "\??\unix" followed by
+// it first. Up to its first backslash it must be free of *?<>|" and control
+// characters and, with "unix", at most 255 UTF-16 units long; after that
+// anything goes. Its components are split at backslashes only (the first one
+// is everything up to the first backslash, slashes included), and it is a
+// Unix path when every component but the last exists as written and the
+// folder reached lies under a drive. `windows_path` is then that drive's
+// spelling of it.
+bool ToUnixPathOnDrive(WinePrefix& prefix, const std::string& path, std::string* windows_path) {
+  const std::string head = path.substr(0, path.find('\\'));
+  const std::size_t kMaxDevice = 255;
+  if (HoldsInvalidCharacter(head) || Utf8ToUtf16("unix" + head).size() > kMaxDevice) return false;
+  const std::string rest = path.substr(CharAt(path, 1) == '\\' ? 2 : 1);  // one backslash behind "unix/" is skipped
+  std::string unix_path;
+  return !HoldsRefusedUnixComponent(rest) && FindUnixFile(UnixRoot(prefix), rest, &unix_path) &&
+         ToDrivePath(prefix, unix_path, windows_path);
+}
+
 // Resolves every component of the NT path `nt_path` (what follows "\??\":
 // a device such as "c:", then its path) but the last, which comes back as
 // written (empty when the path ends with a separator). The device is the
@@ -199,10 +254,9 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
   std::string device = nt_path.substr(0, device_end);
   if (device.find('/') != std::string::npos || HoldsInvalidCharacter(device)) return false;
   std::transform(device.begin(), device.end(), device.begin(), AsciiLower<char>);
-  *directory = JoinPath(JoinPath(prefix.root, "dosdevices"), device);
   *with_case = device == "unix";
+  *directory = *with_case ? UnixRoot(prefix) : JoinPath(JoinPath(prefix.root, "dosdevices"), device);
   struct stat info;
-  if (*with_case && lstat(directory->c_str(), &info) != 0 && errno == ENOENT) *directory = "/";
   if (!IsDirectory(*directory, &info)) return false;
   std::size_t start = device_end + 1;
   for (std::size_t end; (end = nt_path.find('\\', start)) != std::string::npos; start = end + 1) {
@@ -224,9 +278,10 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
 const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   std::string& windows_path = prefix.windows_working_directory;
   if (!windows_path.empty()) return windows_path;
-  const std::string& unix_directory = prefix.unix_working_directory;
-  if (unix_directory.empty()) return windows_path = kWindowsDirectory;
-  if (ToDrivePath(prefix, unix_directory + "/", &windows_path)) {
+  if (!prefix.unix_working_directory) return windows_path = kWindowsDirectory;
+  const std::string& unix_directory = *prefix.unix_working_directory;
+  if (ToDrivePath(prefix, unix_directory, &windows_path)) {
+    windows_path += '\\';
     CollapsePath(&windows_path, 3);
   } else {
     windows_path = "\\\\?\\unix" + unix_directory + "/";
@@ -260,8 +315,7 @@ bool ToNtPath(WinePrefix& prefix, const std::string& windows_path, std::string* 
   if (type == PathType::kShare || type == PathType::kDevice || type == PathType::kDriveAbsolute) {
     full = windows_path;
     mark = type == PathType::kShare ? SkipSharePrefix(windows_path) : type == PathType::kDevice ? 4 : 3;
-  } else if (type != PathType::kRooted || windows_path[0] != '/' || HoldsInvalidCharacter(windows_path) ||
-             !ToDrivePath(prefix, UnixSpelling(windows_path), &full)) {
+  } else if (type != PathType::kRooted || windows_path[0] != '/' || !ToUnixPathOnDrive(prefix, windows_path, &full)) {
     const std::string& current = WindowsWorkingDirectory(prefix);
     const bool on_drive = current[1] == ':';
     const std::size_t root = on_drive ? 3 : SkipSharePrefix(current);
@@ -325,10 +379,10 @@ bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_pat
 
 }  // namespace
 
-std::string UnixWorkingDirectory(const char* pwd) {
+std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
   std::vector<char> buffer(256);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return pwd != nullptr ? pwd : "";
+    if (errno != ERANGE) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
     buffer.resize(buffer.size() * 2);
   }
   const std::string cwd = buffer.data();

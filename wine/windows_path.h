@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,18 +13,20 @@
 
 // The Unix directory Wine starts a Windows program in when it is run from
 // here: `pwd` (the shell's $PWD, which keeps the links it went through) if it
-// names the same directory as getcwd(), else getcwd(). Empty if neither is known.
-std::string UnixWorkingDirectory(const char* pwd);
+// names the same directory as getcwd(), else getcwd(). Where getcwd() fails
+// (the folder was removed), `pwd` as it is, even empty (a shell started
+// there empties $PWD); none without it.
+std::optional<std::string> UnixWorkingDirectory(const char* pwd);
 
 // A Wine prefix as a Windows program started in one Unix directory sees it.
 // What a path's resolution finds out about the prefix (its directories'
 // listings, its drives, the program's working directory) is kept for the
 // next one.
 struct WinePrefix {
-  WinePrefix(std::string root_path, std::string working_directory)
+  WinePrefix(std::string root_path, std::optional<std::string> working_directory)
       : root(std::move(root_path)), unix_working_directory(std::move(working_directory)) {}
   std::string root;
-  std::string unix_working_directory;  // empty if not known
+  std::optional<std::string> unix_working_directory;
   DirectoryIndex index;
   std::string windows_working_directory;  // empty until needed
   struct Drive {
@@ -45,16 +48,20 @@ struct WinePrefix {
 //   drive, "\\.\" or the working directory's root), trailing dots and spaces
 //   of the last component are dropped. "\\.\X:\..." names drive X. A path
 //   rooted without a drive ("\dir") starts at the root of the working
-//   directory's drive; one starting with a single '/' and free of *?<>|" is
-//   first tried as a Unix path lying under a drive. "X:dir" continues the
+//   directory's drive, unless it starts with a single '/' and Wine takes it
+//   as a Unix path under a drive: one free of *?<>|" up to its first
+//   backslash, whose components, split at backslashes only, exist as written
+//   but for the last ("/x/y\z" needs the folder /x/y). "X:dir" continues the
 //   working directory when that is on drive X, else X's root; "dir" always
 //   continues it.
 // - The working directory: the Unix one under the drive whose root is its
-//   nearest ancestor, else as a Unix path ("unix\..."), whose "\dir" paths
-//   start at its first component; C:\windows\ if that is no directory.
+//   nearest ancestor, else as a Unix path ("unix\..."; "unix\" for an empty
+//   one), whose "\dir" paths start at its first component; C:\windows\ if
+//   that is no directory or none is known.
 // - Drive X: is dosdevices/x:. Each component is the exact name if it
 //   exists, else the first entry the directory lists that matches without
-//   regard to case; a last component that does not exist is kept as written.
+//   regard to case, by name or, for an 8.3 name, by the alias Wine gives a
+//   name that is none; a last component that does not exist is kept as written.
 // False: a drive or device the prefix lacks, a name Wine rejects (".." left
 // over, *?<>|" or control characters), or a directory component that is missing.
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path);
