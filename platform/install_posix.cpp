@@ -452,7 +452,7 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
 // and doubled slashes dropped (".." is kept: a link may lead anywhere).
 std::string AbsolutePath(const char* name) {
   std::string path = name;
-  if (path.empty() || path[0] != '/') path = UnixWorkingDirectory(std::getenv("PWD")) + "/" + path;
+  if (path.empty() || path[0] != '/') path = UnixWorkingDirectory(std::getenv("PWD")).value_or("") + "/" + path;
   std::string clean;
   std::size_t start = 0;
   while (start < path.size()) {
