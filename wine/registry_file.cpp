@@ -302,23 +302,14 @@ bool DecodeEscape(UnitReader* reader, char16_t* unit) {
 }
 
 // A byte above 0x7F starts UTF-8 (Wine writes none, but reads them), taken
-// as wineserver takes it: a lead byte outside C2..F4 is dropped; a sequence
+// by wineserver's rules: a lead byte outside C2..F4 is dropped; a sequence
 // broken off is dropped and the byte that broke it off is read again; a whole
 // sequence that is overlong or lies past U+10FFFF is dropped; surrogates pass.
 bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
-  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-  if (length == 0) return false;
-  static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
-  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  char32_t code = lead & kLeadMask[length];
-  for (int i = 0; i < length; ++i) {
-    if (reader->p == reader->end) return false;
-    unsigned bits = static_cast<unsigned char>(*reader->p) ^ 0x80u;
-    if (bits >= 0x40) return false;
-    code = (code << 6) | bits;
-    ++reader->p;
-  }
-  if (code < kSmallest[length] || code > 0x10FFFF) return false;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(reader->p);
+  char32_t code = DecodeUtf8(lead, &p, reinterpret_cast<const unsigned char*>(reader->end), Utf8Rules::kRegistryText);
+  reader->p = reinterpret_cast<const char*>(p);
+  if (code == kBadUtf8) return false;
   if (code <= 0xFFFF) {
     *unit = static_cast<char16_t>(code);
     return true;
