@@ -15,16 +15,6 @@ bool CanMakeCharacter(char32_t code, unsigned left, char32_t smallest) {
   return highest >= smallest && lowest <= 0x10FFFF && (lowest < 0xD800 || highest > 0xDFFF);
 }
 
-void AppendUtf16(char32_t code, std::u16string* out) {
-  if (code < 0x10000) {
-    out->push_back(static_cast<char16_t>(code));
-    return;
-  }
-  code -= 0x10000;
-  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-}
-
 void AppendUtf8(char32_t code, std::string* out) {
   if (code < 0x80) {
     out->push_back(static_cast<char>(code));
@@ -69,6 +59,16 @@ char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned 
     if (file_names && !CanMakeCharacter(code, left, kSmallest[length])) return kBadUtf8;
   }
   return code < kSmallest[length] || code > 0x10FFFF ? kBadUtf8 : code;
+}
+
+void AppendUtf16(char32_t code, std::u16string* out) {
+  if (code < 0x10000) {
+    out->push_back(static_cast<char16_t>(code));
+    return;
+  }
+  code -= 0x10000;
+  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
 }
 
 std::u16string Utf8ToUtf16(const std::string& text) {

@@ -25,6 +25,9 @@ constexpr char32_t kBadUtf8 = 0xFFFFFFFF;
 // continue the sequence is left, unless ntdll's rules swallow a cut-off tail.
 char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned char* end, Utf8Rules rules);
 
+// Appends `code` to `out` as UTF-16: one unit, or a surrogate pair past U+FFFF.
+void AppendUtf16(char32_t code, std::u16string* out);
+
 // UTF-8 to UTF-16 by ntdll's rules. A byte that does not start a valid UTF-8
 // sequence comes out as U+FFFD, as Wine shows such a name to Windows programs.
 std::u16string Utf8ToUtf16(const std::string& text);
