@@ -80,10 +80,8 @@ unsigned HexDigit(char c) {
 }
 
 bool StartsWith(const char* p, const char* end, const char* word) {
-  for (; *word != '\0'; ++p, ++word) {
-    if (p == end || *p != *word) return false;
-  }
-  return true;
+  const std::size_t length = std::strlen(word);
+  return static_cast<std::size_t>(end - p) >= length && std::memcmp(p, word, length) == 0;
 }
 
 // ---- Lines as wineserver reads them ----------------------------------------
@@ -125,12 +123,8 @@ bool ReadLine(LineReader* reader, Line* line) {
       reader->zero = Find(reader->next, reader->end, '\0');
       return true;
     }
-    if (newline < stop) {
-      *line = Line{begin, newline > begin && newline[-1] == '\r' ? newline - 1 : newline};
-      return true;
-    }
-    if (fits) {  // the text ends without a line end
-      *line = Line{begin, stop};
+    if (newline < stop || fits) {  // a line end, or the end of the text
+      *line = Line{begin, newline < stop && newline > begin && newline[-1] == '\r' ? newline - 1 : newline};
       return true;
     }
     reader->buffer += reader->buffer / 2;
@@ -168,11 +162,14 @@ bool DecodeEscape(const char** p, const char* end, std::u16string* units) {
     ++*p;
     return true;
   }
-  const unsigned base = **p == 'x' ? 16 : 8;
-  const char* q = *p + (base == 16 ? 1 : 0);
+  const bool hex = **p == 'x';
+  const unsigned base = hex ? 16 : 8;
+  const char* q = hex ? *p + 1 : *p;
   unsigned value = 0;
   int digits = 0;
-  for (; digits < (base == 16 ? 4 : 3) && q < end && HexDigit(*q) < base; ++digits) value = value * base + HexDigit(*q++);
+  for (; digits < (hex ? 4 : 3) && q < end && HexDigit(*q) < base; ++digits, ++q) {
+    value = value * base + HexDigit(*q);
+  }
   if (digits == 0) return false;  // "\x" alone is an 'x'
   units->push_back(static_cast<char16_t>(value));
   *p = q;
@@ -203,24 +200,21 @@ bool DecodeNext(const char** p, const char* end, std::u16string* units) {
 
 std::u16string DecodeEscaped(const char* p, const char* end) {
   std::u16string units;
-  while (DecodeNext(&p, end, &units)) {
-  }
+  while (DecodeNext(&p, end, &units)) continue;
   return units;
 }
 
 // ---- Key paths -------------------------------------------------------------
 
-// The names a lookup can pass through: the wanted path's components and
-// Wow6432Node, upper-cased. A path through them is written as a string of
+// The names a lookup can pass through, upper-cased: Wow6432Node, then the
+// wanted path's components. A path through them is written as a string of
 // one byte per component, the name's index plus one.
-struct Names {
-  std::vector<std::u16string> upcased;
-  char wow6432node;
-};
+using Names = std::vector<std::u16string>;
+constexpr char kWow6432NodeCode = 1;
 
 char CodeOf(const Names& names, const std::u16string& upcased) {
-  for (std::size_t i = 0; i < names.upcased.size(); ++i) {
-    if (names.upcased[i] == upcased) return static_cast<char>(i + 1);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == upcased) return static_cast<char>(i + 1);
   }
   return 0;
 }
@@ -229,8 +223,8 @@ char AddName(Names* names, const std::u16string& name) {
   std::u16string upcased = Upcase(name);
   char code = CodeOf(*names, upcased);
   if (code != 0) return code;
-  names->upcased.push_back(upcased);
-  return static_cast<char>(names->upcased.size());
+  names->push_back(upcased);
+  return static_cast<char>(names->size());
 }
 
 // Splits a path at its separators; empty components (doubled or trailing
@@ -252,9 +246,12 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
 bool ReadComponent(const char** p, const char* end, std::u16string* name) {
   name->clear();
   if (*p == end) return false;
-  while ((name->empty() || name->back() != kSeparator) && DecodeNext(p, end, name)) {
+  while (DecodeNext(p, end, name)) {
+    if (!name->empty() && name->back() == kSeparator) {
+      name->pop_back();
+      break;
+    }
   }
-  if (!name->empty() && name->back() == kSeparator) name->pop_back();
   for (char16_t& unit : *name) unit = UpcaseUnit(unit);
   return true;
 }
@@ -275,10 +272,53 @@ struct KeyCode {
 struct KeyLines {
   KeyCode key;
   std::u16string name;
-  const char* decided = nullptr;
-  std::size_t decided_size = 0;  // 0: nothing decided yet
+  std::string decided;  // empty: nothing decided yet
   std::string decided_code;
 };
+
+// True if the escaped path [p, end) names the hive's root: it is empty, or
+// its first unit is zero. `units` is room to decode in.
+bool NamesRoot(const char* p, const char* end, std::u16string* units) {
+  units->clear();
+  while (units->empty() && DecodeNext(&p, end, units)) continue;
+  return units->empty() || (*units)[0] == 0;
+}
+
+// True if the path text [begin, begin + size) starts with the text decided before.
+bool Decided(const KeyLines& lines, const char* begin, std::size_t size) {
+  const std::string& decided = lines.decided;
+  return !decided.empty() && size >= decided.size() && std::memcmp(begin, decided.data(), decided.size()) == 0;
+}
+
+// The keys the path text [begin, end), not the hive's root, makes, into
+// `lines->key`; with `whole` false, read only as far as it runs through
+// `names`, and what decided that is kept. False for a name of more than
+// 256 units.
+bool ReadKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length, bool whole,
+                 KeyLines* lines) {
+  KeyCode& key = lines->key;
+  std::u16string& name = lines->name;
+  bool through_names = true;
+  for (const char* p = begin; ReadComponent(&p, end, &name);) {
+    if (name.size() > kMaxKeyNameUnits) return false;
+    if (name.empty()) continue;
+    key.made = true;
+    const char code = through_names && key.code.size() < max_length ? CodeOf(names, name) : 0;
+    through_names = code != 0;
+    if (through_names) {
+      key.code.push_back(code);
+    } else if (!whole) {
+      if (p < end) {
+        lines->decided.assign(begin, p + 1);
+        lines->decided_code = key.code;
+      }
+      break;
+    }
+  }
+  key.made = true;
+  key.complete = through_names;
+  return true;
+}
 
 // The key a key line names, from the escaped text behind its '[' up to the
 // line end, made with the keys on its path, into `lines->key`. False where
@@ -296,41 +336,13 @@ bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::si
   // long, and reading can stop where the path leaves the names.
   const std::size_t size = static_cast<std::size_t>(end - begin);
   const bool whole = size > kMaxKeyNameUnits;
-  if (!whole && lines->decided_size != 0 && size >= lines->decided_size &&
-      std::memcmp(begin, lines->decided, lines->decided_size) == 0) {
+  if (!whole && Decided(*lines, begin, size)) {
     key.code = lines->decided_code;
     key.made = true;
     return true;
   }
-  std::u16string& name = lines->name;
-  name.clear();
-  const char* p = begin;
-  while (name.empty() && DecodeNext(&p, end, &name)) {
-  }
-  key.complete = key.made = name.empty() || name[0] == 0;
-  if (key.made) return true;
-  p = begin;
-  bool through_names = true;
-  while (ReadComponent(&p, end, &name)) {
-    if (name.size() > kMaxKeyNameUnits) return false;
-    if (name.empty()) continue;
-    key.made = true;
-    const char code = through_names && key.code.size() < max_length ? CodeOf(names, name) : 0;
-    through_names = code != 0;
-    if (through_names) {
-      key.code.push_back(code);
-    } else if (!whole) {
-      if (p < end) {
-        lines->decided = begin;
-        lines->decided_size = static_cast<std::size_t>(p + 1 - begin);
-        lines->decided_code = key.code;
-      }
-      break;
-    }
-  }
-  key.made = true;
-  key.complete = through_names;
-  return true;
+  key.complete = key.made = NamesRoot(begin, end, &lines->name);
+  return key.made || ReadKeyPath(begin, end, names, max_length, whole, lines);
 }
 
 // ---- Value lines -----------------------------------------------------------
@@ -359,8 +371,7 @@ std::uint64_t ReadHexNumber(const char* p, const char* end, const char** stop) {
     value = value * 16 + HexDigit(**stop);
   }
   if (*stop == q) *stop = p;
-  if (too_large) return UINT64_MAX;
-  return negative ? 0 - value : value;
+  return too_large ? UINT64_MAX : negative ? 0 - value : value;
 }
 
 // Hex bytes ("41,00,..."), each read by strtoul, as far as they go; then the
@@ -388,28 +399,32 @@ bool ReadHexData(const char* p, const char* end, LineReader* reader, std::vector
   }
 }
 
-struct StringForm {
-  const char* tag;
-  std::uint32_t type;
-};
-
-const StringForm kStringForms[] = {{"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
+// String data, `p` at one of the forms' tags; false if it is at none. Text
+// behind the closing quote is ignored.
+bool ReadString(const char* p, const char* end, Value* value) {
+  static const struct {
+    const char* tag;
+    std::uint32_t type;
+  } kForms[] = {{"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
+  for (const auto& form : kForms) {
+    if (!StartsWith(p, end, form.tag)) continue;
+    const char* text = p + std::strlen(form.tag);
+    const char* close;
+    if (FindDelimiter(text, end, '"', &close)) {
+      value->type = form.type;
+      value->units = DecodeEscaped(text, close);
+      value->units.push_back(0);
+    }
+    return true;
+  }
+  return false;
+}
 
 // The data behind "name"=, as wineserver reads it; continued hex data is
 // read on from `reader`. With `value` null only the lines are taken.
 void ReadData(const char* p, const char* end, LineReader* reader, Value* value) {
   if (value == nullptr && (p == end || *p != 'h')) return;  // only hex data goes on
-  for (const StringForm& form : kStringForms) {
-    if (!StartsWith(p, end, form.tag)) continue;
-    // Text behind the closing quote is ignored.
-    const char* text = p + std::strlen(form.tag);
-    const char* close;
-    if (!FindDelimiter(text, end, '"', &close)) return;
-    value->type = form.type;
-    value->units = DecodeEscaped(text, close);
-    value->units.push_back(0);
-    return;
-  }
+  if (ReadString(p, end, value)) return;
   if (StartsWith(p, end, "dword:")) {
     value->type = 4;  // whatever follows is read as a number
     return;
@@ -439,15 +454,10 @@ void ReadData(const char* p, const char* end, LineReader* reader, Value* value) 
 // data takes are read from `reader` either way.
 bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std::u16string* wanted,
                    Value* value) {
-  const char* name_begin;
-  const char* name_end;
-  if (*p == '@') {
-    name_begin = name_end = ++p;
-  } else {
-    name_begin = p + 1;
-    if (!FindDelimiter(name_begin, end, '"', &name_end)) return false;
-    p = name_end + 1;
-  }
+  const char* name_begin = p + 1;
+  const char* name_end = name_begin;  // "@" names the default value
+  if (*p == '"' && !FindDelimiter(name_begin, end, '"', &name_end)) return false;
+  p = *p == '"' ? name_end + 1 : name_begin;
   p = SkipSpaces(p, end);
   if (p == end || *p != '=') return false;
   p = SkipSpaces(p + 1, end);
@@ -465,9 +475,17 @@ bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std
 struct Registry {
   bool win64 = false;
   bool any_key = false;                // wineserver made at least one key
-  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through Names
+  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through the names
   std::map<std::string, Value> found;  // the wanted value as last set, by its key's complete path
 };
+
+// Keeps what a key line made.
+void Record(const KeyCode& key, Registry* registry) {
+  registry->any_key = registry->any_key || key.made;
+  if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
+    registry->key_codes.push_back(key.code);
+  }
+}
 
 enum class Arch { kUnknown, kWin32, kWin64 };
 
@@ -530,10 +548,7 @@ bool ReadRegistry(LineReader* reader, const Names& names, std::size_t max_length
       const bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines);
       section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
       line_by_line = false;
-      registry->any_key = registry->any_key || key.made;
-      if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
-        registry->key_codes.push_back(key.code);
-      }
+      Record(key, registry);
     } else if ((*p == '"' || *p == '@') && section != kNoKey) {
       if (ReadValueLine(p, line.end, reader, section == kPathKey ? &wanted : nullptr, &value)) {
         registry->found[key.code] = std::move(value);
@@ -563,24 +578,21 @@ bool KeyExists(const Registry& registry, const std::string& path) {
 // child, unless the next component is Wow6432Node. False if a key is missing.
 // Keys that are symbolic links (#link, as Wine makes for keys both views
 // share) are not followed; the keys savefix reads are none.
-bool ResolvePath(const Registry& registry, const std::string& wanted, char wow6432node,
-                 std::string* path) {
+bool ResolvePath(const Registry& registry, const std::string& wanted, std::string* path) {
   path->clear();
   auto redirect = [&]() {
-    if (!registry.win64 || (!path->empty() && path->back() == wow6432node)) return;
-    std::string inside = *path + wow6432node;
+    if (!registry.win64 || (!path->empty() && path->back() == kWow6432NodeCode)) return;
+    std::string inside = *path + kWow6432NodeCode;
     if (KeyExists(registry, inside)) *path = inside;
   };
   for (char component : wanted) {
-    if (component != wow6432node) redirect();
+    if (component != kWow6432NodeCode) redirect();
     path->push_back(component);
     if (!KeyExists(registry, *path)) return false;
   }
   redirect();
   return true;
 }
-
-bool IsString(const Value& value) { return value.type == 1 || value.type == 2; }
 
 }  // namespace
 
@@ -590,9 +602,9 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
   std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
   if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
   Names names;
+  AddName(&names, kWow6432Node);
   std::string wanted;
   for (const std::u16string& component : components) wanted.push_back(AddName(&names, component));
-  names.wow6432node = AddName(&names, kWow6432Node);
   // A resolved path is at most every component with a Wow6432Node before it, plus one.
   const std::size_t max_length = 2 * wanted.size() + 1;
   Registry registry;
@@ -601,10 +613,11 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
     return WineRegistryLookup::kMalformed;
   }
   std::string path;
-  if (!ResolvePath(registry, wanted, names.wow6432node, &path)) return WineRegistryLookup::kNoKey;
+  if (!ResolvePath(registry, wanted, &path)) return WineRegistryLookup::kNoKey;
   auto found = registry.found.find(path);
   if (found == registry.found.end()) return WineRegistryLookup::kNoValue;
-  if (!IsString(found->second)) return WineRegistryLookup::kNotString;
+  const std::uint32_t type = found->second.type;
+  if (type != 1 && type != 2) return WineRegistryLookup::kNotString;
   *data = Utf16ToUtf8(found->second.units);
   return WineRegistryLookup::kFound;
 }
