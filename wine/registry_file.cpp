@@ -258,7 +258,8 @@ bool ReadComponent(const char** p, const char* end, std::u16string* name) {
 
 // The keys a key line makes: their path as far as it runs through `names`,
 // at most `max_length` components; `complete` tells whether that is the
-// whole path, `made` whether the line made any key at all.
+// whole path, `made` whether the line made any key. A line decided as one
+// before it was makes that line's keys again: no path, nothing made.
 struct KeyCode {
   std::string code;
   bool complete;
@@ -273,7 +274,6 @@ struct KeyLines {
   KeyCode key;
   std::u16string name;
   std::string decided;  // empty: nothing decided yet
-  std::string decided_code;
 };
 
 // True if the escaped path [p, end) names the hive's root: it is empty, or
@@ -308,10 +308,7 @@ bool ReadKeyPath(const char* begin, const char* end, const Names& names, std::si
     if (through_names) {
       key.code.push_back(code);
     } else if (!whole) {
-      if (p < end) {
-        lines->decided.assign(begin, p + 1);
-        lines->decided_code = key.code;
-      }
+      if (p < end) lines->decided.assign(begin, p + 1);
       break;
     }
   }
@@ -336,11 +333,7 @@ bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::si
   // long, and reading can stop where the path leaves the names.
   const std::size_t size = static_cast<std::size_t>(end - begin);
   const bool whole = size > kMaxKeyNameUnits;
-  if (!whole && Decided(*lines, begin, size)) {
-    key.code = lines->decided_code;
-    key.made = true;
-    return true;
-  }
+  if (!whole && Decided(*lines, begin, size)) return true;
   key.complete = key.made = NamesRoot(begin, end, &lines->name);
   return key.made || ReadKeyPath(begin, end, names, max_length, whole, lines);
 }
@@ -514,9 +507,10 @@ bool SkipSection(LineReader* reader) {
     const char* start = p;
     while (start > from && start[-1] != '\n' && IsSpace(start[-1])) --start;
     if (start > from && start[-1] != '\n') continue;
-    const void* before = start > from ? memrchr(from, '\n', static_cast<std::size_t>(start - 1 - from)) : nullptr;
-    const char* previous = before != nullptr ? static_cast<const char*>(before) + 1 : from;
-    if (Find(previous, start, '\\') != start) return false;
+    // The line before, from its end back to its start.
+    for (const char* q = start > from ? start - 1 : start; q > from && q[-1] != '\n'; --q) {
+      if (q[-1] == '\\') return false;
+    }
     reader->next = start;
     return true;
   }
