@@ -116,7 +116,7 @@ bool ReadLine(LineReader* reader, Line* line) {
     // One fgets call: what fits in the buffer behind the text read so far,
     // up to and including a line end.
     const char* chunk = reader->next;
-    const bool fits = static_cast<std::size_t>(reader->end - begin) < reader->buffer;
+    const bool fits = static_cast<std::size_t>(reader->end - begin) < reader->buffer;  // the rest of the text
     const char* stop = fits ? reader->end : begin + reader->buffer - 1;
     const char* newline = Find(chunk, stop, '\n');
     reader->next = newline < stop ? newline + 1 : stop;
