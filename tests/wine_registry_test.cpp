@@ -1,14 +1,13 @@
-// The system.reg reader and the Unicode helpers it shares with the file
-// layer. Expected results were measured with Wine 8.0 (a 32-bit probe
-// calling RegQueryValueExA, CharUpperBuffW and FindFirstFileW).
+// The system.reg reader, on a text at hand and on a file. Expected results
+// were measured with Wine 8.0 (a 32-bit probe calling RegQueryValueExA).
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <ostream>
 #include <string>
-#include <vector>
 
-#include "wine/names.h"
+#include "wine/read_file.h"
 #include "wine/registry_file.h"
 
 static void PrintTo(WineRegistryLookup result, std::ostream* out) {
@@ -69,6 +68,7 @@ const Case kCases[] = {
      "\xF0\x9F\x98\x80 \xEF\xBF\xBD\0"s},
     {"RawUtf8ReadAndBrokenBytesDropped", Value32("\"Caf\xC3\xA9 \xFF\xC3(\""), R::kFound,
      "Caf\xC3\xA9 (\0"s},
+    {"RawUtf8CutOffByQuoteKeepsByteBehind", Value32("\"a\xE6(\""), R::kFound, "a(\0"s},
     {"RawUtf8OverlongAndBeyondUnicodeDropped",
      Value32("\"a\xE0\x80\x80"
              "b\xF0\x80\x80\x80"
@@ -174,6 +174,10 @@ const Case kCases[] = {
      R::kNoValue},
     {"KeyNameOf256UnitsTaken", kWin32 + "[T\\\\" + Repeat("\\x41", 256) + "]\n\"V\"=\"v\"\n",
      R::kFound, "v\0"s, "T\\" + std::string(256, 'A'), "V"},
+    // The first key line leaves the names at "Foo"; the second, alike up to
+    // the byte behind the escaped separator, goes on to name a key.
+    {"KeyLineAlikeUpToByteBehindSeparator", kWin32 + "[T\\\\Foo\\x5c-]\n[T\\\\Foo\\x5cc]\n\"V\"=\"v\"\n", R::kFound,
+     "v\0"s, "T\\Foo\xD7\x8C", "V"},
     {"KeyLinesDecidedByEscapes",
      kWin32 + "[\\x5q]\n[\\x53oftware\\\\Quarrelstone\\\\Vellmoor\\\\1.0]\n\"AppPath\"=\"x\"\n",
      R::kFound, "x\0"s},
@@ -208,6 +212,13 @@ const Case kCases[] = {
              "[Software\\\\Quarrelstone\\\\Vellmoor\\\\1.0] junk\n\"AppPath\"=\"z\""),
      R::kFound, "z\0"s},
     {"ZeroFilledTail", Value32("\"x\"") + std::string(100, '\0'), R::kFound, "x\0"s},
+    // A crash left the end zero-filled. The long line in the other key's
+    // section, read all the same, grew the line buffer past the line holding
+    // a zero byte, so the rest of that line is lost with it.
+    {"CrashZeroTailAndZeroLineBehindLongLine",
+     kWin64 + "[Other]\n\"long\"=\"" + std::string(300, '.') + "\"\n" + kKeyWow + "\"AppPath\"=\"early\"\n\"y\"=\"\0"s +
+         std::string(56, '.') + "[Other3] junk\n\"AppPath\"=\"late\"\n" + std::string(1000, '\0'),
+     R::kFound, "late\0"s},
     {"ZeroFilledTailCutsValue", Value32("\"x\"\n\"AppPath\"=\"C:\\\\Ga") + std::string(100, '\0'),
      R::kNotString},
     {"CrlfEverywhere", Crlf(Value32("hex(1):41,00,\\\n  42,00,\\\n  00,00")), R::kFound, "AB\0"s},
@@ -240,63 +251,47 @@ const Case kCases[] = {
     {"HexContinuationAtEndOfText", Value32("hex(1):41,\\"), R::kNotString},
 };
 
+// A file holding `text`, open for reading as a prefix's system.reg is; -1
+// if it cannot be made.
+int FileHolding(const std::string& text) {
+  std::string path = testing::TempDir() + "system.reg.XXXXXX";
+  const int made = mkstemp(&path[0]);
+  if (made < 0) return -1;
+  const bool written = write(made, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(made);
+  const int descriptor = written ? OpenRegularFile(path) : -1;
+  unlink(path.c_str());
+  return descriptor;
+}
+
 class WineRegistryTest : public testing::TestWithParam<Case> {};
 
-// Read whole, then handed over in pieces of every size up to a few lines
-// (piece 0: every line read in turn, none passed over).
+// The text at hand, then the same text as a file: read with one byte less
+// than its size as the limit, which no registry is taken from, and then,
+// from its start again, with its size.
 TEST_P(WineRegistryTest, Lookup) {
   const Case& c = GetParam();
+  const std::string expected_data = c.expected == R::kFound ? c.data : "";
   std::string data = "stale";
-  R result = FindWineRegistryString(c.text.data(), c.text.size(), c.key.c_str(), c.value, &data);
-  EXPECT_EQ(result, c.expected);
-  EXPECT_EQ(data, c.expected == R::kFound ? c.data : "");
-  for (std::size_t piece : {0, 1, 2, 3, 7, 64}) {
+  EXPECT_EQ(FindWineRegistryString(c.text.data(), c.text.size(), c.key.c_str(), c.value, &data), c.expected);
+  EXPECT_EQ(data, expected_data);
+
+  const int descriptor = FileHolding(c.text);
+  ASSERT_GE(descriptor, 0);
+  if (!c.text.empty()) {
     data = "stale";
-    result = FindWineRegistryStringInPieces(c.text.data(), c.text.size(), piece, c.key.c_str(), c.value, &data);
-    EXPECT_EQ(result, c.expected) << "in pieces of " << piece;
-    EXPECT_EQ(data, c.expected == R::kFound ? c.data : "") << "in pieces of " << piece;
+    EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size() - 1, c.key.c_str(), c.value, &data), R::kMalformed);
+    EXPECT_EQ(data, "");
   }
+  data = "stale";
+  EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size(), c.key.c_str(), c.value, &data), c.expected) << "file";
+  EXPECT_EQ(data, expected_data) << "file";
+  close(descriptor);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WineRegistryTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& param_info) {
                            return std::string(param_info.param.name);
                          });
-
-TEST(UnicodeTest, UpcaseFollowsWineTable) {
-  const char16_t kPairs[][2] = {{u'a', u'A'}, {u'Z', u'Z'}, {u'é', u'É'},   {u'ω', u'Ω'},
-                                {u'ÿ', u'Ÿ'}, {u'ß', u'ß'}, {u'µ', u'µ'},   {u'ı', u'ı'},
-                                {u'ſ', u'ſ'}, {u'ǅ', u'ǅ'}, {u'ａ', u'Ａ'}, {0xD83D, 0xD83D},
-                                {u'ⓐ', u'Ⓐ'}, {u'ա', u'Ա'}, {u'z', u'Z'}, {u'{', u'{'},
-                                // A range of every other unit: its ends, and an upper-case unit inside.
-                                {0x0101, 0x0100}, {0x012F, 0x012E}, {0x0102, 0x0102}, {0x0130, 0x0130}};
-  for (const auto& pair : kPairs) EXPECT_EQ(UpcaseUnit(pair[0]), pair[1]) << int(pair[0]);
-  EXPECT_TRUE(SameNameIgnoringCase("SAUVÉ.HDR", "Sauvé.HDR"));
-  EXPECT_FALSE(SameNameIgnoringCase("ſ", "S"));
-}
-
-TEST(UnicodeTest, WineDirectoryOrder) {
-  const std::vector<std::string> kMeasured = {
-      "a\\b.HDR",   "Eclair2.HDR", "Omega.HDR", "Save1.HDR1", "SaveA.HDR",  "savea2.HDR",
-      "Save_1.HDR", "x~y.HDR",     "Zeta.HDR",  "[x].HDR",    "éclair.HDR", "ſ"};
-  std::vector<std::string> names(kMeasured.rbegin(), kMeasured.rend());
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return CompareInWineOrder(a, b) < 0;
-  });
-  EXPECT_EQ(names, kMeasured);
-  EXPECT_LT(CompareInWineOrder("A", "a"), 0);  // equal upper case: exact units decide
-  EXPECT_EQ(CompareInWineOrder("a", "a"), 0);
-}
-
-TEST(UnicodeTest, BrokenUtf8AsWineShowsIt) {
-  EXPECT_EQ(Utf8ToUtf16("a\xFF"
-                        "b"),
-            u"a\uFFFDb");
-  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD");  // surrogate: lead pair, then the rest
-  EXPECT_EQ(Utf8ToUtf16("\xE0\x80\x80"), u"\uFFFD\uFFFD");  // overlong
-  EXPECT_EQ(Utf8ToUtf16("n\xE2x"), u"n\uFFFD");             // cut off by the end: rest swallowed
-  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
-}
 
 }  // namespace

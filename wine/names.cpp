@@ -5,57 +5,14 @@
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-constexpr char32_t kInvalid = 0xFFFFFFFF;
 
-bool IsContinuation(unsigned char byte, unsigned* bits) {
-  *bits = byte ^ 0x80u;
-  return *bits < 0x40;
-}
-
-// Decodes the sequence whose lead byte `lead` (>= 0x80) was just taken from
-// `*p`, moving `*p` past the bytes used. Follows Wine's decoder byte for
-// byte, so that a broken name reads as the same units Wine shows: a sequence
-// cut off by the end of the text swallows the rest of the text; otherwise
-// the bytes up to the first one that cannot continue a valid sequence are
-// taken as one bad character (overlong forms, surrogates and values past
-// U+10FFFF included), and kInvalid is returned.
-char32_t DecodeSequence(unsigned char lead, const unsigned char** p, const unsigned char* end) {
-  unsigned length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-  if (length == 0) return kInvalid;
-  if (static_cast<std::size_t>(end - *p) < length) {
-    *p = end;
-    return kInvalid;
-  }
-  static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
-  char32_t value = lead & kLeadMask[length];
-  unsigned bits = 0;
-  if (length == 3) {
-    if (!IsContinuation(**p, &bits)) return kInvalid;
-    value = (value << 6) | bits;
-    ++*p;
-    if (value < 0x10) return kInvalid;  // overlong
-  }
-  if (length >= 2) {
-    if (!IsContinuation(**p, &bits)) return kInvalid;
-    value = (value << 6) | bits;
-    if (value >= (0x110000 >> 6)) return kInvalid;
-    ++*p;
-    if (value < 0x20) return kInvalid;                                      // overlong
-    if (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6)) return kInvalid;  // surrogate
-  }
-  if (!IsContinuation(**p, &bits)) return kInvalid;
-  ++*p;
-  return (value << 6) | bits;
-}
-
-void AppendUtf16(char32_t code, std::u16string* out) {
-  if (code < 0x10000) {
-    out->push_back(static_cast<char16_t>(code));
-    return;
-  }
-  code -= 0x10000;
-  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+// True while the characters a sequence can still make, `code` read so far
+// and `left` continuation bytes to come, include one that is neither
+// overlong (below `smallest`), a surrogate, nor past U+10FFFF.
+bool CanMakeCharacter(char32_t code, unsigned left, char32_t smallest) {
+  const char32_t lowest = code << (6 * left);
+  const char32_t highest = lowest | ((char32_t{1} << (6 * left)) - 1);
+  return highest >= smallest && lowest <= 0x10FFFF && (lowest < 0xD800 || highest > 0xDFFF);
 }
 
 void AppendUtf8(char32_t code, std::string* out) {
@@ -81,6 +38,39 @@ bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
+char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned char* end, Utf8Rules rules) {
+  const unsigned length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+  if (length == 0) return kBadUtf8;
+  const bool file_names = rules == Utf8Rules::kFileNames;
+  if (file_names && static_cast<std::size_t>(end - *p) < length) {
+    *p = end;
+    return kBadUtf8;
+  }
+  static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  char32_t code = lead & kLeadMask[length];
+  for (unsigned left = length; left-- > 0;) {
+    const unsigned bits = *p < end ? **p ^ 0x80u : 0x40u;
+    if (bits >= 0x40) return kBadUtf8;
+    code = (code << 6) | bits;
+    ++*p;
+    // ntdll looks at the value after each byte; the bytes it takes are those
+    // up to the first that leaves no character to make.
+    if (file_names && !CanMakeCharacter(code, left, kSmallest[length])) return kBadUtf8;
+  }
+  return code < kSmallest[length] || code > 0x10FFFF ? kBadUtf8 : code;
+}
+
+void AppendUtf16(char32_t code, std::u16string* out) {
+  if (code < 0x10000) {
+    out->push_back(static_cast<char16_t>(code));
+    return;
+  }
+  code -= 0x10000;
+  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+}
+
 std::u16string Utf8ToUtf16(const std::string& text) {
   std::u16string out;
   out.reserve(text.size());
@@ -88,8 +78,8 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   const unsigned char* end = p + text.size();
   while (p < end) {
     unsigned char lead = *p++;
-    char32_t code = lead < 0x80 ? lead : DecodeSequence(lead, &p, end);
-    AppendUtf16(code == kInvalid ? kReplacement : code, &out);
+    char32_t code = lead < 0x80 ? lead : DecodeUtf8(lead, &p, end, Utf8Rules::kFileNames);
+    AppendUtf16(code == kBadUtf8 ? kReplacement : code, &out);
   }
   return out;
 }

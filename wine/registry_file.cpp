@@ -1,9 +1,11 @@
 #include "wine/registry_file.h"
 
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -38,6 +40,11 @@
 // Measured: hex(1):41,00,42,00 gives 2 bytes "AB"; hex(1):41,00,42 gives 1
 // byte "A"; hex(1):41 and hex(1): give 0 bytes; "AB" gives 3 bytes "AB\0";
 // hex(1):41,00,00,00,42,00 gives 3 bytes "A\0B". hex(2) reads the same way.
+//
+// The file is read whole, then line by line as wineserver reads it. The
+// value lines of keys off the wanted path are not decoded: only hex data
+// continued behind a backslash matters there, as it takes the next line
+// whatever that holds.
 
 namespace {
 
@@ -51,160 +58,10 @@ constexpr std::size_t kMaxPathComponents = 100;
 // wineserver makes no key whose name is longer than this many units.
 constexpr std::size_t kMaxKeyNameUnits = 256;
 
-// ---- Lines as wineserver reads them ----------------------------------------
-
-// wineserver reads each line with fgets into a buffer that starts at 4 bytes
-// and grows by half whenever a line does not fit, and takes the line's text
-// to end at the first zero byte. Of a line holding a zero byte it keeps the
-// text before it and loses the rest of what that fgets call read (up to the
-// line end, or as much as the buffer held); the rest of a longer line is
-// read as the next line. The buffer's size is therefore part of the state.
-constexpr std::size_t kFirstBufferSize = 4;
-
-struct Line {
-  const char* begin;
-  const char* end;  // before the zero byte, or the line end ("\n" or "\r\n")
-};
-
-// Text read in pieces: the pieces so far, less what is read already, in one
-// buffer ending in a zero byte. Lines then end at "\n" alone, which holds
-// while the text has no zero byte of its own; meeting one, reading stops
-// and the whole text is read again line by line (`zero`).
-struct Pieces {
-  int descriptor;       // read from, unless `text` is set
-  const char* text;     // else handed out from here, `piece` bytes at a time
-  std::size_t size;
-  std::size_t offset;
-  std::size_t piece;
-  std::size_t limit;    // the most bytes read before giving up
-  std::string buffer;
-  std::size_t total = 0;
-  bool zero = false;
-  bool failed = false;  // a read failed or the text went past `limit`
-};
-
-struct LineReader {
-  const char* next;
-  const char* end;
-  const char* zero;     // the first zero byte at or behind `next`, or `end`
-  std::size_t buffer;   // wineserver's line buffer size
-  Pieces* pieces;       // null: the whole text is at hand
-};
-
-const char* FindZero(const char* p, const char* end) {
-  const void* zero = std::memchr(p, '\0', static_cast<std::size_t>(end - p));
-  return zero != nullptr ? static_cast<const char*>(zero) : end;
-}
-
-LineReader StartReading(const char* text, std::size_t size) {
-  return LineReader{text, text + size, FindZero(text, text + size), kFirstBufferSize, nullptr};
-}
-
-LineReader StartReadingPieces(Pieces* pieces) {
-  pieces->buffer.assign(1, '\0');
-  const char* start = pieces->buffer.data();
-  return LineReader{start, start, start, kFirstBufferSize, pieces};
-}
-
-long ReadPiece(Pieces* pieces, char* into, std::size_t room) {
-  if (pieces->text != nullptr) {
-    std::size_t length = std::min({room, pieces->piece, pieces->size - pieces->offset});
-    std::memcpy(into, pieces->text + pieces->offset, length);
-    pieces->offset += length;
-    return static_cast<long>(length);
-  }
-  for (;;) {
-    ssize_t got = read(pieces->descriptor, into, std::min(room, pieces->piece));
-    if (got >= 0 || errno != EINTR) return static_cast<long>(got);
-  }
-}
-
-// Reads the next piece behind the text at hand, keeping what lies from
-// `keep` on. Returns where the kept text now starts (`next` moves with it),
-// or null at the end of the text or when reading failed.
-const char* ReadOn(LineReader* reader, const char* keep) {
-  Pieces* pieces = reader->pieces;
-  std::size_t kept = static_cast<std::size_t>(reader->end - keep);
-  std::size_t next = static_cast<std::size_t>(reader->next - keep);
-  std::memmove(&pieces->buffer[0], keep, kept);
-  if (pieces->buffer.size() < kept + pieces->piece + 1) {
-    pieces->buffer.resize(std::max(2 * pieces->buffer.size(), kept + pieces->piece + 1));
-  }
-  char* start = &pieces->buffer[0];
-  long got = ReadPiece(pieces, start + kept, pieces->buffer.size() - kept - 1);
-  pieces->total += got > 0 ? static_cast<std::size_t>(got) : 0;
-  pieces->failed = got < 0 || pieces->total > pieces->limit;
-  const bool more = got > 0 && !pieces->failed;
-  const std::size_t length = kept + (more ? static_cast<std::size_t>(got) : 0);
-  start[length] = '\0';
-  reader->next = start + next;
-  reader->end = start + length;
-  return more ? start : nullptr;
-}
-
-// What stopped strchr at `p`: the end of the text at hand, or else a zero
-// byte of the text's own, after which nothing more is read.
-bool AtEndOfPiece(LineReader* reader, const char* p) {
-  if (p + std::strlen(p) == reader->end) return true;
-  reader->pieces->zero = true;
-  reader->next = reader->end;
-  return false;
-}
-
-bool ReadLineOfPieces(LineReader* reader, Line* line) {
-  std::size_t searched = 0;  // bytes behind `next` known to hold no line end
-  for (;;) {
-    const char* newline = std::strchr(reader->next + searched, '\n');
-    if (newline != nullptr) {
-      const char* end = newline;
-      if (end > reader->next && end[-1] == '\r') --end;
-      *line = Line{reader->next, end};
-      reader->next = newline + 1;
-      return true;
-    }
-    if (!AtEndOfPiece(reader, reader->next + searched)) return false;
-    searched = static_cast<std::size_t>(reader->end - reader->next);
-    if (ReadOn(reader, reader->next) == nullptr) {
-      if (reader->next == reader->end || reader->pieces->failed) return false;
-      *line = Line{reader->next, reader->end};  // the text ends without a line end
-      reader->next = reader->end;
-      return true;
-    }
-  }
-}
-
-bool ReadLine(LineReader* reader, Line* line) {
-  if (reader->pieces != nullptr) return ReadLineOfPieces(reader, line);
-  if (reader->next == reader->end) return false;
-  const char* begin = reader->next;
-  for (;;) {
-    // One fgets call: what fits in the buffer behind the text read so far,
-    // up to and including a line end.
-    const char* chunk = reader->next;
-    std::size_t room = reader->buffer - 1 - static_cast<std::size_t>(chunk - begin);
-    std::size_t length = std::min(room, static_cast<std::size_t>(reader->end - chunk));
-    const void* newline = std::memchr(chunk, '\n', length);
-    if (newline != nullptr) {
-      length = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk) + 1;
-    }
-    reader->next = chunk + length;
-    if (reader->zero < reader->next) {
-      *line = Line{begin, reader->zero};
-      reader->zero = FindZero(reader->next, reader->end);
-      return true;
-    }
-    if (newline != nullptr) {
-      const char* end = reader->next - 1;
-      if (end > begin && end[-1] == '\r') --end;
-      *line = Line{begin, end};
-      return true;
-    }
-    if (length < room || reader->next == reader->end) {  // the text ends without a line end
-      *line = Line{begin, reader->next};
-      return true;
-    }
-    reader->buffer += reader->buffer / 2;
-  }
+// The first `c` in [p, end), or `end`.
+const char* Find(const char* p, const char* end, char c) {
+  const void* found = std::memchr(p, c, static_cast<std::size_t>(end - p));
+  return found != nullptr ? static_cast<const char*>(found) : end;
 }
 
 bool IsSpace(char c) {
@@ -216,34 +73,67 @@ const char* SkipSpaces(const char* p, const char* end) {
   return p;
 }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(char c) {
+// The value of the hex digit `c`, or 16 if it is none.
+unsigned HexDigit(char c) {
   if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
   if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-  return static_cast<unsigned>(c - 'A' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+  return 16;
 }
 
-bool IsOctalDigit(char c) { return c >= '0' && c <= '7'; }
-
 bool StartsWith(const char* p, const char* end, const char* word) {
-  for (; *word != '\0'; ++p, ++word) {
-    if (p == end || *p != *word) return false;
+  const std::size_t length = std::strlen(word);
+  return static_cast<std::size_t>(end - p) >= length && std::memcmp(p, word, length) == 0;
+}
+
+// ---- Lines as wineserver reads them ----------------------------------------
+
+// wineserver reads each line with fgets into a buffer that starts at 4 bytes
+// and grows by half whenever a line does not fit, and takes the line's text
+// to end at the first zero byte. Of a line holding a zero byte it keeps the
+// text before it and loses the rest of what that fgets call read (up to the
+// line end, or as much as the buffer held); the rest of a longer line is
+// read as the next line. The buffer's size is therefore part of the state;
+// it decides nothing in lines without a zero byte.
+constexpr std::size_t kFirstBufferSize = 4;
+
+struct Line {
+  const char* begin;
+  const char* end;  // before the zero byte, or the line end ("\n" or "\r\n")
+};
+
+struct LineReader {
+  const char* next;
+  const char* end;
+  const char* zero;    // the first zero byte at or behind `next`, or `end`
+  std::size_t buffer;  // wineserver's line buffer size
+};
+
+bool ReadLine(LineReader* reader, Line* line) {
+  const char* begin = reader->next;
+  if (begin == reader->end) return false;
+  for (;;) {
+    // One fgets call: what fits in the buffer behind the text read so far,
+    // up to and including a line end.
+    const char* chunk = reader->next;
+    const bool fits = static_cast<std::size_t>(reader->end - begin) < reader->buffer;  // the rest of the text
+    const char* stop = fits ? reader->end : begin + reader->buffer - 1;
+    const char* newline = Find(chunk, stop, '\n');
+    reader->next = newline < stop ? newline + 1 : stop;
+    if (reader->zero < reader->next) {
+      *line = Line{begin, reader->zero};
+      reader->zero = Find(reader->next, reader->end, '\0');
+      return true;
+    }
+    if (newline < stop || fits) {  // a line end, or the end of the text
+      *line = Line{begin, newline < stop && newline > begin && newline[-1] == '\r' ? newline - 1 : newline};
+      return true;
+    }
+    reader->buffer += reader->buffer / 2;
   }
-  return true;
 }
 
 // ---- Escaped text ----------------------------------------------------------
-
-// True if an odd run of backslashes, reaching back no further than
-// `begin`, stands right before `p`: the character at `p` is escaped.
-bool IsEscaped(const char* begin, const char* p) {
-  const char* run = p;
-  while (run > begin && run[-1] == '\\') --run;
-  return (p - run) % 2 != 0;
-}
 
 // Finds the first `delimiter` not escaped by a backslash in [p, end). False
 // when the line ends first (a backslash ending the line escapes nothing).
@@ -251,144 +141,82 @@ bool IsEscaped(const char* begin, const char* p) {
 // backslash, so a backslash escapes exactly the character behind it here,
 // and a delimiter is escaped when an odd run of backslashes stands before it.
 bool FindDelimiter(const char* p, const char* end, char delimiter, const char** found) {
-  const char* begin = p;
-  while (p < end) {
-    const void* stop_at = std::memchr(p, delimiter, static_cast<std::size_t>(end - p));
-    const char* stop = static_cast<const char*>(stop_at);
-    if (stop == nullptr) return false;
-    if (!IsEscaped(begin, stop)) {
+  for (const char* stop = Find(p, end, delimiter); stop != end; stop = Find(stop + 1, end, delimiter)) {
+    const char* run = stop;
+    while (run > p && run[-1] == '\\') --run;
+    if ((stop - run) % 2 == 0) {
       *found = stop;
       return true;
     }
-    p = stop + 1;
   }
   return false;
 }
 
-// Hands out, one by one, the UTF-16 units of escaped text found by FindDelimiter.
-struct UnitReader {
-  const char* p;
-  const char* end;
-  char16_t pending;  // second unit of a surrogate pair, or 0
-};
-
-// Backslash escapes with a meaning of their own; `*p` is behind the backslash.
-bool DecodeEscape(UnitReader* reader, char16_t* unit) {
-  const char* p = reader->p;
-  const char* end = reader->end;
-  char c = *p++;
-  unsigned value = 0;
+// Backslash escapes with a meaning of their own, `*p` behind the backslash:
+// a control letter, "\x" and one to four hex digits, or one to three octal
+// digits. Appends the unit to `units` and moves `*p` behind the escape.
+bool DecodeEscape(const char** p, const char* end, std::u16string* units) {
   static const char kLetters[] = "abtnvfre";
-  static const unsigned char kControls[] = {'\a', '\b', '\t', '\n', '\v', '\f', '\r', 0x1B};
-  const char* control = c != '\0' ? std::strchr(kLetters, c) : nullptr;
+  static const char kControls[] = "\a\b\t\n\v\f\r\x1B";
+  const char* control = **p != '\0' ? std::strchr(kLetters, **p) : nullptr;
   if (control != nullptr) {
-    value = kControls[control - kLetters];
-  } else if (c == 'x') {
-    if (p == end || !IsHexDigit(*p)) return false;  // "\x" alone is an 'x'
-    for (int digits = 0; digits < 4 && p < end && IsHexDigit(*p); ++digits) {
-      value = value * 16 + HexValue(*p++);
-    }
-  } else if (IsOctalDigit(c)) {
-    value = static_cast<unsigned>(c - '0');
-    for (int digits = 1; digits < 3 && p < end && IsOctalDigit(*p); ++digits) {
-      value = value * 8 + static_cast<unsigned>(*p++ - '0');
-    }
-  } else {
-    return false;
+    units->push_back(static_cast<char16_t>(kControls[control - kLetters]));
+    ++*p;
+    return true;
   }
-  reader->p = p;
-  *unit = static_cast<char16_t>(value);
+  const bool hex = **p == 'x';
+  const unsigned base = hex ? 16 : 8;
+  const char* q = hex ? *p + 1 : *p;
+  unsigned value = 0;
+  int digits = 0;
+  for (; digits < (hex ? 4 : 3) && q < end && HexDigit(*q) < base; ++digits, ++q) {
+    value = value * base + HexDigit(*q);
+  }
+  if (digits == 0) return false;  // "\x" alone is an 'x'
+  units->push_back(static_cast<char16_t>(value));
+  *p = q;
   return true;
 }
 
-// A byte above 0x7F starts UTF-8 (Wine writes none, but reads them), taken
-// as wineserver takes it: a lead byte outside C2..F4 is dropped; a sequence
-// broken off is dropped and the byte that broke it off is read again; a whole
-// sequence that is overlong or lies past U+10FFFF is dropped; surrogates pass.
-bool DecodeRawUtf8(unsigned char lead, UnitReader* reader, char16_t* unit) {
-  int length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-  if (length == 0) return false;
-  static const unsigned kLeadMask[] = {0x7F, 0x1F, 0x0F, 0x07};
-  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  char32_t code = lead & kLeadMask[length];
-  for (int i = 0; i < length; ++i) {
-    if (reader->p == reader->end) return false;
-    unsigned bits = static_cast<unsigned char>(*reader->p) ^ 0x80u;
-    if (bits >= 0x40) return false;
-    code = (code << 6) | bits;
-    ++reader->p;
+// Appends the unit, or surrogate pair, that the escaped text at `*p` stands
+// for to `units` and moves `*p` behind it. A byte above 0x7F starts UTF-8
+// (Wine writes none, but reads them) and a broken sequence appends nothing.
+// False at `end`.
+bool DecodeNext(const char** p, const char* end, std::u16string* units) {
+  if (*p == end) return false;
+  unsigned char c = static_cast<unsigned char>(*(*p)++);
+  if (c == '\\' && *p < end) {
+    if (DecodeEscape(p, end, units)) return true;
+    c = static_cast<unsigned char>(*(*p)++);  // any other character stands for itself
   }
-  if (code < kSmallest[length] || code > 0x10FFFF) return false;
-  if (code <= 0xFFFF) {
-    *unit = static_cast<char16_t>(code);
+  if (c < 0x80) {
+    units->push_back(c);
     return true;
   }
-  code -= 0x10000;
-  *unit = static_cast<char16_t>(0xD800 | (code >> 10));
-  reader->pending = static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(*p);
+  const char32_t code = DecodeUtf8(c, &q, reinterpret_cast<const unsigned char*>(end), Utf8Rules::kRegistryText);
+  *p = reinterpret_cast<const char*>(q);
+  if (code != kBadUtf8) AppendUtf16(code, units);
   return true;
 }
 
-bool NextUnitSlowly(UnitReader* reader, char16_t* unit) {
-  if (reader->pending != 0) {
-    *unit = reader->pending;
-    reader->pending = 0;
-    return true;
-  }
-  while (reader->p < reader->end) {
-    unsigned char c = static_cast<unsigned char>(*reader->p++);
-    if (c == '\\' && reader->p < reader->end) {
-      if (DecodeEscape(reader, unit)) return true;
-      c = static_cast<unsigned char>(*reader->p++);  // any other character stands for itself
-    }
-    if (c < 0x80) {
-      *unit = c;
-      return true;
-    }
-    if (DecodeRawUtf8(c, reader, unit)) return true;
-  }
-  return false;
-}
-
-// Plain ASCII and escaped backslashes, most of the text, take the short way.
-inline bool NextUnit(UnitReader* reader, char16_t* unit) {
-  if (reader->pending == 0 && reader->p < reader->end) {
-    unsigned char c = static_cast<unsigned char>(*reader->p);
-    if (c < 0x80 && c != '\\') {
-      ++reader->p;
-      *unit = c;
-      return true;
-    }
-    if (c == '\\' && reader->end - reader->p >= 2 && reader->p[1] == '\\') {
-      reader->p += 2;
-      *unit = u'\\';
-      return true;
-    }
-  }
-  return NextUnitSlowly(reader, unit);
-}
-
-std::u16string DecodeEscaped(const char* begin, const char* end) {
+std::u16string DecodeEscaped(const char* p, const char* end) {
   std::u16string units;
-  UnitReader reader{begin, end, 0};
-  char16_t unit;
-  while (NextUnit(&reader, &unit)) units.push_back(unit);
+  while (DecodeNext(&p, end, &units)) continue;
   return units;
 }
 
 // ---- Key paths -------------------------------------------------------------
 
-// The names a lookup can pass through: the wanted path's components and
-// Wow6432Node, upper-cased. A path through them is written as a string of
+// The names a lookup can pass through, upper-cased: Wow6432Node, then the
+// wanted path's components. A path through them is written as a string of
 // one byte per component, the name's index plus one.
-struct Names {
-  std::vector<std::u16string> upcased;
-  char wow6432node;
-};
+using Names = std::vector<std::u16string>;
+constexpr char kWow6432NodeCode = 1;
 
 char CodeOf(const Names& names, const std::u16string& upcased) {
-  for (std::size_t i = 0; i < names.upcased.size(); ++i) {
-    if (names.upcased[i] == upcased) return static_cast<char>(i + 1);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == upcased) return static_cast<char>(i + 1);
   }
   return 0;
 }
@@ -397,8 +225,8 @@ char AddName(Names* names, const std::u16string& name) {
   std::u16string upcased = Upcase(name);
   char code = CodeOf(*names, upcased);
   if (code != 0) return code;
-  names->upcased.push_back(upcased);
-  return static_cast<char>(names->upcased.size());
+  names->push_back(upcased);
+  return static_cast<char>(names->size());
 }
 
 // Splits a path at its separators; empty components (doubled or trailing
@@ -415,131 +243,101 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
   return components;
 }
 
+// Reads the component of a key path at `*p`, upper-cased, into `name`: the
+// units up to the next separator (taken too) or `end`. False at `end`.
+bool ReadComponent(const char** p, const char* end, std::u16string* name) {
+  name->clear();
+  if (*p == end) return false;
+  while (DecodeNext(p, end, name)) {
+    if (!name->empty() && name->back() == kSeparator) {
+      name->pop_back();
+      break;
+    }
+  }
+  for (char16_t& unit : *name) unit = UpcaseUnit(unit);
+  return true;
+}
+
 // The keys a key line makes: their path as far as it runs through `names`,
 // at most `max_length` components; `complete` tells whether that is the
-// whole path, `made` whether the line made any key at all.
+// whole path, `made` whether the line made any key. A line decided as one
+// before it was makes that line's keys again: no path, nothing made.
 struct KeyCode {
   std::string code;
   bool complete;
   bool made;
 };
 
-// True if a name in the escaped path [begin, end) is longer than wineserver
-// takes. Each unit comes from at least one byte, so short text has none.
-bool HasOverlongName(const char* begin, const char* end) {
-  if (static_cast<std::size_t>(end - begin) <= kMaxKeyNameUnits) return false;
-  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
-    if (name.size() > kMaxKeyNameUnits) return true;
-  }
-  return false;
-}
-
-// A path holding a name longer than wineserver takes: it makes the keys
-// up to the one before that name, one by one, and then refuses the line.
-void ReadCutKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length,
-                    KeyCode* key) {
-  bool through_names = true;
-  for (const std::u16string& name : SplitPath(DecodeEscaped(begin, end))) {
-    if (name.size() > kMaxKeyNameUnits) return;
-    key->made = true;
-    char code = through_names ? CodeOf(names, Upcase(name)) : 0;
-    through_names = code != 0 && key->code.size() < max_length;
-    if (through_names) key->code.push_back(code);
-  }
-}
-
-// One component of a key path, matched against the names as it is read.
-struct Component {
-  bool empty;  // no units before the separator or the end
-  bool more;   // a separator ended it
-  char code;   // the index plus one of the name it spells, or 0
-};
-
-// Reads units from `reader` up to the next separator, as long as they spell
-// the start of a name without regard to case. On a mismatch (code 0) the
-// reader stops inside the component.
-Component MatchName(const Names& names, UnitReader* reader, std::vector<std::size_t>* candidates) {
-  candidates->clear();
-  for (std::size_t i = 0; i < names.upcased.size(); ++i) candidates->push_back(i);
-  std::size_t length = 0;
-  char16_t unit = 0;
-  bool more;
-  while ((more = NextUnit(reader, &unit)) && unit != kSeparator) {
-    unit = UpcaseUnit(unit);
-    auto kept = candidates->begin();
-    for (std::size_t index : *candidates) {
-      const std::u16string& name = names.upcased[index];
-      if (length < name.size() && name[length] == unit) *kept++ = index;
-    }
-    candidates->erase(kept, candidates->end());
-    ++length;
-    if (candidates->empty()) return Component{false, more, 0};
-  }
-  for (std::size_t index : *candidates) {
-    if (names.upcased[index].size() == length) {
-      return Component{length == 0, more, static_cast<char>(index + 1)};
-    }
-  }
-  return Component{length == 0, more, 0};
-}
-
 // What reading key lines keeps from line to line. Key lines come sorted,
-// and most leave the wanted names at the same place as the line before: the
-// escaped text read up to that place, and the byte behind it that the
-// decoder may have looked at, decide the result again.
-struct KeyLineReader {
-  std::vector<std::size_t> candidates;
-  std::string decided_text;  // empty, or text that decides an incomplete path
-  std::string decided_code;
+// and most leave the names where the key line before did: the text read
+// up to there, and the byte behind it that decoding may have looked at,
+// decide them again.
+struct KeyLines {
+  KeyCode key;
+  std::u16string name;
+  std::string decided;  // empty: nothing decided yet
 };
+
+// True if the escaped path [p, end) names the hive's root: it is empty, or
+// its first unit is zero. `units` is room to decode in.
+bool NamesRoot(const char* p, const char* end, std::u16string* units) {
+  units->clear();
+  while (units->empty() && DecodeNext(&p, end, units)) continue;
+  return units->empty() || (*units)[0] == 0;
+}
+
+// True if the path text [begin, begin + size) starts with the text decided before.
+bool Decided(const KeyLines& lines, const char* begin, std::size_t size) {
+  const std::string& decided = lines.decided;
+  return !decided.empty() && size >= decided.size() && std::memcmp(begin, decided.data(), decided.size()) == 0;
+}
+
+// The keys the path text [begin, end), not the hive's root, makes, into
+// `lines->key`; with `whole` false, read only as far as it runs through
+// `names`, and what decided that is kept. False for a name of more than
+// 256 units.
+bool ReadKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length, bool whole,
+                 KeyLines* lines) {
+  KeyCode& key = lines->key;
+  std::u16string& name = lines->name;
+  bool through_names = true;
+  for (const char* p = begin; ReadComponent(&p, end, &name);) {
+    if (name.size() > kMaxKeyNameUnits) return false;
+    if (name.empty()) continue;
+    key.made = true;
+    const char code = through_names && key.code.size() < max_length ? CodeOf(names, name) : 0;
+    through_names = code != 0;
+    if (through_names) {
+      key.code.push_back(code);
+    } else if (!whole) {
+      if (p < end) lines->decided.assign(begin, p + 1);
+      break;
+    }
+  }
+  key.made = true;
+  key.complete = through_names;
+  return true;
+}
 
 // The key a key line names, from the escaped text behind its '[' up to the
-// line end, made with the keys on its path. False where wineserver leaves
-// no key open for the lines behind: no closing ']', or a name of more than
-// 256 units (the keys before that name are made all the same). An empty
-// path, or one whose first unit is zero, names the hive's root. Leading,
-// doubled and trailing separators are passed over.
+// line end, made with the keys on its path, into `lines->key`. False where
+// wineserver leaves no key open for the lines behind: no closing ']', or a
+// name of more than 256 units (the keys before that name are made all the
+// same). An empty path, or one whose first unit is zero, names the hive's
+// root. Leading, doubled and trailing separators are passed over.
 bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::size_t max_length,
-                 KeyLineReader* state, KeyCode* key) {
-  key->code.clear();
-  key->complete = false;
-  key->made = false;
+                 KeyLines* lines) {
+  KeyCode& key = lines->key;
+  key.code.clear();
+  key.complete = key.made = false;
   if (!FindDelimiter(begin, end, ']', &end)) return false;
-  key->made = true;
-  UnitReader reader{begin, end, 0};
-  char16_t first = 0;
-  if (!NextUnit(&reader, &first) || first == 0) {
-    key->complete = true;
-    return true;
-  }
-  if (HasOverlongName(begin, end)) {
-    key->made = false;
-    ReadCutKeyPath(begin, end, names, max_length, key);
-    return false;
-  }
-  const std::string& decided = state->decided_text;
-  if (!decided.empty() && static_cast<std::size_t>(end - begin) >= decided.size() &&
-      std::memcmp(begin, decided.data(), decided.size()) == 0) {
-    key->code = state->decided_code;
-    return true;
-  }
-  reader = UnitReader{begin, end, 0};
-  for (;;) {
-    Component component = MatchName(names, &reader, &state->candidates);
-    if (!component.empty) {
-      if (component.code == 0 || key->code.size() == max_length) {
-        if (reader.p < end && reader.pending == 0) {
-          state->decided_text.assign(begin, reader.p + 1);
-          state->decided_code = key->code;
-        }
-        return true;
-      }
-      key->code.push_back(component.code);
-    }
-    if (!component.more) break;
-  }
-  key->complete = true;
-  return true;
+  // Each unit comes from at least one byte: in short text no name is too
+  // long, and reading can stop where the path leaves the names.
+  const std::size_t size = static_cast<std::size_t>(end - begin);
+  const bool whole = size > kMaxKeyNameUnits;
+  if (!whole && Decided(*lines, begin, size)) return true;
+  key.complete = key.made = NamesRoot(begin, end, &lines->name);
+  return key.made || ReadKeyPath(begin, end, names, max_length, whole, lines);
 }
 
 // ---- Value lines -----------------------------------------------------------
@@ -558,43 +356,29 @@ struct Value {
 // too large gives the largest value, and with no digits `*stop` is `p`.
 std::uint64_t ReadHexNumber(const char* p, const char* end, const char** stop) {
   const char* q = SkipSpaces(p, end);
-  bool negative = q < end && *q == '-';
+  const bool negative = q < end && *q == '-';
   if (q < end && (*q == '-' || *q == '+')) ++q;
-  if (end - q >= 3 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X') && IsHexDigit(q[2])) q += 2;
-  if (q == end || !IsHexDigit(*q)) {
-    *stop = p;
-    return 0;
-  }
+  if (end - q >= 3 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X') && HexDigit(q[2]) < 16) q += 2;
   std::uint64_t value = 0;
   bool too_large = false;
-  for (; q < end && IsHexDigit(*q); ++q) {
+  for (*stop = q; *stop < end && HexDigit(**stop) < 16; ++*stop) {
     too_large = too_large || (value >> 60) != 0;
-    value = value * 16 + HexValue(*q);
+    value = value * 16 + HexDigit(**stop);
   }
-  *stop = q;
-  if (too_large) return UINT64_MAX;
-  return negative ? 0 - value : value;
+  if (*stop == q) *stop = p;
+  return too_large ? UINT64_MAX : negative ? 0 - value : value;
 }
 
 // Hex bytes ("41,00,..."), each read by strtoul, as far as they go; then the
 // data ends with the line, or goes on to the next line from `reader` behind
 // a backslash (whatever follows it on this line). False where wineserver
-// finds the data malformed. Bytes go to `bytes` unless it is null.
-bool ReadHexData(const char* p, const char* end, LineReader* reader,
-                 std::vector<unsigned char>* bytes) {
+// finds the data malformed. Bytes go to `bytes` unless it is null. Spaces
+// may follow a byte, never lead the first.
+bool ReadHexData(const char* p, const char* end, LineReader* reader, std::vector<unsigned char>* bytes) {
   for (;;) {
-    // Wine writes "xx," runs; they take the short way. Spaces may follow a
-    // byte, never lead the first.
-    const char* run = p;
-    while (end - p >= 3 && IsHexDigit(p[0]) && IsHexDigit(p[1]) && p[2] == ',') {
-      if (bytes != nullptr)
-        bytes->push_back(static_cast<unsigned char>(HexValue(p[0]) * 16 + HexValue(p[1])));
-      p += 3;
-    }
-    if (p != run) p = SkipSpaces(p, end);
-    while (p < end && IsHexDigit(*p)) {
+    while (p < end && HexDigit(*p) < 16) {
       const char* stop;
-      std::uint64_t value = ReadHexNumber(p, end, &stop);
+      const std::uint64_t value = ReadHexNumber(p, end, &stop);
       if (value > 0xFF) return false;
       if (bytes != nullptr) bytes->push_back(static_cast<unsigned char>(value));
       p = SkipSpaces(stop, end);
@@ -610,36 +394,34 @@ bool ReadHexData(const char* p, const char* end, LineReader* reader,
   }
 }
 
-struct StringForm {
-  const char* tag;
-  std::uint32_t type;
-};
-
-const StringForm kStringForms[] = {
-    {"\"", 1},
-    {"str:\"", 1},
-    {"str(2):\"", 2},
-    {"str(7):\"", 7},
-};
+// String data, `p` at one of the forms' tags; false if it is at none. Text
+// behind the closing quote is ignored.
+bool ReadString(const char* p, const char* end, Value* value) {
+  static const struct {
+    const char* tag;
+    std::uint32_t type;
+  } kForms[] = {{"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
+  for (const auto& form : kForms) {
+    if (!StartsWith(p, end, form.tag)) continue;
+    const char* text = p + std::strlen(form.tag);
+    const char* close;
+    if (FindDelimiter(text, end, '"', &close)) {
+      value->type = form.type;
+      value->units = DecodeEscaped(text, close);
+      value->units.push_back(0);
+    }
+    return true;
+  }
+  return false;
+}
 
 // The data behind "name"=, as wineserver reads it; continued hex data is
 // read on from `reader`. With `value` null only the lines are taken.
 void ReadData(const char* p, const char* end, LineReader* reader, Value* value) {
   if (value == nullptr && (p == end || *p != 'h')) return;  // only hex data goes on
-  for (const StringForm& form : kStringForms) {
-    if (!StartsWith(p, end, form.tag)) continue;
-    if (value == nullptr) return;
-    // Text behind the closing quote is ignored.
-    const char* text = p + std::strlen(form.tag);
-    const char* close;
-    if (!FindDelimiter(text, end, '"', &close)) return;
-    value->type = form.type;
-    value->units = DecodeEscaped(text, close);
-    value->units.push_back(0);
-    return;
-  }
+  if (ReadString(p, end, value)) return;
   if (StartsWith(p, end, "dword:")) {
-    if (value != nullptr) value->type = 4;  // whatever follows is read as a number
+    value->type = 4;  // whatever follows is read as a number
     return;
   }
   std::uint32_t type = 3;
@@ -667,15 +449,10 @@ void ReadData(const char* p, const char* end, LineReader* reader, Value* value) 
 // data takes are read from `reader` either way.
 bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std::u16string* wanted,
                    Value* value) {
-  const char* name_begin;
-  const char* name_end;
-  if (*p == '@') {
-    name_begin = name_end = ++p;
-  } else {
-    name_begin = p + 1;
-    if (!FindDelimiter(name_begin, end, '"', &name_end)) return false;
-    p = name_end + 1;
-  }
+  const char* name_begin = p + 1;
+  const char* name_end = name_begin;  // "@" names the default value
+  if (*p == '"' && !FindDelimiter(name_begin, end, '"', &name_end)) return false;
+  p = *p == '"' ? name_end + 1 : name_begin;
   p = SkipSpaces(p, end);
   if (p == end || *p != '=') return false;
   p = SkipSpaces(p + 1, end);
@@ -693,9 +470,17 @@ bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std
 struct Registry {
   bool win64 = false;
   bool any_key = false;                // wineserver made at least one key
-  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through Names
+  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through the names
   std::map<std::string, Value> found;  // the wanted value as last set, by its key's complete path
 };
+
+// Keeps what a key line made.
+void Record(const KeyCode& key, Registry* registry) {
+  registry->any_key = registry->any_key || key.made;
+  if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
+    registry->key_codes.push_back(key.code);
+  }
+}
 
 enum class Arch { kUnknown, kWin32, kWin64 };
 
@@ -703,120 +488,64 @@ enum class Arch { kUnknown, kWin32, kWin64 };
 // wineserver refuses: unknown, or other than the one taken before.
 bool ReadGlobalOption(const char* p, const char* end, Arch* arch) {
   if (!StartsWith(p, end, "#arch=")) return true;
-  p += std::strlen("#arch=");
-  std::string name(p, end);
-  Arch named = name == "win32" ? Arch::kWin32 : name == "win64" ? Arch::kWin64 : Arch::kUnknown;
+  const std::string name(p + std::strlen("#arch="), end);
+  const Arch named = name == "win32" ? Arch::kWin32 : name == "win64" ? Arch::kWin64 : Arch::kUnknown;
   if (named == Arch::kUnknown || (*arch != Arch::kUnknown && *arch != named)) return false;
   *arch = named;
   return true;
 }
 
-// The ']' that closes a key line at `bracket` (text up to `end` at hand),
-// if that key line makes a key of the path `decided` settles (the text of
-// an earlier key line, up to where it left the wanted names): its text
-// starts so, a ']' closes it on the line and no name in it can be too long.
-// Null where the line is to be read as usual.
-const char* SameKeyLineClose(const char* bracket, const char* end, const std::string& decided) {
-  const char* begin = bracket + 1;
-  if (static_cast<std::size_t>(end - begin) < decided.size() ||
-      std::memcmp(begin, decided.data(), decided.size()) != 0) {
-    return nullptr;
-  }
-  const char* close = std::strpbrk(begin + decided.size(), "]\n");
-  if (close == nullptr || *close != ']' || static_cast<std::size_t>(close - begin) > kMaxKeyNameUnits) {
-    return nullptr;
-  }
-  return IsEscaped(begin, close) ? nullptr : close;
-}
-
-// In the section of a key off the wanted path, read in pieces: moves
-// `next` from the section's first line to the next line that only spaces
-// and a '[' begin, or to the end. Nothing in between changes what is read,
-// unless the line before that one holds a backslash, which may carry hex
-// data on into it: then `next` goes to the start of the section's first
-// line not yet passed over and false says to read line by line from there.
-// Key lines that make a key of the same path as the section's, settled by
-// `decided` (null: none), are passed over as well.
-bool SkipSection(LineReader* reader, const std::string* decided) {
-  const char* from = reader->next;  // where the section's text begins
-  bool from_line_start = true;      // false: inside a key line passed over, behind its ']'
-  const char* search = from;
-  for (;;) {
-    const char* bracket = std::strchr(search, '[');
-    if (bracket == nullptr) {
-      if (!AtEndOfPiece(reader, search)) return true;
-      std::size_t searched = static_cast<std::size_t>(reader->end - from);
-      reader->next = from;
-      from = ReadOn(reader, from);
-      if (from == nullptr) {
-        reader->next = reader->end;
-        return true;
-      }
-      search = from + searched;
-      continue;
-    }
-    const char* start = bracket;
+// In the section of a key off the wanted path: moves `next` from the
+// section's first line to the next line that only spaces and a '[' begin,
+// or to the end. Nothing in between changes what is read, unless the line
+// before that one holds a backslash, which may carry hex data on into it:
+// then `next` stays and false says to read the section line by line. So too
+// while a zero byte lies ahead, as the lines passed over would grow the
+// line buffer that decides where a line holding one is cut.
+bool SkipSection(LineReader* reader) {
+  if (reader->zero != reader->end) return false;
+  const char* from = reader->next;
+  for (const char* p = Find(from, reader->end, '['); p != reader->end; p = Find(p + 1, reader->end, '[')) {
+    const char* start = p;
     while (start > from && start[-1] != '\n' && IsSpace(start[-1])) --start;
-    if (start > from ? start[-1] != '\n' : !from_line_start) {
-      search = bracket + 1;
-      continue;
+    if (start > from && start[-1] != '\n') continue;
+    // The line before, from its end back to its start.
+    for (const char* q = start > from ? start - 1 : start; q > from && q[-1] != '\n'; --q) {
+      if (q[-1] == '\\') return false;
     }
-    // The line before, unless it is a key line or empty.
-    const char* previous_end = start - 1;
-    if (start > from && previous_end > from && previous_end[-1] != '\n') {
-      const void* before = memrchr(from, '\n', static_cast<std::size_t>(previous_end - from));
-      if (before != nullptr || from_line_start) {
-        const char* previous = before != nullptr ? static_cast<const char*>(before) + 1 : from;
-        if (std::memchr(previous, '\\', static_cast<std::size_t>(previous_end - previous)) != nullptr) {
-          reader->next = from_line_start ? from : std::strchr(from, '\n') + 1;
-          return false;
-        }
-      }
-    }
-    const char* close = decided != nullptr ? SameKeyLineClose(bracket, reader->end, *decided) : nullptr;
-    if (close == nullptr) {
-      reader->next = start;
-      return true;
-    }
-    from = search = close + 1;
-    from_line_start = false;
+    reader->next = start;
+    return true;
   }
+  reader->next = reader->end;
+  return true;
 }
 
 // Reads the text line by line as wineserver does. Key lines are decoded as
 // far as their path runs through `names`; values are decoded only in the
-// sections of keys whose whole path does, and only if named `wanted`. Text
-// read in pieces passes over the sections of other keys. False if
-// wineserver takes nothing from the text.
+// sections of keys whose whole path does, and only if named `wanted`. False
+// if wineserver takes nothing from the text.
 bool ReadRegistry(LineReader* reader, const Names& names, std::size_t max_length,
                   const std::u16string& wanted, Registry* registry) {
   Line line;
   if (!ReadLine(reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
-  KeyLineReader key_lines;
+  KeyLines key_lines;
+  const KeyCode& key = key_lines.key;
   Arch arch = Arch::kUnknown;
   enum { kNoKey, kOtherKey, kPathKey } section = kNoKey;
   bool line_by_line = false;
-  KeyCode key;
   Value value;
   bool stopped = false;
   for (;;) {
-    if (section == kOtherKey && reader->pieces != nullptr && !line_by_line) {
-      bool same = !key_lines.decided_text.empty() && key.code == key_lines.decided_code;
-      line_by_line = !SkipSection(reader, same ? &key_lines.decided_text : nullptr);
-    }
+    if (section == kOtherKey && !line_by_line) line_by_line = !SkipSection(reader);
     if (stopped || !ReadLine(reader, &line)) break;
     const char* p = SkipSpaces(line.begin, line.end);
     if (p == line.end) continue;
     if (*p == '[') {
-      bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines, &key);
+      const bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines);
       section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
       line_by_line = false;
-      registry->any_key = registry->any_key || key.made;
-      if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
-        registry->key_codes.push_back(key.code);
-      }
-    } else if (*p == '"' || *p == '@') {
-      if (section == kNoKey) continue;
+      Record(key, registry);
+    } else if ((*p == '"' || *p == '@') && section != kNoKey) {
       if (ReadValueLine(p, line.end, reader, section == kPathKey ? &wanted : nullptr, &value)) {
         registry->found[key.code] = std::move(value);
       }
@@ -845,16 +574,15 @@ bool KeyExists(const Registry& registry, const std::string& path) {
 // child, unless the next component is Wow6432Node. False if a key is missing.
 // Keys that are symbolic links (#link, as Wine makes for keys both views
 // share) are not followed; the keys savefix reads are none.
-bool ResolvePath(const Registry& registry, const std::string& wanted, char wow6432node,
-                 std::string* path) {
+bool ResolvePath(const Registry& registry, const std::string& wanted, std::string* path) {
   path->clear();
   auto redirect = [&]() {
-    if (!registry.win64 || (!path->empty() && path->back() == wow6432node)) return;
-    std::string inside = *path + wow6432node;
+    if (!registry.win64 || (!path->empty() && path->back() == kWow6432NodeCode)) return;
+    std::string inside = *path + kWow6432NodeCode;
     if (KeyExists(registry, inside)) *path = inside;
   };
   for (char component : wanted) {
-    if (component != wow6432node) redirect();
+    if (component != kWow6432NodeCode) redirect();
     path->push_back(component);
     if (!KeyExists(registry, *path)) return false;
   }
@@ -862,86 +590,56 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, char wow64
   return true;
 }
 
-bool IsString(const Value& value) { return value.type == 1 || value.type == 2; }
-
-// The whole text of `pieces`, for reading it line by line: the text at
-// hand, or the file read again from its start into `storage`.
-bool WholeText(const Pieces& pieces, std::string* storage, const char** text, std::size_t* size) {
-  if (pieces.text == nullptr) {
-    if (lseek(pieces.descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(pieces.descriptor, pieces.limit, storage)) {
-      return false;
-    }
-    *text = storage->data();
-    *size = storage->size();
-    return true;
-  }
-  *text = pieces.text;
-  *size = pieces.size;
-  return true;
+// Room made anew for the file open on `descriptor` is mapped in one call
+// before the file is read into it, not a page at a time as it fills, which
+// costs more than the reading itself. A kernel that cannot leaves it as it is.
+void MakeRoom(int descriptor, std::size_t limit, std::string* text) {
+  struct stat info;
+  if (fstat(descriptor, &info) != 0 || info.st_size < 0) return;
+  const std::size_t size = static_cast<std::size_t>(info.st_size);
+  if (size > limit || text->capacity() > size) return;
+  text->reserve(size + 1);
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(text->data());
+  const std::uintptr_t first = begin - begin % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  madvise(reinterpret_cast<void*>(first), begin + text->capacity() + 1 - first, MADV_POPULATE_WRITE);
 }
-
-// Looks the value up in the text of `pieces`, read from its start. A text
-// holding a zero byte, or read with piece 0, is read whole, line by line.
-WineRegistryLookup LookUp(Pieces* pieces, const char* key_path, const char* value_name, std::string* data) {
-  data->clear();
-  std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
-  if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
-  Names names;
-  std::string wanted;
-  for (const std::u16string& component : components) wanted.push_back(AddName(&names, component));
-  names.wow6432node = AddName(&names, kWow6432Node);
-  std::u16string wanted_value = Upcase(Utf8ToUtf16(value_name));
-
-  // A resolved path is at most every component with a Wow6432Node before it, plus one.
-  std::size_t max_length = 2 * wanted.size() + 1;
-  Registry registry;
-  bool taken = false;
-  if (pieces->piece != 0) {
-    LineReader reader = StartReadingPieces(pieces);
-    taken = ReadRegistry(&reader, names, max_length, wanted_value, &registry);
-    if (pieces->failed) return WineRegistryLookup::kMalformed;
-  }
-  if (pieces->piece == 0 || pieces->zero) {
-    std::string storage;
-    const char* text = nullptr;
-    std::size_t size = 0;
-    if (!WholeText(*pieces, &storage, &text, &size)) return WineRegistryLookup::kMalformed;
-    registry = Registry();
-    LineReader reader = StartReading(text, size);
-    taken = ReadRegistry(&reader, names, max_length, wanted_value, &registry);
-  }
-  if (!taken) return WineRegistryLookup::kMalformed;
-  std::string path;
-  if (!ResolvePath(registry, wanted, names.wow6432node, &path)) {
-    return WineRegistryLookup::kNoKey;
-  }
-  auto found = registry.found.find(path);
-  if (found == registry.found.end()) return WineRegistryLookup::kNoValue;
-  if (!IsString(found->second)) return WineRegistryLookup::kNotString;
-  *data = Utf16ToUtf8(found->second.units);
-  return WineRegistryLookup::kFound;
-}
-
-// Read in pieces of this size, a file stays in the processor's cache
-// between the kernel's copy and the search for key lines.
-constexpr std::size_t kPieceSize = 128 * 1024;
 
 }  // namespace
 
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data) {
-  return FindWineRegistryStringInPieces(text, size, kPieceSize, key_path, value_name, data);
+  data->clear();
+  std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
+  if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
+  Names names;
+  AddName(&names, kWow6432Node);
+  std::string wanted;
+  for (const std::u16string& component : components) wanted.push_back(AddName(&names, component));
+  // A resolved path is at most every component with a Wow6432Node before it, plus one.
+  const std::size_t max_length = 2 * wanted.size() + 1;
+  Registry registry;
+  LineReader reader{text, text + size, Find(text, text + size, '\0'), kFirstBufferSize};
+  if (!ReadRegistry(&reader, names, max_length, Upcase(Utf8ToUtf16(value_name)), &registry)) {
+    return WineRegistryLookup::kMalformed;
+  }
+  std::string path;
+  if (!ResolvePath(registry, wanted, &path)) return WineRegistryLookup::kNoKey;
+  auto found = registry.found.find(path);
+  if (found == registry.found.end()) return WineRegistryLookup::kNoValue;
+  if (found->second.type != 1 && found->second.type != 2) return WineRegistryLookup::kNotString;
+  *data = Utf16ToUtf8(found->second.units);
+  return WineRegistryLookup::kFound;
 }
 
-WineRegistryLookup FindWineRegistryStringInPieces(const char* text, std::size_t size, std::size_t piece,
-                                                  const char* key_path, const char* value_name,
-                                                  std::string* data) {
-  Pieces pieces{-1, text, size, 0, piece, size, std::string()};
-  return LookUp(&pieces, key_path, value_name, data);
-}
-
+// The text is kept from call to call: the prefixes of a library are read
+// into the same room, which then is neither mapped nor cleared again.
 WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
                                           const char* value_name, std::string* data) {
-  Pieces pieces{descriptor, nullptr, 0, 0, kPieceSize, limit, std::string()};
-  return LookUp(&pieces, key_path, value_name, data);
+  static thread_local std::string text;
+  MakeRoom(descriptor, limit, &text);
+  if (lseek(descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(descriptor, limit, &text)) {
+    data->clear();
+    return WineRegistryLookup::kMalformed;
+  }
+  return FindWineRegistryString(text.data(), text.size(), key_path, value_name, data);
 }

@@ -31,11 +31,4 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
 WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
                                           const char* value_name, std::string* data);
 
-// The same lookup with the text handed over `piece` bytes at a time, the
-// sections of other keys passed over as they go by; with `piece` 0, every
-// line read in turn. Each gives what FindWineRegistryString gives.
-WineRegistryLookup FindWineRegistryStringInPieces(const char* text, std::size_t size, std::size_t piece,
-                                                  const char* key_path, const char* value_name,
-                                                  std::string* data);
-
 #endif

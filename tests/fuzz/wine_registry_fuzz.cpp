@@ -1,8 +1,11 @@
 // Feeds arbitrary bytes to the system.reg reader and traps when a result
 // breaks its promises. The address and undefined behaviour sanitizers catch
 // reads past the input, which libFuzzer hands over in a buffer of exactly
-// `size` bytes. The first bytes also go through the Unicode helpers the
-// reader is built on.
+// `size` bytes. The same bytes are read again as a file, and the first
+// bytes also go through the Unicode helpers the reader is built on.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,16 +15,30 @@
 
 namespace {
 
+const char kKey[] = "Software\\Quarrelstone\\Vellmoor\\1.0";
+
 void Check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
+// A file in memory holding `text`, written anew for each input and left
+// with its offset at its end: the reader reads from its start all the same.
+int FileHolding(const char* text, std::size_t size) {
+  static const int descriptor = memfd_create("system.reg", MFD_CLOEXEC);
+  Check(descriptor >= 0 && ftruncate(descriptor, 0) == 0 && lseek(descriptor, 0, SEEK_SET) == 0);
+  for (std::size_t written = 0; written < size;) {
+    const ssize_t wrote = write(descriptor, text + written, size - written);
+    Check(wrote > 0);
+    written += static_cast<std::size_t>(wrote);
+  }
+  return descriptor;
+}
+
 void CheckLookup(const char* text, std::size_t size) {
   std::string data = "stale";
-  WineRegistryLookup result =
-      FindWineRegistryString(text, size, "Software\\Quarrelstone\\Vellmoor\\1.0", "AppPath", &data);
+  WineRegistryLookup result = FindWineRegistryString(text, size, kKey, "AppPath", &data);
   if (result != WineRegistryLookup::kFound) {
     Check(data.empty());
   } else {
@@ -31,12 +48,15 @@ void CheckLookup(const char* text, std::size_t size) {
     Check(Utf16ToUtf8(Utf8ToUtf16(data)) == data);  // valid UTF-8
   }
 
-  // Sections passed over give what reading every line gives, whatever the pieces.
-  for (std::size_t piece : {0, 5}) {
-    std::string piece_data;
-    WineRegistryLookup in_pieces = FindWineRegistryStringInPieces(
-        text, size, piece, "Software\\Quarrelstone\\Vellmoor\\1.0", "AppPath", &piece_data);
-    Check(in_pieces == result && piece_data == data);
+  // The file gives what the text gives; a byte less than it holds is too few.
+  const int descriptor = FileHolding(text, size);
+  std::string file_data = "stale";
+  Check(ReadWineRegistryString(descriptor, size, kKey, "AppPath", &file_data) == result && file_data == data);
+  if (size > 0) {
+    file_data = "stale";
+    Check(ReadWineRegistryString(descriptor, size - 1, kKey, "AppPath", &file_data) ==
+              WineRegistryLookup::kMalformed &&
+          file_data.empty());
   }
 
   // Names compare without regard to case, and doubled separators collapse.
