@@ -366,12 +366,13 @@ std::string PrefixInstall::DescribeFolder(const char* path) {
   return kFolderLabel + Printable(folder + missing) + (missing.empty() ? "" : kNotThere) + "\n";
 }
 
+// `text` is room for the file, kept from prefix to prefix.
 WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const char* value_name,
-                          std::string* data) {
+                          std::string* text, std::string* data) {
   const int descriptor = OpenRegularFile(prefix + "/system.reg");
   if (descriptor < 0) return WineRegistryLookup::kMalformed;
   const WineRegistryLookup found =
-      ReadWineRegistryString(descriptor, kMaxRegistryFileSize, key_path, value_name, data);
+      ReadWineRegistryString(descriptor, kMaxRegistryFileSize, key_path, value_name, text, data);
   close(descriptor);
   return found;
 }
@@ -426,15 +427,16 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
   const char* chosen = std::getenv("WINEPREFIX");
   const WinePrefixes found = FindWinePrefixes(chosen, std::getenv("HOME"));
   std::vector<std::unique_ptr<Install>> installs;
+  std::string text;
   std::string data;
   if (chosen != nullptr && chosen[0] != '\0') {
     const WineRegistryLookup lookup =
-        found.prefixes.empty() ? WineRegistryLookup::kMalformed : LookUp(chosen, key_path, value_name, &data);
+        found.prefixes.empty() ? WineRegistryLookup::kMalformed : LookUp(chosen, key_path, value_name, &text, &data);
     installs.push_back(InPrefix(chosen, lookup, &data));
     return installs;
   }
   for (const std::string& prefix : found.prefixes) {
-    const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &data);
+    const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &text, &data);
     if (HoldsKey(lookup)) installs.push_back(InPrefix(prefix, lookup, &data));
   }
   if (installs.empty()) {

@@ -278,13 +278,14 @@ TEST_P(WineRegistryTest, Lookup) {
 
   const int descriptor = FileHolding(c.text);
   ASSERT_GE(descriptor, 0);
+  std::string text = "room left from an earlier file";
   if (!c.text.empty()) {
     data = "stale";
-    EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size() - 1, c.key.c_str(), c.value, &data), R::kMalformed);
+    EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size() - 1, c.key.c_str(), c.value, &text, &data), R::kMalformed);
     EXPECT_EQ(data, "");
   }
   data = "stale";
-  EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size(), c.key.c_str(), c.value, &data), c.expected) << "file";
+  EXPECT_EQ(ReadWineRegistryString(descriptor, c.text.size(), c.key.c_str(), c.value, &text, &data), c.expected) << "file";
   EXPECT_EQ(data, expected_data) << "file";
   close(descriptor);
 }

@@ -631,15 +631,12 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
   return WineRegistryLookup::kFound;
 }
 
-// The text is kept from call to call: the prefixes of a library are read
-// into the same room, which then is neither mapped nor cleared again.
 WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
-                                          const char* value_name, std::string* data) {
-  static thread_local std::string text;
-  MakeRoom(descriptor, limit, &text);
-  if (lseek(descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(descriptor, limit, &text)) {
+                                          const char* value_name, std::string* text, std::string* data) {
+  MakeRoom(descriptor, limit, text);
+  if (lseek(descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(descriptor, limit, text)) {
     data->clear();
     return WineRegistryLookup::kMalformed;
   }
-  return FindWineRegistryString(text.data(), text.size(), key_path, value_name, data);
+  return FindWineRegistryString(text->data(), text->size(), key_path, value_name, data);
 }

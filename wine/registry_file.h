@@ -26,9 +26,11 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
                                           const char* value_name, std::string* data);
 
 // The same lookup in the file open on `descriptor` (a regular file, read
-// from its start). A file longer than `limit` bytes, or one that cannot be
-// read, is kMalformed, as no registry is taken from it.
+// from its start into `text`, whose room is kept, so that the prefixes of a
+// library are read into the same room, mapped and grown once). A file longer
+// than `limit` bytes, or one that cannot be read, is kMalformed, as no
+// registry is taken from it.
 WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
-                                          const char* value_name, std::string* data);
+                                          const char* value_name, std::string* text, std::string* data);
 
 #endif

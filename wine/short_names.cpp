@@ -20,20 +20,6 @@ bool IsRefusedInShortName(char16_t unit) {
 // Units Wine writes as '_' when it copies a name into its alias.
 bool IsReplacedInAlias(char16_t unit) { return IsRefusedInShortName(unit) || unit == u'~' || unit == u'.'; }
 
-// Every upper-case unit with the units whose upper case it is, by upper case
-// and then unit, so the first of each is the lowest.
-std::vector<std::pair<char16_t, char16_t>> LowerCasePairs() {
-  std::vector<std::pair<char16_t, char16_t>> pairs;
-  for (std::size_t i = 0; i < kUpcaseRangeCount; ++i) {
-    const UpcaseRange& range = kUpcaseRanges[i];
-    for (unsigned unit = range.first; unit <= range.last; unit += range.step) {
-      pairs.emplace_back(static_cast<char16_t>(unit + range.delta), static_cast<char16_t>(unit));
-    }
-  }
-  std::sort(pairs.begin(), pairs.end());
-  return pairs;
-}
-
 // Wine's hash of a name, over its units in lower case, two by two.
 std::uint16_t HashOf(const std::u16string& name) {
   std::uint32_t hash = 0xBEEF;
@@ -86,10 +72,19 @@ std::u16string ShortNameAlias(const std::u16string& name) {
   return alias;
 }
 
+// The lowest unit of each range whose upper case `unit` is, found in the
+// upper-case table itself.
 char16_t LowerUnit(char16_t unit) {
   if (unit < 0x80) return AsciiLower(unit);
   if (UpcaseUnit(unit) != unit) return unit;
-  static const std::vector<std::pair<char16_t, char16_t>> kPairs = LowerCasePairs();
-  const auto found = std::lower_bound(kPairs.begin(), kPairs.end(), std::make_pair(unit, char16_t{0}));
-  return found != kPairs.end() && found->first == unit ? found->second : unit;
+  char16_t lowest = unit;
+  for (std::size_t i = 0; i < kUpcaseRangeCount; ++i) {
+    const UpcaseRange& range = kUpcaseRanges[i];
+    const char16_t from = static_cast<char16_t>(unit - range.delta);
+    if (from >= range.first && from <= range.last && (from - range.first) % range.step == 0 &&
+        (lowest == unit || from < lowest)) {
+      lowest = from;
+    }
+  }
+  return lowest;
 }

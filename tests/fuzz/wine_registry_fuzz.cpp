@@ -51,10 +51,11 @@ void CheckLookup(const char* text, std::size_t size) {
   // The file gives what the text gives; a byte less than it holds is too few.
   const int descriptor = FileHolding(text, size);
   std::string file_data = "stale";
-  Check(ReadWineRegistryString(descriptor, size, kKey, "AppPath", &file_data) == result && file_data == data);
+  std::string room;
+  Check(ReadWineRegistryString(descriptor, size, kKey, "AppPath", &room, &file_data) == result && file_data == data);
   if (size > 0) {
     file_data = "stale";
-    Check(ReadWineRegistryString(descriptor, size - 1, kKey, "AppPath", &file_data) ==
+    Check(ReadWineRegistryString(descriptor, size - 1, kKey, "AppPath", &room, &file_data) ==
               WineRegistryLookup::kMalformed &&
           file_data.empty());
   }
