@@ -5,9 +5,9 @@
 #   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
-# with CR LF as LF and the native "Wine prefix:" and "Folder on this
-# machine:" lines are set aside, and the files left behind must match byte
-# for byte. Some cases edit system.reg by hand (lines Wine passes over, other
+# with CR LF as LF and the native "Wine prefix:", "Folder on this
+# machine:" and "To fix the saves in a folder" lines are set aside, and
+# the files left behind must match byte for byte. Some cases edit system.reg by hand (lines Wine passes over, other
 # spellings); both programs then read the edited file. WORKDIR, an absolute
 # path, is replaced; it holds the prefix, and is removed again when every
 # case matches.
@@ -197,7 +197,7 @@ run_case() {
   in_directory "$cwd" "$z_target" "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
   sed -e '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' -e '/^Folder on this machine: /d' \
-    "$out/native.raw" > "$out/native.out"
+    -e '/^To fix the saves in a folder, name it: /d' "$out/native.raw" > "$out/native.out"
   snapshot "$dir" > "$out/native.files"
 
   # Guards against two runs that agree only because the key never arrived.
