@@ -1,5 +1,5 @@
 // The least a reader of Wine registry files must do to find its key lines,
-// for the prefix rows of the benchmark: read each FILE as savefix does (128 KiB
+// for the prefix rows of the benchmark: read each FILE as cat does (128 KiB
 // pieces into one buffer ending in a zero byte) and find every '[' in it with
 // strchr, nothing more. Prints how many it found.
 //
