@@ -204,9 +204,14 @@ bool ImportWithReg(Registry registry, const std::string& value, const std::strin
     utf16 += std::string{c, '\0'};
   }
   WriteFileBytes(scratch + "registry.reg", utf16);
-  const RunResult imported =
-      RunWith({"/usr/lib/wine/wine64", "reg", "import", ThroughDriveZ(scratch + "registry.reg"), "/reg:64"}, "",
-              scratch);
+  // Now and then a Wine process fails to start ("failed to map the shared
+  // user data", where the address space's random layout collides); it
+  // changed nothing, and a second start succeeds.
+  RunResult imported;
+  for (int attempt = 0; attempt < 3 && imported.exit_status != 0; ++attempt) {
+    imported = RunWith({"/usr/lib/wine/wine64", "reg", "import", ThroughDriveZ(scratch + "registry.reg"), "/reg:64"},
+                       "", scratch);
+  }
   if (imported.exit_status != 0) ADD_FAILURE() << "wine reg import failed: " << imported.output;
   return imported.exit_status == 0;
 }
