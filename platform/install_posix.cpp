@@ -339,20 +339,24 @@ std::string DriveFolder(const std::string& root, const std::string& drive_link) 
 // The folder on this machine the existing part of `path` names, then the
 // components that do not exist, marked as not found; for a drive the prefix
 // lacks, where its link would be. Empty where a path names no place at all.
+// The folder is taken in the full form Wine gives the search for its
+// entries, so that the folders above it are the ones the search reaches.
 std::string PrefixInstall::DescribeFolder(const char* path) {
-  std::string windows(path);
+  std::string full;
+  if (!ToFullPath(prefix_, std::string(path) + "*", &full) || full.back() != '*') return std::string();
+  full.pop_back();
   std::string missing;
   std::string folder;
-  while (!ToPrefixPath(prefix_, windows, &folder)) {
-    while (!windows.empty() && (windows.back() == '\\' || windows.back() == '/')) windows.pop_back();
-    const std::size_t cut = windows.find_last_of("\\/");
-    if (cut == std::string::npos && windows.size() == 2 && windows[1] == ':') {
-      folder = prefix_.root + "/dosdevices/" + AsciiLower(windows[0]) + ":";
+  while (!ToPrefixPath(prefix_, "\\??\\" + full, &folder)) {
+    while (!full.empty() && (full.back() == '\\' || full.back() == '/')) full.pop_back();
+    const std::size_t cut = full.find_last_of("\\/");
+    if (cut == std::string::npos && full.size() == 2 && full[1] == ':') {
+      folder = prefix_.root + "/dosdevices/" + AsciiLower(full[0]) + ":";
       return kFolderLabel + Printable(folder + missing) + kNotThere + "\n";
     }
     if (cut == std::string::npos) return std::string();
-    missing.insert(0, "/" + windows.substr(cut + 1));
-    windows.erase(cut + 1);
+    missing.insert(0, "/" + full.substr(cut + 1));
+    full.erase(cut + 1);
   }
   const std::string devices = prefix_.root + "/dosdevices/";
   if (folder.compare(0, devices.size(), devices) == 0) {

@@ -1,6 +1,7 @@
 // How the native build names the prefixes it finds: each label as the
 // player reads it, before anything else is printed about the prefix.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -11,6 +12,11 @@
 #include "tests/test_support.h"
 
 namespace {
+
+std::string CurrentDirectory() {
+  char here[4096];
+  return getcwd(here, sizeof here) != nullptr ? here : "/";
+}
 
 struct LabelCase {
   const char* label;
@@ -45,6 +51,7 @@ TEST(FindInstalls, NamesTheChosenPrefixAsThePlayerNeedsIt) {
 struct FolderCase {
   std::string app_path;
   std::string expected;  // the folder line; "@" stands for the prefix
+  bool from_drive_c = false;  // started in the prefix's drive_c, not on Z:
 };
 
 // The folder line names the save folder where it is on this machine, the
@@ -57,6 +64,9 @@ TEST(DescribeFolder, NamesTheFolderOnThisMachine) {
       {"C:\\Games\\Missing\\", "@/drive_c/Games/Missing/SaveGames (not found)"},
       {"C:\\Game\\Mis\nsing\\", "@/drive_c/Game/Mis?sing/SaveGames (not found)"},
       {"Q:\\Game\\", "@/dosdevices/q:/Game/SaveGames (not found)"},
+      {"\\Games\\Missing\\", "@/drive_c/Games/Missing/SaveGames (not found)", true},
+      // Not a Unix path, as no such folder exists: rooted on the current drive.
+      {"/nosuch/game/", "@/drive_c/nosuch/game/SaveGames (not found)", true},
   };
   TempDir root;
   const std::string prefix = root.path() + "pfx";
@@ -64,12 +74,22 @@ TEST(DescribeFolder, NamesTheFolderOnThisMachine) {
   ASSERT_EQ(symlink("../drive_c", (prefix + "/dosdevices/c:").c_str()), 0);
   ASSERT_TRUE(MakeDirectories(prefix + "/drive_c/Game/SaveGames"));
   setenv("WINEPREFIX", prefix.c_str(), 1);
-  const std::vector<std::unique_ptr<Install>> installs = FindInstalls("SOFTWARE\\Quarrelstone\\Vellmoor\\1.0", "AppPath");
-  ASSERT_EQ(installs.size(), 1u);
+  const std::string from = CurrentDirectory();
+  std::vector<std::unique_ptr<Install>> installs[2];
+  for (int on_c = 0; on_c < 2; ++on_c) {
+    const std::string start = on_c ? prefix + "/drive_c" : from;
+    ASSERT_EQ(chdir(start.c_str()), 0);
+    setenv("PWD", start.c_str(), 1);
+    installs[on_c] = FindInstalls("SOFTWARE\\Quarrelstone\\Vellmoor\\1.0", "AppPath");
+    ASSERT_EQ(installs[on_c].size(), 1u);
+  }
+  ASSERT_EQ(chdir(from.c_str()), 0);
+  setenv("PWD", from.c_str(), 1);
   for (const FolderCase& c : cases) {
     std::string expected = "Folder on this machine: " + c.expected + "\n";
     expected.replace(expected.find('@'), 1, prefix);
-    EXPECT_EQ(installs[0]->DescribeFolder((c.app_path + "SaveGames\\").c_str()), expected) << c.app_path;
+    Install& install = *installs[c.from_drive_c].front();
+    EXPECT_EQ(install.DescribeFolder((c.app_path + "SaveGames\\").c_str()), expected) << c.app_path;
   }
 }
 

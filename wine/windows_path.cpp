@@ -408,6 +408,10 @@ bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::str
          FindEntry(*directory, last, name, &prefix.index) != Lookup::kFailed;
 }
 
+bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
+  return ToNtPath(prefix, windows_path, nt_path);
+}
+
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path) {
   std::string directory;
   std::string name;

@@ -66,6 +66,11 @@ struct WinePrefix {
 // over, *?<>|" or control characters), or a directory component that is missing.
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path);
 
+// The path Wine opens for `windows_path` before it looks at the disk: made
+// full against the working directory and cleaned up ("C:\dir\x", or
+// "unix\..." or "UNC\..."), as "\??\" followed by it is taken as written.
+bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path);
+
 // ToPrefixPath's file as the Unix directory it lies in and its name there;
 // the name is empty where the path ends with a separator.
 bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name);
