@@ -18,8 +18,8 @@ TEST(UnicodeTest, UpcaseFollowsWineTable) {
                                 // A range of every other unit: its ends, and an upper-case unit inside.
                                 {0x0101, 0x0100}, {0x012F, 0x012E}, {0x0102, 0x0102}, {0x0130, 0x0130}};
   for (const auto& pair : kPairs) EXPECT_EQ(UpcaseUnit(pair[0]), pair[1]) << int(pair[0]);
-  EXPECT_TRUE(SameNameIgnoringCase("SAUVÉ.HDR", "Sauvé.HDR"));
-  EXPECT_FALSE(SameNameIgnoringCase("ſ", "S"));
+  EXPECT_EQ(NameKey("SAUVÉ.HDR"), NameKey("Sauvé.HDR"));
+  EXPECT_NE(NameKey("ſ"), NameKey("S"));
 }
 
 TEST(UnicodeTest, WineDirectoryOrder) {
@@ -28,11 +28,11 @@ TEST(UnicodeTest, WineDirectoryOrder) {
       "Save_1.HDR", "x~y.HDR",     "Zeta.HDR",  "[x].HDR",    "éclair.HDR", "ſ"};
   std::vector<std::string> names(kMeasured.rbegin(), kMeasured.rend());
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return CompareInWineOrder(a, b) < 0;
+    return ComesFirstInWineOrder(WineSortKey(a), WineSortKey(b));
   });
   EXPECT_EQ(names, kMeasured);
-  EXPECT_LT(CompareInWineOrder("A", "a"), 0);  // equal upper case: exact units decide
-  EXPECT_EQ(CompareInWineOrder("a", "a"), 0);
+  EXPECT_TRUE(ComesFirstInWineOrder(WineSortKey("A"), WineSortKey("a")));  // equal upper case: exact units decide
+  EXPECT_FALSE(ComesFirstInWineOrder(WineSortKey("a"), WineSortKey("a")));
 }
 
 TEST(UnicodeTest, BrokenUtf8AsWineShowsIt) {

@@ -128,7 +128,6 @@ std::u16string Upcase(const std::u16string& text) {
 
 std::string NameKey(const std::string& name) { return Utf16ToUtf8(Upcase(Utf8ToUtf16(name))); }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) { return NameKey(a) == NameKey(b); }
 
 SortKey WineSortKey(const std::string& name) {
   SortKey key{std::u16string(), Utf8ToUtf16(name)};
@@ -138,11 +137,4 @@ SortKey WineSortKey(const std::string& name) {
 
 bool ComesFirstInWineOrder(const SortKey& a, const SortKey& b) {
   return a.upcased != b.upcased ? a.upcased < b.upcased : a.exact < b.exact;
-}
-
-int CompareInWineOrder(const std::string& a, const std::string& b) {
-  const SortKey key_a = WineSortKey(a);
-  const SortKey key_b = WineSortKey(b);
-  if (ComesFirstInWineOrder(key_a, key_b)) return -1;
-  return ComesFirstInWineOrder(key_b, key_a) ? 1 : 0;
 }

@@ -45,8 +45,6 @@ std::u16string Upcase(const std::u16string& text);
 // equal keys.
 std::string NameKey(const std::string& name);
 
-// True if the UTF-8 names `a` and `b` are equal without regard to case.
-bool SameNameIgnoringCase(const std::string& a, const std::string& b);
 
 // A name in the two forms Wine sorts directory listings by.
 struct SortKey {
@@ -58,8 +56,5 @@ SortKey WineSortKey(const std::string& name);
 // Wine's directory order: by the upper-cased UTF-16 names, ties broken by the
 // exact UTF-16 units.
 bool ComesFirstInWineOrder(const SortKey& a, const SortKey& b);
-
-// The same for UTF-8 names: negative, zero or positive, as strcmp.
-int CompareInWineOrder(const std::string& a, const std::string& b);
 
 #endif
