@@ -181,8 +181,6 @@ class WindowsInstall : public Install {
   std::string Label() const override { return std::string(); }
   bool IsSaveFolder() const override { return key_path_ == nullptr; }
 
-  // A 32-bit program asking for no particular view reads the key that 32-bit
-  // programs see on 64-bit Windows, which is where the game's installer wrote it.
   InstallPath ReadInstallPath(char* buffer) override {
     if (IsSaveFolder()) {
       if (folder_.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
@@ -190,19 +188,6 @@ class WindowsInstall : public Install {
       return InstallPath::kRead;
     }
     return ReadRegistryString(buffer) ? InstallPath::kRead : InstallPath::kNotInRegistry;
-  }
-
-  bool ReadRegistryString(char* buffer) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path_, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    DWORD type = REG_NONE;
-    DWORD size = static_cast<DWORD>(kPathBufferSize);
-    const LONG status = RegQueryValueExA(key, value_name_, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return false;
-    // An expandable string is used as stored, without expanding it.
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-    return EndRegistryString(buffer, size, kPathBufferSize);
   }
 
   std::string DescribeFolder(const char*) override { return std::string(); }
@@ -257,6 +242,21 @@ class WindowsInstall : public Install {
   }
 
  private:
+  // A 32-bit program asking for no particular view reads the key that 32-bit
+  // programs see on 64-bit Windows, which is where the game's installer wrote it.
+  bool ReadRegistryString(char* buffer) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path_, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD type = REG_NONE;
+    DWORD size = static_cast<DWORD>(kPathBufferSize);
+    const LONG status = RegQueryValueExA(key, value_name_, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return false;
+    // An expandable string is used as stored, without expanding it.
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    return EndRegistryString(buffer, size, kPathBufferSize);
+  }
+
   const char* key_path_ = nullptr;
   const char* value_name_ = nullptr;
   std::string folder_;  // named: full, ending in a separator

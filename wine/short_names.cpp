@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "platform/ascii.h"
 #include "wine/case_table.h"
