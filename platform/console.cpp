@@ -1,7 +1,7 @@
 #include "platform/console.h"
 
 #include <cstdio>
-#include <vector>
+#include <string>
 
 // An unbuffered console stream is written at once, so every message shows as
 // it is printed. Each message goes in one write: a stream unbuffered may
@@ -11,15 +11,9 @@ void SetUpConsoleOutput() {
 }
 
 void PrintMessage(const char* format, const char* text) {
-  char message[1024];
-  const int length = std::snprintf(message, sizeof message, format, text);
+  const int length = std::snprintf(nullptr, 0, format, text);
   if (length < 0) return;
-  const std::size_t size = static_cast<std::size_t>(length);
-  if (size < sizeof message) {
-    std::fwrite(message, 1, size, stdout);
-    return;
-  }
-  std::vector<char> longer(size + 1);
-  std::snprintf(longer.data(), longer.size(), format, text);
-  std::fwrite(longer.data(), 1, size, stdout);
+  std::string message(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(&message[0], message.size(), format, text);
+  std::fwrite(message.data(), 1, message.size() - 1, stdout);
 }

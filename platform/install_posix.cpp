@@ -8,14 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unordered_map>
 
 #include "platform/ascii.h"
-#include "platform/device_name.h"
 #include "platform/install.h"
-#include "platform/registry_value.h"
+#include "platform/windows_rules.h"
 #include "wine/names.h"
 #include "wine/prefixes.h"
 #include "wine/read_file.h"
@@ -219,28 +217,28 @@ class PosixInstall : public Install {
   std::unordered_map<std::string, int> folders_;
 };
 
+// The key is there, without a string value to read the install path from.
+bool HoldsKeyWithoutPath(WineRegistryLookup found) {
+  return found == WineRegistryLookup::kNoValue || found == WineRegistryLookup::kNotString;
+}
+
 // A Wine prefix found through the registry: Windows paths, resolved as Wine
 // resolves them in the prefix.
+// `found` and `value` are what the look-up that found the install read of
+// its registry value.
 class PrefixInstall : public PosixInstall {
  public:
-  PrefixInstall(std::string label, std::string root, const char* pwd)
-      : label_(std::move(label)), prefix_(std::move(root), UnixWorkingDirectory(pwd)) {}
-
-  // What the look-up that found the install read of its registry value.
-  void KeepValue(WineRegistryLookup found, std::string* data) {
-    value_found_ = found == WineRegistryLookup::kFound;
-    value_unusable_ = found == WineRegistryLookup::kNoValue || found == WineRegistryLookup::kNotString;
-    value_.swap(*data);
-  }
+  PrefixInstall(std::string label, std::string root, const char* pwd, WineRegistryLookup found, std::string value)
+      : label_(std::move(label)), prefix_(std::move(root), UnixWorkingDirectory(pwd)), found_(found),
+        value_(std::move(value)) {}
 
   std::string Label() const override { return label_; }
   bool IsSaveFolder() const override { return false; }
 
   InstallPath ReadInstallPath(char* buffer) override {
-    if (value_unusable_) return InstallPath::kNotUsable;
-    if (!value_found_ || value_.size() > kPathBufferSize) return InstallPath::kNotInRegistry;
-    std::memcpy(buffer, value_.data(), value_.size());
-    return EndRegistryString(buffer, value_.size(), kPathBufferSize) ? InstallPath::kRead : InstallPath::kNotInRegistry;
+    if (HoldsKeyWithoutPath(found_)) return InstallPath::kNotUsable;
+    const bool read = found_ == WineRegistryLookup::kFound && PutInPathBuffer(value_, buffer);
+    return read ? InstallPath::kRead : InstallPath::kNotInRegistry;
   }
 
   std::string DescribeFolder(const char* path) override;
@@ -257,15 +255,15 @@ class PrefixInstall : public PosixInstall {
  private:
   std::string label_;
   WinePrefix prefix_;
-  bool value_found_ = false;
-  bool value_unusable_ = false;  // the key is there, without a string "AppPath"
+  WineRegistryLookup found_;
   std::string value_;
 };
 
-// Where `name` ends, trailing slashes aside, and where its last component starts.
-std::size_t LastComponent(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? 0 : slash + 1;
+// Splits `path` into its folder, up to its last '/', and the name behind it.
+void SplitAtLastSlash(const std::string& path, std::string* folder, std::string* name) {
+  const std::size_t at = path.rfind('/') + 1;  // 0 without a '/'
+  *folder = path.substr(0, at);
+  *name = path.substr(at);
 }
 
 // A folder or one save named on the command line: Unix paths, found as
@@ -278,24 +276,18 @@ class FolderInstall : public PosixInstall {
   bool IsSaveFolder() const override { return true; }
 
   InstallPath ReadInstallPath(char* buffer) override {
-    if (folder_.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
-    std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
-    return InstallPath::kRead;
+    return PutInPathBuffer(folder_, buffer) ? InstallPath::kRead : InstallPath::kNotInRegistry;
   }
 
   std::string DescribeFolder(const char*) override { return std::string(); }
 
  protected:
   bool Resolve(const std::string& path, std::string* directory, std::string* name) override {
-    const std::size_t at = LastComponent(path);
-    *directory = path.substr(0, at);
-    *name = path.substr(at);
+    SplitAtLastSlash(path, directory, name);
     return FindEntry(*directory, *name, name, &index_) != Lookup::kFailed;
   }
   bool ToSearch(const std::string& pattern, std::string* directory, std::string* wildcard) override {
-    const std::size_t at = LastComponent(pattern);
-    *directory = pattern.substr(0, at);
-    *wildcard = pattern.substr(at);
+    SplitAtLastSlash(pattern, directory, wildcard);
     return true;
   }
   bool Includes(const std::string& name) const override { return only_.empty() || name == only_; }
@@ -381,11 +373,6 @@ WineRegistryLookup LookUp(const std::string& prefix, const char* key_path, const
   return found;
 }
 
-bool HoldsKey(WineRegistryLookup found) {
-  return found == WineRegistryLookup::kFound || found == WineRegistryLookup::kNoValue ||
-         found == WineRegistryLookup::kNotString;
-}
-
 // Where a folder holds a Proton prefix in its pfx/, as compatdata/<appid>/
 // does, the prefix is there.
 std::string ProtonHint(const std::string& folder) {
@@ -396,22 +383,13 @@ std::string ProtonHint(const std::string& folder) {
 }
 
 // The install of `prefix`, named as the look-up in it found the game.
-std::unique_ptr<Install> InPrefix(const std::string& prefix, WineRegistryLookup found, std::string* data) {
-  std::string label;
-  switch (found) {
-    case WineRegistryLookup::kMalformed:
-      label = kNotAPrefixLabel + Printable(prefix) + "\n" + ProtonHint(prefix);
-      break;
-    case WineRegistryLookup::kNoValue:
-    case WineRegistryLookup::kNotString:
-      label = kNoInstallPathLabel + Printable(prefix) + "\n";
-      break;
-    default:
-      label = kWinePrefixLabel + Printable(prefix) + "\n";
-  }
-  auto install = std::make_unique<PrefixInstall>(label, prefix, std::getenv("PWD"));
-  install->KeepValue(found, data);
-  return install;
+std::unique_ptr<Install> InPrefix(const std::string& prefix, WineRegistryLookup found, std::string value) {
+  const char* name = found == WineRegistryLookup::kMalformed ? kNotAPrefixLabel
+                     : HoldsKeyWithoutPath(found)            ? kNoInstallPathLabel
+                                                             : kWinePrefixLabel;
+  std::string label = name + Printable(prefix) + "\n";
+  if (found == WineRegistryLookup::kMalformed) label += ProtonHint(prefix);
+  return std::make_unique<PrefixInstall>(label, prefix, std::getenv("PWD"), found, std::move(value));
 }
 
 }  // namespace
@@ -436,20 +414,21 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
   if (chosen != nullptr && chosen[0] != '\0') {
     const WineRegistryLookup lookup =
         found.prefixes.empty() ? WineRegistryLookup::kMalformed : LookUp(chosen, key_path, value_name, &text, &data);
-    installs.push_back(InPrefix(chosen, lookup, &data));
+    installs.push_back(InPrefix(chosen, lookup, std::move(data)));
     return installs;
   }
   for (const std::string& prefix : found.prefixes) {
     const WineRegistryLookup lookup = LookUp(prefix, key_path, value_name, &text, &data);
-    if (HoldsKey(lookup)) installs.push_back(InPrefix(prefix, lookup, &data));
+    if (lookup == WineRegistryLookup::kFound || HoldsKeyWithoutPath(lookup)) {
+      installs.push_back(InPrefix(prefix, lookup, std::move(data)));
+    }
   }
   if (installs.empty()) {
     std::string label;
     for (const PrefixPlace& place : found.places) {
       label += kNotFoundLabel + Printable(place.path) + (place.found ? "" : kNotThere) + "\n";
     }
-    auto none = std::make_unique<PrefixInstall>(label, "", nullptr);
-    installs.push_back(std::move(none));
+    installs.push_back(std::make_unique<PrefixInstall>(label, "", nullptr, WineRegistryLookup::kNoKey, ""));
   }
   return installs;
 }
@@ -460,13 +439,10 @@ std::string AbsolutePath(const char* name) {
   std::string path = name;
   if (path.empty() || path[0] != '/') path = UnixWorkingDirectory(std::getenv("PWD")).value_or("") + "/" + path;
   std::string clean;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
+  for (std::size_t start = 0, end; start < path.size(); start = end + 1) {
+    end = std::min(path.find('/', start), path.size());
     const std::string component = path.substr(start, end - start);
     if (!component.empty() && component != ".") clean += "/" + component;
-    start = end + 1;
   }
   return clean;
 }
@@ -474,10 +450,12 @@ std::string AbsolutePath(const char* name) {
 std::unique_ptr<Install> NamedInstall(const char* name) {
   struct stat info;
   if (name[0] == '\0' || stat(name, &info) != 0) return nullptr;
-  const std::string path = AbsolutePath(name);
-  if (S_ISDIR(info.st_mode)) return std::make_unique<FolderInstall>(path == "/" ? path : path + "/", "");
-  const std::size_t at = LastComponent(path);
-  return std::make_unique<FolderInstall>(path.substr(0, at), path.substr(at));
+  const std::string path = AbsolutePath(name);  // "" for the root
+  if (S_ISDIR(info.st_mode)) return std::make_unique<FolderInstall>(path + "/", "");
+  std::string folder;
+  std::string save;
+  SplitAtLastSlash(path, &folder, &save);
+  return std::make_unique<FolderInstall>(folder, save);
 }
 
 std::string FileNameKey(const char* name) { return NameKey(name); }

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/device_name.h"
 #include "platform/install.h"
-#include "platform/registry_value.h"
+#include "platform/windows_rules.h"
 
 namespace {
 
@@ -182,12 +181,8 @@ class WindowsInstall : public Install {
   bool IsSaveFolder() const override { return key_path_ == nullptr; }
 
   InstallPath ReadInstallPath(char* buffer) override {
-    if (IsSaveFolder()) {
-      if (folder_.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
-      std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
-      return InstallPath::kRead;
-    }
-    return ReadRegistryString(buffer) ? InstallPath::kRead : InstallPath::kNotInRegistry;
+    const bool read = IsSaveFolder() ? PutInPathBuffer(folder_, buffer) : ReadRegistryString(buffer);
+    return read ? InstallPath::kRead : InstallPath::kNotInRegistry;
   }
 
   std::string DescribeFolder(const char*) override { return std::string(); }

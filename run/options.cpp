@@ -29,30 +29,30 @@ bool IsHelp(const char* arg) {
   return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0;
 }
 
-}  // namespace
-
-int ReportBadName(const char* name) {
-  std::fprintf(stderr, "savefix: '%s' is neither a folder nor a save\n\n", name);
+// Names what was wrong, then prints the usage, on standard error; returns
+// the status to end with.
+int ReportUsageError(const char* format, const char* text) {
+  std::fprintf(stderr, format, text);
   std::fprintf(stderr, kUsage, WhereInstallsAreFound());
   return kExitUsage;
 }
 
+}  // namespace
+
+int ReportBadName(const char* name) {
+  return ReportUsageError("savefix: '%s' is neither a folder nor a save\n\n", name);
+}
+
 bool HandleOption(int argc, const char* const* argv, int* status) {
-  if (argc < 2) return false;
+  if (argc < 2 || (argv[1][0] != '-' && !IsHelp(argv[1]))) return false;
   const char* arg = argv[1];
+  *status = 0;
   if (IsHelp(arg)) {
     std::printf(kUsage, WhereInstallsAreFound());
-    *status = 0;
-    return true;
-  }
-  if (std::strcmp(arg, "--version") == 0) {
+  } else if (std::strcmp(arg, "--version") == 0) {
     std::printf("savefix %s\n", SAVEFIX_VERSION);
-    *status = 0;
-    return true;
+  } else {
+    *status = ReportUsageError("savefix: unknown option '%s'\n\n", arg);
   }
-  if (arg[0] != '-') return false;
-  std::fprintf(stderr, "savefix: unknown option '%s'\n\n", arg);
-  std::fprintf(stderr, kUsage, WhereInstallsAreFound());
-  *status = kExitUsage;
   return true;
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/install.h"
-#include "platform/registry_value.h"
+#include "platform/windows_rules.h"
 #include "tests/fake_install.h"
 #include "tests/test_support.h"
 
