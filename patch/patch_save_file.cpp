@@ -3,34 +3,24 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "platform/console.h"
 
 namespace {
 
-// What the decision about the save needs of its copy, kept as the bytes
-// pass: how many there were and the last 252 of them.
-struct CopiedTail {
-  unsigned char ring[kPatchDistanceFromEnd];
-  unsigned long long length = 0;
-};
+// The copy's last bytes, from its patch byte on: all that the decision
+// about the save needs of it.
+constexpr std::size_t kTailSize = kPatchDistanceFromEnd;
 
-// A chunk never holds more than the ring, so it goes in as at most two runs:
-// up to the ring's end, then from its start.
-static_assert(kCopyChunkSize <= kPatchDistanceFromEnd, "a chunk must fit in the ring");
-void Remember(CopiedTail* tail, const unsigned char* bytes, std::size_t count) {
-  const std::size_t ring_size = sizeof tail->ring;
-  const std::size_t at = static_cast<std::size_t>(tail->length % ring_size);
-  const std::size_t first = std::min(count, ring_size - at);
-  std::memcpy(tail->ring + at, bytes, first);
-  std::memcpy(tail->ring, bytes + first, count - first);
-  tail->length += count;
+void KeepTail(std::string* tail, const unsigned char* bytes, std::size_t count) {
+  tail->append(reinterpret_cast<const char*>(bytes), count);
+  if (tail->size() > kTailSize) tail->erase(0, tail->size() - kTailSize);
 }
 
 // True if the copied save holds the patch value at its patch byte.
-bool HoldsPatch(const CopiedTail& tail) {
-  const unsigned long long distance = kPatchDistanceFromEnd;
-  return tail.length >= distance && tail.ring[(tail.length - distance) % distance] == kPatchValue;
+bool HoldsPatch(const std::string& tail) {
+  return tail.size() == kTailSize && static_cast<unsigned char>(tail[0]) == kPatchValue;
 }
 
 // True if the save holds the patch value at its patch byte already.
@@ -44,14 +34,14 @@ bool IsFixed(SaveFile& save) {
 // Copies the whole save into `copy`, chunk by chunk, each written through
 // to the system. The save is read in blocks of many chunks, which spares a
 // system call a chunk. True only if every byte was read and written.
-bool CopySave(SaveFile& save, NewBackup& copy, CopiedTail* tail) {
+bool CopySave(SaveFile& save, NewBackup& copy, std::string* tail) {
   unsigned char block[kCopyChunkSize * 80];
   long count;
   while ((count = save.Read(block, sizeof block)) > 0) {
     for (std::size_t at = 0; at < static_cast<std::size_t>(count); at += kCopyChunkSize) {
       const std::size_t size = std::min(kCopyChunkSize, static_cast<std::size_t>(count) - at);
       if (!copy.Write(block + at, size)) return false;
-      Remember(tail, block + at, size);
+      KeepTail(tail, block + at, size);
     }
   }
   return count == 0;
@@ -82,7 +72,7 @@ enum class Backup { kMade, kFailed, kAlreadyFixed };
 Backup MakeBackup(Install& install, SaveFile& save, const char* backup_path) {
   std::unique_ptr<NewBackup> copy = install.CreateBackup(backup_path);
   if (!copy) return Backup::kFailed;
-  CopiedTail tail;
+  std::string tail;
   if (!CopySave(save, *copy, &tail)) return Backup::kFailed;
   if (HoldsPatch(tail)) return Backup::kAlreadyFixed;
   return Keep(*copy, save) ? Backup::kMade : Backup::kFailed;
