@@ -223,9 +223,8 @@ bool HoldsKeyWithoutPath(WineRegistryLookup found) {
 }
 
 // A Wine prefix found through the registry: Windows paths, resolved as Wine
-// resolves them in the prefix.
-// `found` and `value` are what the look-up that found the install read of
-// its registry value.
+// resolves them in the prefix. `found` and `value` are what the look-up
+// that found the install read of its registry value.
 class PrefixInstall : public PosixInstall {
  public:
   PrefixInstall(std::string label, std::string root, const char* pwd, WineRegistryLookup found, std::string value)
