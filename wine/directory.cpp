@@ -66,18 +66,14 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return false;
   names->clear();
-  bool complete = false;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      complete = errno == 0;
-      break;
-    }
+  // readdir() tells the end from a failure only by errno.
+  const dirent* entry;
+  for (errno = 0; (entry = readdir(dir)) != nullptr; errno = 0) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names->emplace_back(entry->d_name);
     }
   }
+  const bool complete = errno == 0;
   closedir(dir);
   return complete;
 }
@@ -139,14 +135,12 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
     *found = name;
     return Lookup::kFound;
   }
-  DirectoryIndex scratch;
-  DirectoryIndex* in = index != nullptr ? index : &scratch;
-  auto listed = in->directories.find(directory);
-  if (listed == in->directories.end()) {
+  auto listed = index->directories.find(directory);
+  if (listed == index->directories.end()) {
     Listing listing;
     if (!ListUpcased(directory, &listing)) return Lookup::kFailed;
-    Remember(directory, listing, in);
-    listed = in->directories.find(directory);
+    Remember(directory, listing, index);
+    listed = index->directories.find(directory);
   }
   const DirectoryIndex::Entry* entry = EntryMeant(listed->second, name);
   if (entry == nullptr) return Lookup::kMissing;
@@ -157,10 +151,9 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
 // FindEntry takes the exact name whenever it exists, and otherwise the
 // listed entry it means; with no other spelling and no alias of that name
 // listed, both are the name as written.
-bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index) {
-  if (index == nullptr) return false;
-  auto listed = index->directories.find(directory);
-  if (listed == index->directories.end()) return false;
+bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex& index) {
+  auto listed = index.directories.find(directory);
+  if (listed == index.directories.end()) return false;
   const DirectoryIndex::Entry* entry = EntryMeant(listed->second, name);
   return entry == nullptr || entry->name == name;
 }

@@ -48,7 +48,7 @@ enum class Lookup { kFound, kMissing, kFailed };
 // The entry of `directory` that `name` means: the exact name if it exists,
 // else the first entry listed that matches without regard to case, by its
 // name or, where `name` is an 8.3 name, by its alias. The listing comes from
-// `index`, made there on first need (null: listed anew).
+// `index`, made there on first need.
 Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
                  DirectoryIndex* index);
 
@@ -56,7 +56,7 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
 // `directory`: the directory is listed there and holds no other spelling of
 // the name, so the entry meant is `name` as written, or none. Nothing on the
 // disk is looked at.
-bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex* index);
+bool MeansNameAsWritten(const std::string& directory, const std::string& name, const DirectoryIndex& index);
 
 // The entries of `directory` (not "." and "..") whose names or 8.3 aliases
 // match the Windows wildcard ('*' any run, '?' one UTF-16 unit, without

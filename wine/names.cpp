@@ -1,5 +1,8 @@
 #include "wine/names.h"
 
+#include <algorithm>
+
+#include "platform/ascii.h"
 #include "wine/case_table.h"
 
 namespace {
@@ -15,21 +18,13 @@ bool CanMakeCharacter(char32_t code, unsigned left, char32_t smallest) {
   return highest >= smallest && lowest <= 0x10FFFF && (lowest < 0xD800 || highest > 0xDFFF);
 }
 
+// The lead byte carries what the 6-bit continuation bytes after it do not.
 void AppendUtf8(char32_t code, std::string* out) {
-  if (code < 0x80) {
-    out->push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  static const unsigned kLeadMark[] = {0x00, 0xC0, 0xE0, 0xF0};
+  const int continuations = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  out->push_back(static_cast<char>(kLeadMark[continuations] | (code >> (6 * continuations))));
+  for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6) {
+    out->push_back(static_cast<char>(0x80 | ((code >> shift) & 0x3F)));
   }
 }
 
@@ -102,20 +97,12 @@ std::string Utf16ToUtf8(const std::u16string& text) {
 }
 
 char16_t UpcaseUnit(char16_t unit) {
-  if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+  if (unit < 0x80) return AsciiUpper(unit);
   // The last range starting at or before `unit`.
-  std::size_t low = 0;
-  std::size_t high = kUpcaseRangeCount;
-  while (low < high) {
-    std::size_t middle = low + (high - low) / 2;
-    if (kUpcaseRanges[middle].first <= unit) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  if (low == 0) return unit;
-  const UpcaseRange& range = kUpcaseRanges[low - 1];
+  const UpcaseRange* after = std::upper_bound(kUpcaseRanges, kUpcaseRanges + kUpcaseRangeCount, unit,
+                                              [](char16_t u, const UpcaseRange& range) { return u < range.first; });
+  if (after == kUpcaseRanges) return unit;
+  const UpcaseRange& range = after[-1];
   if (unit > range.last || (unit - range.first) % range.step != 0) return unit;
   return static_cast<char16_t>(unit + range.delta);
 }

@@ -12,18 +12,14 @@
 int OpenRegularFileAt(int folder, const char* name, int flags) {
   struct stat info;
   if (fstatat(folder, name, &info, 0) != 0) return -1;
-  if (!S_ISREG(info.st_mode)) {
-    errno = EINVAL;
-    return -1;
-  }
-  const int descriptor = openat(folder, name, flags | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return -1;
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (S_ISREG(info.st_mode)) {
+    const int descriptor = openat(folder, name, flags | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return -1;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) return descriptor;
     close(descriptor);
-    errno = EINVAL;
-    return -1;
   }
-  return descriptor;
+  errno = EINVAL;
+  return -1;
 }
 
 int OpenRegularFile(const std::string& path) { return OpenRegularFileAt(AT_FDCWD, path.c_str(), O_RDONLY); }

@@ -18,6 +18,24 @@ bool IsRefusedInShortName(char16_t unit) {
 // Units Wine writes as '_' when it copies a name into its alias.
 bool IsReplacedInAlias(char16_t unit) { return IsRefusedInShortName(unit) || unit == u'~' || unit == u'.'; }
 
+// The lower case of a UTF-16 unit as Wine's hash takes it, made from the
+// upper-case table: a unit that has an upper case is lower case already, and
+// an upper-case unit is the lowest unit whose upper case it is.
+char16_t LowerUnit(char16_t unit) {
+  if (unit < 0x80) return AsciiLower(unit);
+  if (UpcaseUnit(unit) != unit) return unit;
+  char16_t lowest = unit;
+  for (std::size_t i = 0; i < kUpcaseRangeCount; ++i) {
+    const UpcaseRange& range = kUpcaseRanges[i];
+    const char16_t from = static_cast<char16_t>(unit - range.delta);
+    if (from >= range.first && from <= range.last && (from - range.first) % range.step == 0 &&
+        (lowest == unit || from < lowest)) {
+      lowest = from;
+    }
+  }
+  return lowest;
+}
+
 // Wine's hash of a name, over its units in lower case, two by two.
 std::uint16_t HashOf(const std::u16string& name) {
   std::uint32_t hash = 0xBEEF;
@@ -44,15 +62,13 @@ char16_t AliasUnit(char16_t unit) { return IsReplacedInAlias(unit) ? u'_' : Asci
 bool IsShortName(const std::u16string& name) {
   if (name.size() > 12) return false;
   if (!name.empty() && name[0] == u'.') return name == u"." || name == u"..";
-  std::size_t dot = std::u16string::npos;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (IsRefusedInShortName(name[i]) || name[i] == u':' || name[i] == u'/' || name[i] == u'\\') return false;
-    if (name[i] != u'.') continue;
-    if (dot != std::u16string::npos) return false;
-    dot = i;
-  }
+  const auto refused = [](char16_t unit) {
+    return IsRefusedInShortName(unit) || std::u16string_view(u":/\\").find(unit) != std::u16string_view::npos;
+  };
+  if (std::any_of(name.begin(), name.end(), refused)) return false;
+  const std::size_t dot = name.find(u'.');
   if (dot == std::u16string::npos) return name.size() <= 8;
-  return dot <= 8 && name.size() - dot > 1 && name.size() - dot < 5;
+  return dot == name.rfind(u'.') && dot <= 8 && name.size() - dot > 1 && name.size() - dot < 5;
 }
 
 std::u16string ShortNameAlias(const std::u16string& name) {
@@ -68,21 +84,4 @@ std::u16string ShortNameAlias(const std::u16string& name) {
   alias += u'.';
   for (std::size_t i = dot + 1; i < name.size() && i <= dot + 3; ++i) alias += AliasUnit(name[i]);
   return alias;
-}
-
-// The lowest unit of each range whose upper case `unit` is, found in the
-// upper-case table itself.
-char16_t LowerUnit(char16_t unit) {
-  if (unit < 0x80) return AsciiLower(unit);
-  if (UpcaseUnit(unit) != unit) return unit;
-  char16_t lowest = unit;
-  for (std::size_t i = 0; i < kUpcaseRangeCount; ++i) {
-    const UpcaseRange& range = kUpcaseRanges[i];
-    const char16_t from = static_cast<char16_t>(unit - range.delta);
-    if (from >= range.first && from <= range.last && (from - range.first) % range.step == 0 &&
-        (lowest == unit || from < lowest)) {
-      lowest = from;
-    }
-  }
-  return lowest;
 }

@@ -18,9 +18,4 @@ bool IsShortName(const std::u16string& name);
 // '.' and '~' included.
 std::u16string ShortNameAlias(const std::u16string& name);
 
-// The lower case of a UTF-16 unit as Wine's hash takes it, made from the
-// upper-case table: a unit that has an upper case is lower case already, and
-// an upper-case unit is the lowest unit whose upper case it is.
-char16_t LowerUnit(char16_t unit);
-
 #endif

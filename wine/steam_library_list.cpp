@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "platform/ascii.h"
 
@@ -16,15 +17,10 @@ struct VdfReader {
 
 void SkipBlanksAndComments(VdfReader* reader) {
   const std::string& text = reader->text;
-  while (reader->at < text.size()) {
-    const char c = text[reader->at];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      ++reader->at;
-    } else if (c == '/' && text.compare(reader->at, 2, "//") == 0) {
-      reader->at = std::min(text.find('\n', reader->at), text.size());
-    } else {
-      break;
-    }
+  for (;;) {
+    reader->at = std::min(text.find_first_not_of(" \t\r\n", reader->at), text.size());
+    if (text.compare(reader->at, 2, "//") != 0) return;
+    reader->at = std::min(text.find('\n', reader->at), text.size());
   }
 }
 
@@ -56,12 +52,8 @@ VdfToken NextVdfToken(VdfReader* reader, std::string* word) {
 }
 
 // `a` equals the lower-case ASCII word `lower` without regard to case.
-bool SameAsciiIgnoringCase(const std::string& a, const char* lower) {
-  if (a.size() != std::strlen(lower)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != lower[i]) return false;
-  }
-  return true;
+bool SameAsciiIgnoringCase(const std::string& a, std::string_view lower) {
+  return std::equal(a.begin(), a.end(), lower.begin(), lower.end(), [](char c, char l) { return AsciiLower(c) == l; });
 }
 
 // Where a library path stands: a numbered value directly in the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/ascii.h"
@@ -30,11 +31,8 @@ void CollapsePath(std::string* path, std::size_t mark) {
   std::string& p = *path;
   std::replace(p.begin(), p.end(), '/', '\\');
   const std::size_t root = std::min(mark, p.size());
-  std::size_t kept = std::min<std::size_t>(std::max<std::size_t>(root, 1), p.size());
-  for (std::size_t at = kept; at < p.size(); ++at) {
-    if (p[at] != '\\' || p[kept - 1] != '\\') p[kept++] = p[at];
-  }
-  p.resize(kept);
+  const auto doubled = [](char a, char b) { return a == '\\' && b == '\\'; };
+  p.erase(std::unique(p.begin() + (root > 0 ? root - 1 : 0), p.end(), doubled), p.end());
   std::size_t at = root;
   while (at < p.size()) {
     if (p[at] == '.') {
@@ -63,36 +61,23 @@ void CollapsePath(std::string* path, std::size_t mark) {
         break;
       }
     }
-    while (at < p.size() && p[at] != '\\') ++at;
-    if (at == p.size()) break;
+    at = p.find('\\', at);
+    if (at == std::string::npos) break;
     if (at > root && p[at - 1] == '.') {
       p.erase(at - 1, 1);  // at now starts the next component
     } else {
       ++at;
     }
   }
-  std::size_t end = p.size();
-  while (end > root && (p[end - 1] == ' ' || p[end - 1] == '.')) --end;
-  p.erase(end);
+  p.erase(std::max(root, p.find_last_not_of(" .") + 1));  // npos + 1 is 0
 }
 
 // True if `text` holds a character Wine never lets through to a file name:
 // a control character or one of *?<>|".
 bool HoldsInvalidCharacter(const std::string& text) {
-  for (const char c : text) {
-    switch (c) {
-      case '*':
-      case '?':
-      case '<':
-      case '>':
-      case '|':
-      case '"':
-        return true;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) return true;
-    }
-  }
-  return false;
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr;
+  });
 }
 
 // False for names Wine refuses as a component of a path: empty, "." and
@@ -152,12 +137,9 @@ bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* 
   if (!prefix.drives_known) {
     const std::string devices = JoinPath(prefix.root, "dosdevices");
     for (int drive = 0; drive < 26; ++drive) {
-      const char name[] = {static_cast<char>('a' + drive), ':', '\0'};
-      struct stat info;
-      WinePrefix::Drive& known = prefix.drives[drive];
-      known.present = stat(JoinPath(devices, name).c_str(), &info) == 0;
-      known.device = info.st_dev;
-      known.inode = info.st_ino;
+      struct stat info {};
+      const bool present = stat(JoinPath(devices, {static_cast<char>('a' + drive), ':'}).c_str(), &info) == 0;
+      prefix.drives[drive] = {present, info.st_dev, info.st_ino};
     }
     prefix.drives_known = true;
   }
@@ -169,8 +151,7 @@ bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* 
       for (int drive = 0; drive < 26; ++drive) {
         const WinePrefix::Drive& root = prefix.drives[drive];
         if (!root.present || root.device != info.st_dev || root.inode != info.st_ino) continue;
-        std::size_t rest = length == 1 ? 0 : length;
-        while (rest < unix_path.size() && unix_path[rest] == '/') ++rest;
+        const std::size_t rest = std::min(unix_path.find_first_not_of('/', length == 1 ? 0 : length), unix_path.size());
         *windows_path = std::string{static_cast<char>('A' + drive), ':', '\\'} + unix_path.substr(rest);
         std::replace(windows_path->begin(), windows_path->end(), '/', '\\');
         return true;
@@ -299,56 +280,10 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   return windows_path;
 }
 
-// The NT path (what follows "\??\") Wine opens for `windows_path`, made full
-// against the working directory and cleaned up unless taken as written.
-bool ToNtPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
-  if (windows_path.compare(0, 4, "\\\\?\\") == 0 ||
-      (windows_path.size() > 4 && windows_path.compare(0, 4, "\\??\\") == 0)) {
-    *nt_path = windows_path.substr(4);
-    return true;
-  }
-  if (windows_path.find_first_not_of(' ') == std::string::npos) return false;
-  std::string full;
-  std::size_t mark = 3;
-  const PathType type = TypeOf(windows_path);
-  if (type == PathType::kDeviceRoot) return false;
-  if (type == PathType::kShare || type == PathType::kDevice || type == PathType::kDriveAbsolute) {
-    full = windows_path;
-    mark = type == PathType::kShare ? SkipSharePrefix(windows_path) : type == PathType::kDevice ? 4 : 3;
-  } else if (type != PathType::kRooted || windows_path[0] != '/' || !ToUnixPathOnDrive(prefix, windows_path, &full)) {
-    const std::string& current = WindowsWorkingDirectory(prefix);
-    const bool on_drive = current[1] == ':';
-    const std::size_t root = on_drive ? 3 : SkipSharePrefix(current);
-    if (type == PathType::kRelative) {
-      full = current + windows_path;
-      mark = root;
-    } else if (type == PathType::kRooted) {
-      full = current.substr(0, on_drive ? 2 : root) + windows_path;
-      mark = root;
-    } else if (AsciiLower(current[0]) == AsciiLower(windows_path[0]) && on_drive) {
-      full = current + windows_path.substr(2);
-    } else {
-      full = std::string{windows_path[0], ':', '\\'} + windows_path.substr(2);
-    }
-  }
-  CollapsePath(&full, mark);
-  switch (TypeOf(full)) {
-    case PathType::kShare:
-      *nt_path = "UNC\\" + full.substr(2);
-      break;
-    case PathType::kDevice:
-      *nt_path = full.substr(4);
-      break;
-    default:
-      *nt_path = full;
-  }
-  return true;
-}
-
 bool ResolveWindowsParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
                           std::string* last, bool* with_case) {
   std::string nt_path;
-  return ToNtPath(prefix, windows_path, &nt_path) && ResolveParent(prefix, nt_path, directory, last, with_case);
+  return ToFullPath(prefix, windows_path, &nt_path) && ResolveParent(prefix, nt_path, directory, last, with_case);
 }
 
 // ResolveWindowsParent, once per directory: a path whose last component is
@@ -359,8 +294,7 @@ bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_pat
                               std::string* last, bool* with_case) {
   const std::size_t cut = windows_path.find_last_of("\\/");
   const std::string name = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
-  if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
-      !IsValidName(name)) {
+  if (!IsValidName(name) || name.back() == '.' || name.back() == ' ') {
     return ResolveWindowsParent(prefix, windows_path, directory, last, with_case);
   }
   const std::string key = windows_path.substr(0, cut + 1);
@@ -404,12 +338,43 @@ bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::str
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
-  return last.empty() || with_case || MeansNameAsWritten(*directory, last, &prefix.index) ||
+  return last.empty() || with_case || MeansNameAsWritten(*directory, last, prefix.index) ||
          FindEntry(*directory, last, name, &prefix.index) != Lookup::kFailed;
 }
 
 bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
-  return ToNtPath(prefix, windows_path, nt_path);
+  if (windows_path.compare(0, 4, "\\\\?\\") == 0 ||
+      (windows_path.size() > 4 && windows_path.compare(0, 4, "\\??\\") == 0)) {
+    *nt_path = windows_path.substr(4);
+    return true;
+  }
+  if (windows_path.find_first_not_of(' ') == std::string::npos) return false;
+  std::string full;
+  std::size_t mark = 3;
+  const PathType type = TypeOf(windows_path);
+  if (type == PathType::kDeviceRoot) return false;
+  if (type == PathType::kShare || type == PathType::kDevice || type == PathType::kDriveAbsolute) {
+    full = windows_path;
+    mark = type == PathType::kShare ? SkipSharePrefix(windows_path) : type == PathType::kDevice ? 4 : 3;
+  } else if (type != PathType::kRooted || windows_path[0] != '/' || !ToUnixPathOnDrive(prefix, windows_path, &full)) {
+    const std::string& current = WindowsWorkingDirectory(prefix);
+    const bool on_drive = current[1] == ':';
+    const std::size_t root = on_drive ? 3 : SkipSharePrefix(current);
+    if (type == PathType::kRelative || type == PathType::kRooted) {
+      full = (type == PathType::kRelative ? current : current.substr(0, on_drive ? 2 : root)) + windows_path;
+      mark = root;
+    } else if (AsciiLower(current[0]) == AsciiLower(windows_path[0]) && on_drive) {
+      full = current + windows_path.substr(2);
+    } else {
+      full = std::string{windows_path[0], ':', '\\'} + windows_path.substr(2);
+    }
+  }
+  CollapsePath(&full, mark);
+  // "\\server\share\x" is "UNC\server\share\x", "\\.\X:\x" is "X:\x".
+  const PathType full_type = TypeOf(full);
+  *nt_path = full_type == PathType::kShare ? "UNC\\" + full.substr(2)
+                                           : full.substr(full_type == PathType::kDevice ? 4 : 0);
+  return true;
 }
 
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path) {
