@@ -91,23 +91,33 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
   const std::string ids = std::string(" ") + kLib1 + "/steamapps/compatdata/";
   const std::string all = "home/.wine home/.steam/steam/steamapps/compatdata/5/pfx" + ids + "9/pfx" + ids +
                           "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx";
+  // Each place looked in once, "!" behind one not there.
+  const std::string home_places = "home/.wine home/.steam/steam " + std::string(kLib1) +
+                             " home/.var/app/com.valvesoftware.Steam/.local/share/Steam lib2";
   const struct {
     const char* wineprefix;
     const char* home;
     std::string expected;
-  } kCases[] = {{nullptr, "home", all}, {"", "home/", all}, {"pfx", "home", "pfx"},
-                {"nowhere", "home", ""}, {nullptr, nullptr, ""}, {nullptr, "", ""},
-                {nullptr, "fifohome", "fifohome/.wine"}};
+    std::string places;
+  } kCases[] = {{nullptr, "home", all, home_places}, {"", "home/", all, home_places}, {"pfx", "home", "pfx", ""},
+                {"nowhere", "home", "", ""}, {nullptr, nullptr, "", ""}, {nullptr, "", "", ""},
+                {nullptr, "fifohome", "fifohome/.wine", "fifohome/.wine fifohome/.local/share/Steam"}};
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(root_.path().c_str()), 0);
   for (const auto& c : kCases) {
     const std::string wineprefix = c.wineprefix && *c.wineprefix ? root_.path() + c.wineprefix : "";
     const std::string home = c.home && *c.home ? root_.path() + c.home : "";
-    std::vector<std::string> found =
-        FindWinePrefixes(c.wineprefix ? wineprefix.c_str() : nullptr, c.home ? home.c_str() : nullptr).prefixes;
-    for (std::string& path : found) path.erase(0, root_.path().size());
-    EXPECT_EQ(c.expected, Joined(found)) << wineprefix << " | " << home;
+    const WinePrefixes found =
+        FindWinePrefixes(c.wineprefix ? wineprefix.c_str() : nullptr, c.home ? home.c_str() : nullptr);
+    std::vector<std::string> prefixes = found.prefixes;
+    std::vector<std::string> places;
+    for (std::string& path : prefixes) path.erase(0, root_.path().size());
+    for (const PrefixPlace& place : found.places) {
+      places.push_back(place.path.substr(root_.path().size()) + (place.found ? "" : "!"));
+    }
+    EXPECT_EQ(c.expected, Joined(prefixes)) << wineprefix << " | " << home;
+    EXPECT_EQ(c.places, Joined(places)) << wineprefix << " | " << home;
   }
   ASSERT_EQ(chdir(cwd), 0);
 }

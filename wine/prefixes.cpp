@@ -31,21 +31,21 @@ std::vector<PrefixPlace> SteamLibraries(const std::string& home) {
   std::vector<PrefixPlace> places;
   std::set<FileId> seen;
   std::set<std::string> missing;
-  for (const char* root : kSteamRoots) {
-    // A root reached twice lists the same libraries twice; they count once.
-    const std::string root_path = JoinPath(home, root);
-    if (AddNewDirectory(root_path, &seen, &libraries)) places.push_back({libraries.back(), true});
-    std::string vdf;
-    if (!ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
-      continue;
+  // A library reached again (a root through a link, or listed twice) is no new place.
+  const auto add = [&](const std::string& library, bool listed) {
+    const std::size_t before = libraries.size();
+    if (!AddNewDirectory(library, &seen, &libraries)) {
+      if (listed && missing.insert(library).second) places.push_back({library, false});
+    } else if (libraries.size() > before) {
+      places.push_back({library, true});
     }
-    for (const std::string& library : ParseLibraryFolders(vdf)) {
-      const std::size_t before = libraries.size();
-      if (!AddNewDirectory(library, &seen, &libraries)) {
-        if (missing.insert(library).second) places.push_back({library, false});
-      } else if (libraries.size() > before) {
-        places.push_back({library, true});
-      }
+  };
+  for (const char* root : kSteamRoots) {
+    const std::string root_path = JoinPath(home, root);
+    add(root_path, false);
+    std::string vdf;
+    if (ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
+      for (const std::string& library : ParseLibraryFolders(vdf)) add(library, true);
     }
   }
   return places;
