@@ -1,6 +1,5 @@
 #include "wine/registry_file.h"
 
-#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +8,10 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "wine/names.h"
@@ -82,8 +84,7 @@ unsigned HexDigit(char c) {
 }
 
 bool StartsWith(const char* p, const char* end, const char* word) {
-  const std::size_t length = std::strlen(word);
-  return static_cast<std::size_t>(end - p) >= length && std::memcmp(p, word, length) == 0;
+  return std::string_view(p, static_cast<std::size_t>(end - p)).substr(0, std::strlen(word)) == word;
 }
 
 // ---- Lines as wineserver reads them ----------------------------------------
@@ -95,8 +96,6 @@ bool StartsWith(const char* p, const char* end, const char* word) {
 // line end, or as much as the buffer held); the rest of a longer line is
 // read as the next line. The buffer's size is therefore part of the state;
 // it decides nothing in lines without a zero byte.
-constexpr std::size_t kFirstBufferSize = 4;
-
 struct Line {
   const char* begin;
   const char* end;  // before the zero byte, or the line end ("\n" or "\r\n")
@@ -105,8 +104,8 @@ struct Line {
 struct LineReader {
   const char* next;
   const char* end;
-  const char* zero;    // the first zero byte at or behind `next`, or `end`
-  std::size_t buffer;  // wineserver's line buffer size
+  const char* zero;        // the first zero byte at or behind `next`, or `end`
+  std::size_t buffer = 4;  // wineserver's line buffer size
 };
 
 bool ReadLine(LineReader* reader, Line* line) {
@@ -115,10 +114,9 @@ bool ReadLine(LineReader* reader, Line* line) {
   for (;;) {
     // One fgets call: what fits in the buffer behind the text read so far,
     // up to and including a line end.
-    const char* chunk = reader->next;
     const bool fits = static_cast<std::size_t>(reader->end - begin) < reader->buffer;  // the rest of the text
     const char* stop = fits ? reader->end : begin + reader->buffer - 1;
-    const char* newline = Find(chunk, stop, '\n');
+    const char* newline = Find(reader->next, stop, '\n');
     reader->next = newline < stop ? newline + 1 : stop;
     if (reader->zero < reader->next) {
       *line = Line{begin, reader->zero};
@@ -135,21 +133,18 @@ bool ReadLine(LineReader* reader, Line* line) {
 
 // ---- Escaped text ----------------------------------------------------------
 
-// Finds the first `delimiter` not escaped by a backslash in [p, end). False
-// when the line ends first (a backslash ending the line escapes nothing).
+// The first `delimiter` not escaped by a backslash in [p, end); null when
+// the line ends first (a backslash ending the line escapes nothing).
 // Whatever an escape or a UTF-8 sequence takes is never a delimiter or a
 // backslash, so a backslash escapes exactly the character behind it here,
 // and a delimiter is escaped when an odd run of backslashes stands before it.
-bool FindDelimiter(const char* p, const char* end, char delimiter, const char** found) {
+const char* FindDelimiter(const char* p, const char* end, char delimiter) {
   for (const char* stop = Find(p, end, delimiter); stop != end; stop = Find(stop + 1, end, delimiter)) {
     const char* run = stop;
     while (run > p && run[-1] == '\\') --run;
-    if ((stop - run) % 2 == 0) {
-      *found = stop;
-      return true;
-    }
+    if ((stop - run) % 2 == 0) return stop;
   }
-  return false;
+  return nullptr;
 }
 
 // Backslash escapes with a meaning of their own, `*p` behind the backslash:
@@ -158,8 +153,7 @@ bool FindDelimiter(const char* p, const char* end, char delimiter, const char** 
 bool DecodeEscape(const char** p, const char* end, std::u16string* units) {
   static const char kLetters[] = "abtnvfre";
   static const char kControls[] = "\a\b\t\n\v\f\r\x1B";
-  const char* control = **p != '\0' ? std::strchr(kLetters, **p) : nullptr;
-  if (control != nullptr) {
+  if (const char* control = **p != '\0' ? std::strchr(kLetters, **p) : nullptr) {
     units->push_back(static_cast<char16_t>(kControls[control - kLetters]));
     ++*p;
     return true;
@@ -209,36 +203,25 @@ std::u16string DecodeEscaped(const char* p, const char* end) {
 // ---- Key paths -------------------------------------------------------------
 
 // The names a lookup can pass through, upper-cased: Wow6432Node, then the
-// wanted path's components. A path through them is written as a string of
-// one byte per component, the name's index plus one.
+// wanted path's components in order. A path through them is written as a
+// string of one byte per component, the index of the name's first
+// occurrence plus one.
 using Names = std::vector<std::u16string>;
 constexpr char kWow6432NodeCode = 1;
 
+// The code of the upper-cased name `upcased`, or 0 if it is none of `names`.
 char CodeOf(const Names& names, const std::u16string& upcased) {
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == upcased) return static_cast<char>(i + 1);
-  }
-  return 0;
-}
-
-char AddName(Names* names, const std::u16string& name) {
-  std::u16string upcased = Upcase(name);
-  char code = CodeOf(*names, upcased);
-  if (code != 0) return code;
-  names->push_back(upcased);
-  return static_cast<char>(names->size());
+  const auto found = std::find(names.begin(), names.end(), upcased);
+  return found != names.end() ? static_cast<char>(found - names.begin() + 1) : 0;
 }
 
 // Splits a path at its separators; empty components (doubled or trailing
 // separators) are dropped.
 std::vector<std::u16string> SplitPath(const std::u16string& path) {
   std::vector<std::u16string> components;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t stop = path.find(kSeparator, start);
-    if (stop == std::u16string::npos) stop = path.size();
+  for (std::size_t start = 0, stop; start <= path.size(); start = stop + 1) {
+    stop = std::min(path.find(kSeparator, start), path.size());
     if (stop > start) components.push_back(path.substr(start, stop - start));
-    start = stop + 1;
   }
   return components;
 }
@@ -248,33 +231,27 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
 bool ReadComponent(const char** p, const char* end, std::u16string* name) {
   name->clear();
   if (*p == end) return false;
-  while (DecodeNext(p, end, name)) {
-    if (!name->empty() && name->back() == kSeparator) {
-      name->pop_back();
-      break;
-    }
-  }
+  while (DecodeNext(p, end, name) && (name->empty() || name->back() != kSeparator)) continue;
+  if (!name->empty() && name->back() == kSeparator) name->pop_back();
   for (char16_t& unit : *name) unit = UpcaseUnit(unit);
   return true;
 }
 
-// The keys a key line makes: their path as far as it runs through `names`,
-// at most `max_length` components; `complete` tells whether that is the
-// whole path, `made` whether the line made any key. A line decided as one
-// before it was makes that line's keys again: no path, nothing made.
-struct KeyCode {
-  std::string code;
-  bool complete;
-  bool made;
-};
+// What a key line leaves open for the value lines behind it: no key (they
+// are passed over), a key off the wanted path, or one whose whole path runs
+// through the names.
+enum class Section { kNoKey, kOtherKey, kPathKey };
 
-// What reading key lines keeps from line to line. Key lines come sorted,
-// and most leave the names where the key line before did: the text read
-// up to there, and the byte behind it that decoding may have looked at,
-// decide them again.
+// What reading key lines keeps from line to line: the last line's key, its
+// path as far as it runs through the names, and whether the line made any
+// key. Key lines come sorted, and most leave the names where the key line
+// before did: the text read up to there, and the byte behind it that
+// decoding may have looked at, decide them again. A line decided as one
+// before it was makes that line's keys again: no path, nothing made.
 struct KeyLines {
-  KeyCode key;
-  std::u16string name;
+  std::string code;
+  bool made = false;
+  std::u16string name;  // room to decode a name in
   std::string decided;  // empty: nothing decided yet
 };
 
@@ -286,58 +263,55 @@ bool NamesRoot(const char* p, const char* end, std::u16string* units) {
   return units->empty() || (*units)[0] == 0;
 }
 
-// True if the path text [begin, begin + size) starts with the text decided before.
-bool Decided(const KeyLines& lines, const char* begin, std::size_t size) {
-  const std::string& decided = lines.decided;
-  return !decided.empty() && size >= decided.size() && std::memcmp(begin, decided.data(), decided.size()) == 0;
+// True if the path text `path` starts with `decided`, the text a key line
+// before decided.
+bool Decided(const std::string& decided, std::string_view path) {
+  return !decided.empty() && path.substr(0, decided.size()) == decided;
 }
 
 // The keys the path text [begin, end), not the hive's root, makes, into
-// `lines->key`; with `whole` false, read only as far as it runs through
-// `names`, and what decided that is kept. False for a name of more than
-// 256 units.
-bool ReadKeyPath(const char* begin, const char* end, const Names& names, std::size_t max_length, bool whole,
-                 KeyLines* lines) {
-  KeyCode& key = lines->key;
+// `lines`; with `whole` false, read only as far as it runs through `names`,
+// and what decided that is kept. kNoKey for a name of more than 256 units.
+Section ReadKeyPath(const char* begin, const char* end, const Names& names, bool whole, KeyLines* lines) {
   std::u16string& name = lines->name;
   bool through_names = true;
   for (const char* p = begin; ReadComponent(&p, end, &name);) {
-    if (name.size() > kMaxKeyNameUnits) return false;
+    if (name.size() > kMaxKeyNameUnits) return Section::kNoKey;
     if (name.empty()) continue;
-    key.made = true;
-    const char code = through_names && key.code.size() < max_length ? CodeOf(names, name) : 0;
+    lines->made = true;
+    // A resolved path is at most each wanted component (every name but the
+    // first) with a Wow6432Node before it, plus one: a longer one is off it.
+    const char code = through_names && lines->code.size() < 2 * names.size() - 1 ? CodeOf(names, name) : 0;
     through_names = code != 0;
     if (through_names) {
-      key.code.push_back(code);
+      lines->code.push_back(code);
     } else if (!whole) {
       if (p < end) lines->decided.assign(begin, p + 1);
       break;
     }
   }
-  key.made = true;
-  key.complete = through_names;
-  return true;
+  lines->made = true;
+  return through_names ? Section::kPathKey : Section::kOtherKey;
 }
 
 // The key a key line names, from the escaped text behind its '[' up to the
-// line end, made with the keys on its path, into `lines->key`. False where
+// line end, made with the keys on its path, into `lines`. kNoKey where
 // wineserver leaves no key open for the lines behind: no closing ']', or a
 // name of more than 256 units (the keys before that name are made all the
 // same). An empty path, or one whose first unit is zero, names the hive's
 // root. Leading, doubled and trailing separators are passed over.
-bool ReadKeyLine(const char* begin, const char* end, const Names& names, std::size_t max_length,
-                 KeyLines* lines) {
-  KeyCode& key = lines->key;
-  key.code.clear();
-  key.complete = key.made = false;
-  if (!FindDelimiter(begin, end, ']', &end)) return false;
+Section ReadKeyLine(const char* begin, const char* end, const Names& names, KeyLines* lines) {
+  lines->code.clear();
+  lines->made = false;
+  end = FindDelimiter(begin, end, ']');
+  if (end == nullptr) return Section::kNoKey;
   // Each unit comes from at least one byte: in short text no name is too
   // long, and reading can stop where the path leaves the names.
   const std::size_t size = static_cast<std::size_t>(end - begin);
   const bool whole = size > kMaxKeyNameUnits;
-  if (!whole && Decided(*lines, begin, size)) return true;
-  key.complete = key.made = NamesRoot(begin, end, &lines->name);
-  return key.made || ReadKeyPath(begin, end, names, max_length, whole, lines);
+  if (!whole && Decided(lines->decided, std::string_view(begin, size))) return Section::kOtherKey;
+  lines->made = NamesRoot(begin, end, &lines->name);
+  return lines->made ? Section::kPathKey : ReadKeyPath(begin, end, names, whole, lines);
 }
 
 // ---- Value lines -----------------------------------------------------------
@@ -386,9 +360,8 @@ bool ReadHexData(const char* p, const char* end, LineReader* reader, std::vector
       p = SkipSpaces(p, end);
     }
     if (p == end) return true;
-    if (*p != '\\') return false;
     Line next;
-    if (!ReadLine(reader, &next)) return false;
+    if (*p != '\\' || !ReadLine(reader, &next)) return false;
     p = SkipSpaces(next.begin, next.end);
     end = next.end;
   }
@@ -397,16 +370,13 @@ bool ReadHexData(const char* p, const char* end, LineReader* reader, std::vector
 // String data, `p` at one of the forms' tags; false if it is at none. Text
 // behind the closing quote is ignored.
 bool ReadString(const char* p, const char* end, Value* value) {
-  static const struct {
-    const char* tag;
-    std::uint32_t type;
-  } kForms[] = {{"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
-  for (const auto& form : kForms) {
-    if (!StartsWith(p, end, form.tag)) continue;
-    const char* text = p + std::strlen(form.tag);
-    const char* close;
-    if (FindDelimiter(text, end, '"', &close)) {
-      value->type = form.type;
+  static const std::pair<const char*, std::uint32_t> kForms[] = {
+      {"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
+  for (const auto& [tag, type] : kForms) {
+    if (!StartsWith(p, end, tag)) continue;
+    const char* text = p + std::strlen(tag);
+    if (const char* close = FindDelimiter(text, end, '"')) {
+      value->type = type;
       value->units = DecodeEscaped(text, close);
       value->units.push_back(0);
     }
@@ -425,13 +395,12 @@ void ReadData(const char* p, const char* end, LineReader* reader, Value* value) 
     return;
   }
   std::uint32_t type = 3;
-  if (StartsWith(p, end, "hex(")) {
-    const char* stop;
-    type = static_cast<std::uint32_t>(ReadHexNumber(p + 4, end, &stop));
-    if (!StartsWith(stop, end, "):")) return;
-    p = stop + 2;
-  } else if (StartsWith(p, end, "hex:")) {
+  if (StartsWith(p, end, "hex:")) {
     p += 4;
+  } else if (StartsWith(p, end, "hex(")) {
+    type = static_cast<std::uint32_t>(ReadHexNumber(p + 4, end, &p));
+    if (!StartsWith(p, end, "):")) return;
+    p += 2;
   } else {
     return;
   }
@@ -450,49 +419,33 @@ void ReadData(const char* p, const char* end, LineReader* reader, Value* value) 
 bool ReadValueLine(const char* p, const char* end, LineReader* reader, const std::u16string* wanted,
                    Value* value) {
   const char* name_begin = p + 1;
-  const char* name_end = name_begin;  // "@" names the default value
-  if (*p == '"' && !FindDelimiter(name_begin, end, '"', &name_end)) return false;
-  p = *p == '"' ? name_end + 1 : name_begin;
-  p = SkipSpaces(p, end);
+  const char* name_end = *p == '"' ? FindDelimiter(name_begin, end, '"') : name_begin;  // "@" names the default value
+  if (name_end == nullptr) return false;
+  p = SkipSpaces(*p == '"' ? name_end + 1 : name_begin, end);
   if (p == end || *p != '=') return false;
   p = SkipSpaces(p + 1, end);
-  if (wanted == nullptr || Upcase(DecodeEscaped(name_begin, name_end)) != *wanted) {
-    ReadData(p, end, reader, nullptr);
-    return false;
-  }
-  *value = Value();
-  ReadData(p, end, reader, value);
-  return true;
+  const bool is_wanted = wanted != nullptr && Upcase(DecodeEscaped(name_begin, name_end)) == *wanted;
+  if (is_wanted) *value = Value();
+  ReadData(p, end, reader, is_wanted ? value : nullptr);
+  return is_wanted;
 }
 
 // ---- The whole text --------------------------------------------------------
 
 struct Registry {
-  bool win64 = false;
-  bool any_key = false;                // wineserver made at least one key
-  std::vector<std::string> key_codes;  // every key taken, its path as far as it runs through the names
+  std::string arch;                    // as the first "#arch=" line named it, or empty
+  std::set<std::string> key_codes;     // every key made, its path as far as it runs through the names
   std::map<std::string, Value> found;  // the wanted value as last set, by its key's complete path
 };
 
-// Keeps what a key line made.
-void Record(const KeyCode& key, Registry* registry) {
-  registry->any_key = registry->any_key || key.made;
-  if (key.made && (registry->key_codes.empty() || registry->key_codes.back() != key.code)) {
-    registry->key_codes.push_back(key.code);
-  }
-}
-
-enum class Arch { kUnknown, kWin32, kWin64 };
-
 // An option line read where no key is open. False for an "#arch=" line
 // wineserver refuses: unknown, or other than the one taken before.
-bool ReadGlobalOption(const char* p, const char* end, Arch* arch) {
+bool ReadGlobalOption(const char* p, const char* end, std::string* arch) {
   if (!StartsWith(p, end, "#arch=")) return true;
   const std::string name(p + std::strlen("#arch="), end);
-  const Arch named = name == "win32" ? Arch::kWin32 : name == "win64" ? Arch::kWin64 : Arch::kUnknown;
-  if (named == Arch::kUnknown || (*arch != Arch::kUnknown && *arch != named)) return false;
-  *arch = named;
-  return true;
+  if (name != "win32" && name != "win64") return false;
+  if (arch->empty()) *arch = name;
+  return *arch == name;
 }
 
 // In the section of a key off the wanted path: moves `next` from the
@@ -523,48 +476,40 @@ bool SkipSection(LineReader* reader) {
 // Reads the text line by line as wineserver does. Key lines are decoded as
 // far as their path runs through `names`; values are decoded only in the
 // sections of keys whose whole path does, and only if named `wanted`. False
-// if wineserver takes nothing from the text.
-bool ReadRegistry(LineReader* reader, const Names& names, std::size_t max_length,
-                  const std::u16string& wanted, Registry* registry) {
+// if wineserver takes nothing from the text: it gives up before any key.
+bool ReadRegistry(LineReader* reader, const Names& names, const std::u16string& wanted, Registry* registry) {
   Line line;
   if (!ReadLine(reader, &line) || std::string(line.begin, line.end) != kHeader) return false;
-  KeyLines key_lines;
-  const KeyCode& key = key_lines.key;
-  Arch arch = Arch::kUnknown;
-  enum { kNoKey, kOtherKey, kPathKey } section = kNoKey;
+  KeyLines key;
+  Section section = Section::kNoKey;
   bool line_by_line = false;
   Value value;
-  bool stopped = false;
   for (;;) {
-    if (section == kOtherKey && !line_by_line) line_by_line = !SkipSection(reader);
-    if (stopped || !ReadLine(reader, &line)) break;
+    if (section == Section::kOtherKey && !line_by_line) line_by_line = !SkipSection(reader);
+    if (!ReadLine(reader, &line)) return true;
     const char* p = SkipSpaces(line.begin, line.end);
     if (p == line.end) continue;
     if (*p == '[') {
-      const bool taken = ReadKeyLine(p + 1, line.end, names, max_length, &key_lines);
-      section = !taken ? kNoKey : key.complete ? kPathKey : kOtherKey;
+      section = ReadKeyLine(p + 1, line.end, names, &key);
       line_by_line = false;
-      Record(key, registry);
-    } else if ((*p == '"' || *p == '@') && section != kNoKey) {
-      if (ReadValueLine(p, line.end, reader, section == kPathKey ? &wanted : nullptr, &value)) {
+      if (key.made) registry->key_codes.insert(key.code);
+    } else if ((*p == '"' || *p == '@') && section != Section::kNoKey) {
+      if (ReadValueLine(p, line.end, reader, section == Section::kPathKey ? &wanted : nullptr, &value)) {
         registry->found[key.code] = std::move(value);
       }
-    } else if (*p == '#' && section == kNoKey) {
-      stopped = !ReadGlobalOption(p, line.end, &arch);
+    } else if (*p == '#' && section == Section::kNoKey && !ReadGlobalOption(p, line.end, &registry->arch)) {
+      return !registry->key_codes.empty();
     }
     // Other lines: options of the open key (#time, #class, #link change
     // nothing read here), comments and lines wineserver does not recognise.
   }
-  registry->win64 = arch == Arch::kWin64;
-  std::sort(registry->key_codes.begin(), registry->key_codes.end());
-  return registry->any_key || !stopped;
 }
 
 // ---- The lookup ------------------------------------------------------------
 
+// True if the key `path` (codes) was made, or a key below it.
 bool KeyExists(const Registry& registry, const std::string& path) {
-  if (path.empty()) return true;  // the hive's root
-  auto it = std::lower_bound(registry.key_codes.begin(), registry.key_codes.end(), path);
+  const auto it = registry.key_codes.lower_bound(path);
   return it != registry.key_codes.end() && it->compare(0, path.size(), path) == 0;
 }
 
@@ -577,9 +522,8 @@ bool KeyExists(const Registry& registry, const std::string& path) {
 bool ResolvePath(const Registry& registry, const std::string& wanted, std::string* path) {
   path->clear();
   auto redirect = [&]() {
-    if (!registry.win64 || (!path->empty() && path->back() == kWow6432NodeCode)) return;
-    std::string inside = *path + kWow6432NodeCode;
-    if (KeyExists(registry, inside)) *path = inside;
+    const bool may_redirect = registry.arch == "win64" && (path->empty() || path->back() != kWow6432NodeCode);
+    if (may_redirect && KeyExists(registry, *path + kWow6432NodeCode)) path->push_back(kWow6432NodeCode);
   };
   for (char component : wanted) {
     if (component != kWow6432NodeCode) redirect();
@@ -609,17 +553,14 @@ void MakeRoom(int descriptor, std::size_t limit, std::string* text) {
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data) {
   data->clear();
-  std::vector<std::u16string> components = SplitPath(Utf8ToUtf16(key_path));
-  if (components.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
-  Names names;
-  AddName(&names, kWow6432Node);
+  Names names = SplitPath(Upcase(Utf8ToUtf16(key_path)));
+  if (names.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
+  names.insert(names.begin(), kWow6432Node);
   std::string wanted;
-  for (const std::u16string& component : components) wanted.push_back(AddName(&names, component));
-  // A resolved path is at most every component with a Wow6432Node before it, plus one.
-  const std::size_t max_length = 2 * wanted.size() + 1;
+  for (std::size_t i = 1; i < names.size(); ++i) wanted.push_back(CodeOf(names, names[i]));
   Registry registry;
-  LineReader reader{text, text + size, Find(text, text + size, '\0'), kFirstBufferSize};
-  if (!ReadRegistry(&reader, names, max_length, Upcase(Utf8ToUtf16(value_name)), &registry)) {
+  LineReader reader{text, text + size, Find(text, text + size, '\0')};
+  if (!ReadRegistry(&reader, names, Upcase(Utf8ToUtf16(value_name)), &registry)) {
     return WineRegistryLookup::kMalformed;
   }
   std::string path;
