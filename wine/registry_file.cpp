@@ -1,7 +1,5 @@
 #include "wine/registry_file.h"
 
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -534,20 +532,6 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, std::strin
   return true;
 }
 
-// Room made anew for the file open on `descriptor` is mapped in one call
-// before the file is read into it, not a page at a time as it fills, which
-// costs more than the reading itself. A kernel that cannot leaves it as it is.
-void MakeRoom(int descriptor, std::size_t limit, std::string* text) {
-  struct stat info;
-  if (fstat(descriptor, &info) != 0 || info.st_size < 0) return;
-  const std::size_t size = static_cast<std::size_t>(info.st_size);
-  if (size > limit || text->capacity() > size) return;
-  text->reserve(size + 1);
-  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(text->data());
-  const std::uintptr_t first = begin - begin % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  madvise(reinterpret_cast<void*>(first), begin + text->capacity() + 1 - first, MADV_POPULATE_WRITE);
-}
-
 }  // namespace
 
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
@@ -574,7 +558,6 @@ WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, co
 
 WineRegistryLookup ReadWineRegistryString(int descriptor, std::size_t limit, const char* key_path,
                                           const char* value_name, std::string* text, std::string* data) {
-  MakeRoom(descriptor, limit, text);
   if (lseek(descriptor, 0, SEEK_SET) != 0 || !ReadToEnd(descriptor, limit, text)) {
     data->clear();
     return WineRegistryLookup::kMalformed;
