@@ -64,6 +64,8 @@ TEST(DescribeFolder, NamesTheFolderOnThisMachine) {
       {"C:\\Games\\Missing\\", "@/drive_c/Games/Missing/SaveGames (not found)"},
       {"C:\\Game\\Mis\nsing\\", "@/drive_c/Game/Mis?sing/SaveGames (not found)"},
       {"Q:\\Game\\", "@/dosdevices/q:/Game/SaveGames (not found)"},
+      // A link relative to dosdevices/ that does not leave it.
+      {"E:\\Game\\", "@/dosdevices/elsewhere/Game/SaveGames (not found)"},
       {"\\Games\\Missing\\", "@/drive_c/Games/Missing/SaveGames (not found)", true},
       // Not a Unix path, as no such folder exists: rooted on the current drive.
       {"/nosuch/game/", "@/drive_c/nosuch/game/SaveGames (not found)", true},
@@ -72,6 +74,8 @@ TEST(DescribeFolder, NamesTheFolderOnThisMachine) {
   const std::string prefix = root.path() + "pfx";
   ASSERT_TRUE(LayOutPrefix(prefix, SystemReg("C:\\Game\\")));
   ASSERT_EQ(symlink("../drive_c", (prefix + "/dosdevices/c:").c_str()), 0);
+  ASSERT_EQ(symlink("elsewhere", (prefix + "/dosdevices/e:").c_str()), 0);
+  ASSERT_TRUE(MakeDirectories(prefix + "/dosdevices/elsewhere"));
   ASSERT_TRUE(MakeDirectories(prefix + "/drive_c/Game/SaveGames"));
   setenv("WINEPREFIX", prefix.c_str(), 1);
   const std::string from = CurrentDirectory();
