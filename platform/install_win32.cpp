@@ -57,7 +57,9 @@ class WindowsSaveFile : public SaveFile {
   long Read(unsigned char* into, std::size_t size) override {
     OVERLAPPED at = At(position_);
     DWORD got = 0;
-    if (!ReadFile(handle_, into, static_cast<DWORD>(size), &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    if (!ReadFile(handle_, into, static_cast<DWORD>(size), &got, &at)) {
+      return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
     position_ += got;
     return static_cast<long>(got);
   }
@@ -86,6 +88,10 @@ class WindowsSaveFile : public SaveFile {
   long long position_ = 0;
 };
 
+bool SameNameIgnoringCase(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
 class WindowsBackup : public NewBackup {
  public:
   WindowsBackup(std::wstring backup, std::wstring path, HANDLE handle)
@@ -110,7 +116,46 @@ class WindowsBackup : public NewBackup {
     return CloseHandle(handle) != 0;
   }
 
-  bool LookAtTarget(BackupTarget* target) override;
+  // The entry is opened once, for no access to its data and sharing
+  // everything, so that it disturbs no other program, and what it is is asked
+  // of that handle; the move then names it as that open did. Its own name as
+  // the file system keeps it is what the move replaces, so that "x.bak" keeps
+  // its spelling, unless that name is another's (a link followed). A short
+  // alias shows in the search, which gives the entry's long name. Under Wine
+  // a pipe or a device has no attributes at all: the first call fails with
+  // another error than "not found".
+  bool LookAtTarget(BackupTarget* target) override {
+    *target = BackupTarget();
+    target_ = backup_;
+    if (GetFileAttributesW(backup_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    const wchar_t* name = backup_.c_str() + NameStart(backup_);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(backup_.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    HANDLE entry = CreateFileW(backup_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (entry == INVALID_HANDLE_VALUE) return false;
+    DWORD attributes = 0;
+    std::wstring own(GetFinalPathNameByHandleW(entry, nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
+    const DWORD length =
+        GetFinalPathNameByHandleW(entry, &own[0], static_cast<DWORD>(own.size()), FILE_NAME_NORMALIZED);
+    const bool known = IdentifyHandle(entry, &target->id, &attributes) && length > 0 && length < own.size();
+    const bool is_disk_file = GetFileType(entry) == FILE_TYPE_DISK;
+    CloseHandle(entry);
+    if (!known) return false;
+    own.resize(length);
+    own.erase(0, NameStart(own));
+    target->exists = true;
+    target->regular_file = is_disk_file && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    target->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    target->alias = !SameNameIgnoringCase(name, found.cFileName);
+    if (SameNameIgnoringCase(name, own.c_str())) target_ = backup_.substr(0, NameStart(backup_)) + own;
+    return true;
+  }
 
   bool MoveIntoPlace() override {
     moved_ = !target_.empty() &&
@@ -125,50 +170,6 @@ class WindowsBackup : public NewBackup {
   std::wstring target_;  // the entry LookAtTarget found, as it is spelt
   bool moved_ = false;
 };
-
-bool SameNameIgnoringCase(const wchar_t* a, const wchar_t* b) {
-  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-// The entry is opened once, for no access to its data and sharing
-// everything, so that it disturbs no other program, and what it is is asked
-// of that handle; the move then names it as that open did. Its own name as
-// the file system keeps it is what the move replaces, so that "x.bak" keeps
-// its spelling, unless that name is another's (a link followed). A short
-// alias shows in the search, which gives the entry's long name. Under Wine
-// a pipe or a device has no attributes at all: the first call fails with
-// another error than "not found".
-bool WindowsBackup::LookAtTarget(BackupTarget* target) {
-  *target = BackupTarget();
-  target_ = backup_;
-  if (GetFileAttributesW(backup_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
-  const wchar_t* name = backup_.c_str() + NameStart(backup_);
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(backup_.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  HANDLE entry = CreateFileW(backup_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  DWORD attributes = 0;
-  std::wstring own(GetFinalPathNameByHandleW(entry, nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(entry, &own[0], static_cast<DWORD>(own.size()), FILE_NAME_NORMALIZED);
-  const bool known = IdentifyHandle(entry, &target->id, &attributes) && length > 0 && length < own.size();
-  const bool is_disk_file = GetFileType(entry) == FILE_TYPE_DISK;
-  CloseHandle(entry);
-  if (!known) return false;
-  own.resize(length);
-  own.erase(0, NameStart(own));
-  target->exists = true;
-  target->regular_file = is_disk_file && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
-  target->read_only = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  target->alias = !SameNameIgnoringCase(name, found.cFileName);
-  if (SameNameIgnoringCase(name, own.c_str())) target_ = backup_.substr(0, NameStart(backup_)) + own;
-  return true;
-}
 
 // This machine's install, found through the registry, or a folder or one
 // save named on the command line.
@@ -246,10 +247,9 @@ class WindowsInstall : public Install {
     DWORD size = static_cast<DWORD>(kPathBufferSize);
     const LONG status = RegQueryValueExA(key, value_name_, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return false;
     // An expandable string is used as stored, without expanding it.
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-    return EndRegistryString(buffer, size, kPathBufferSize);
+    return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+           EndRegistryString(buffer, size, kPathBufferSize);
   }
 
   const char* key_path_ = nullptr;
