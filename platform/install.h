@@ -21,8 +21,16 @@ struct FileId {
   bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
 };
 
+// What an install hands out is owned where it is made, never copied; so is
+// the install itself.
+struct NotCopied {
+  NotCopied() = default;
+  NotCopied(const NotCopied&) = delete;
+  NotCopied& operator=(const NotCopied&) = delete;
+};
+
 // An open save file, shared with other programs as it is open.
-class SaveFile {
+class SaveFile : NotCopied {
  public:
   virtual ~SaveFile() = default;
   // Reads on from where the last read ended (first: the start): the count
@@ -50,7 +58,7 @@ struct BackupTarget {
 // A new file beside a backup, created exclusively, to be moved into the
 // backup's place or discarded: unless MoveIntoPlace succeeded, it is removed
 // when the object goes.
-class NewBackup {
+class NewBackup : NotCopied {
  public:
   virtual ~NewBackup() = default;
   // Writes all of `bytes` through to the system.
@@ -69,11 +77,11 @@ enum class InstallPath { kRead, kNotInRegistry, kNotUsable };
 enum class Opened { kOpened, kFailed, kTooLong };
 enum class Listed { kListed, kNothing, kTooLong };
 
-class Install {
+class Install : NotCopied {
  public:
   virtual ~Install() = default;
   // Printed before the install's messages; empty for none.
-  virtual std::string Label() const = 0;
+  virtual std::string Label() const { return std::string(); }
   // True if the install path is the save folder itself (named on the
   // command line), not the game's folder, which holds it.
   virtual bool IsSaveFolder() const = 0;
@@ -82,8 +90,8 @@ class Install {
   // fits; kNotUsable: the same, and the label said so already.
   virtual InstallPath ReadInstallPath(char* buffer) = 0;
   // Names the folder `path` for the player where a path alone would not
-  // find it: lines ending in a line feed, or empty.
-  virtual std::string DescribeFolder(const char* path) = 0;
+  // find it: lines ending in a line feed, or empty (the default).
+  virtual std::string DescribeFolder(const char* /*path*/) { return std::string(); }
   // The entries matching `pattern` (a folder path followed by a wildcard
   // name, matched without regard to case), in the system's order.
   virtual Listed ListSaves(const char* pattern, std::vector<std::string>* names) = 0;

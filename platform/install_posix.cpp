@@ -52,8 +52,6 @@ class PosixSaveFile : public SaveFile {
  public:
   explicit PosixSaveFile(int descriptor) : descriptor_(descriptor) {}
   ~PosixSaveFile() override { close(descriptor_); }
-  PosixSaveFile(const PosixSaveFile&) = delete;
-  PosixSaveFile& operator=(const PosixSaveFile&) = delete;
 
   long Read(unsigned char* into, std::size_t size) override { return ReadSome(descriptor_, into, size); }
 
@@ -113,8 +111,6 @@ class PosixInstall : public Install {
       if (folder.second >= 0) close(folder.second);
     }
   }
-  PosixInstall(const PosixInstall&) = delete;
-  PosixInstall& operator=(const PosixInstall&) = delete;
 
   std::string Label() const override { return label_; }
   bool IsSaveFolder() const override { return !prefix_; }
@@ -243,8 +239,6 @@ class PosixBackup : public NewBackup {
     if (descriptor_ >= 0) close(descriptor_);
     if (!moved_) unlinkat(folder_, name_.c_str(), 0);
   }
-  PosixBackup(const PosixBackup&) = delete;
-  PosixBackup& operator=(const PosixBackup&) = delete;
 
   bool Write(const unsigned char* bytes, std::size_t size) override {
     while (size > 0) {

@@ -51,8 +51,6 @@ class WindowsSaveFile : public SaveFile {
  public:
   explicit WindowsSaveFile(HANDLE handle) : handle_(handle) {}
   ~WindowsSaveFile() override { CloseHandle(handle_); }
-  WindowsSaveFile(const WindowsSaveFile&) = delete;
-  WindowsSaveFile& operator=(const WindowsSaveFile&) = delete;
 
   long Read(unsigned char* into, std::size_t size) override {
     OVERLAPPED at = At(position_);
@@ -100,8 +98,6 @@ class WindowsBackup : public NewBackup {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     if (!moved_) DeleteFileW(path_.c_str());
   }
-  WindowsBackup(const WindowsBackup&) = delete;
-  WindowsBackup& operator=(const WindowsBackup&) = delete;
 
   bool Write(const unsigned char* bytes, std::size_t size) override {
     DWORD written = 0;
@@ -178,15 +174,12 @@ class WindowsInstall : public Install {
   WindowsInstall(const char* key_path, const char* value_name) : key_path_(key_path), value_name_(value_name) {}
   WindowsInstall(std::string folder, std::string only) : folder_(std::move(folder)), only_(std::move(only)) {}
 
-  std::string Label() const override { return std::string(); }
   bool IsSaveFolder() const override { return key_path_ == nullptr; }
 
   InstallPath ReadInstallPath(char* buffer) override {
     const bool read = IsSaveFolder() ? PutInPathBuffer(folder_, buffer) : ReadRegistryString(buffer);
     return read ? InstallPath::kRead : InstallPath::kNotInRegistry;
   }
-
-  std::string DescribeFolder(const char*) override { return std::string(); }
 
   // The ANSI search refuses a pattern of MAX_PATH units or more, under Wine
   // as on Windows without long path support.
