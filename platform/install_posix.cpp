@@ -42,9 +42,8 @@ FileId IdOf(const struct stat& info) {
 // `text` with every control character shown as '?', so that a name
 // printed never breaks a line or drives the terminal.
 std::string Printable(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
+  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  std::replace_if(text.begin(), text.end(), control, '?');
   return text;
 }
 
