@@ -183,8 +183,7 @@ class PosixInstall : public Install {
   Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
     int folder;
     std::string name;
-    if (!ToEntry(path, &folder, &name)) return Opened::kFailed;
-    const int descriptor = OpenRegularFileAt(folder, name.c_str(), O_RDWR);
+    const int descriptor = ToEntry(path, &folder, &name) ? OpenRegularFileAt(folder, name.c_str(), O_RDWR) : -1;
     if (descriptor < 0) return Opened::kFailed;
     *save = std::make_unique<PosixSaveFile>(descriptor);
     return Opened::kOpened;
@@ -197,11 +196,9 @@ class PosixInstall : public Install {
   bool ToEntry(const char* path, int* folder, std::string* name) {
     std::string directory;
     if (!Resolve(path, &directory, name) || name->empty()) return false;
-    auto known = folders_.find(directory);
-    if (known == folders_.end()) {
-      // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
-      known = folders_.emplace(directory, open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)).first;
-    }
+    const auto [known, added] = folders_.try_emplace(directory, -1);
+    // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
+    if (added) known->second = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     *folder = known->second;
     return *folder >= 0;
   }
