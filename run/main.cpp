@@ -45,10 +45,6 @@ int ReportUsageError(const char* format, const char* text) {
   return kExitUsage;
 }
 
-int ReportBadName(const char* name) {
-  return ReportUsageError("savefix: '%s' is neither a folder nor a save\n\n", name);
-}
-
 // Handles the first argument, if it is an option: prints the usage or the
 // version (status 0), or names an unknown option (status 2). Returns true
 // with `status` set when the run ends there; false when the usual run goes
@@ -77,7 +73,7 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<Install>> named;
   for (int i = 1; i < argc; ++i) {
     named.push_back(NamedInstall(argv[i]));
-    if (!named.back()) return ReportBadName(argv[i]);
+    if (!named.back()) return ReportUsageError("savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
   }
   SetUpConsoleOutput();
   const BufferSource heap = {std::malloc, std::free};
