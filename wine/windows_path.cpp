@@ -33,40 +33,30 @@ void CollapsePath(std::string* path, std::size_t mark) {
   const std::size_t root = std::min(mark, p.size());
   const auto doubled = [](char a, char b) { return a == '\\' && b == '\\'; };
   p.erase(std::unique(p.begin() + (root > 0 ? root - 1 : 0), p.end(), doubled), p.end());
-  std::size_t at = root;
+  std::size_t at = root;  // where a component starts
   while (at < p.size()) {
-    if (p[at] == '.') {
-      const char second = CharAt(p, at + 1);
-      const char third = CharAt(p, at + 2);
-      if (second == '\\') {  // ".\"
-        p.erase(at, 2);
-        continue;
+    const std::size_t end = std::min(p.find('\\', at), p.size());
+    const std::string name = p.substr(at, end - at);
+    if (name == "." || name == "..") {
+      // A ".." goes with the component before it.
+      std::size_t start = at;
+      if (name == ".." && start > root) {
+        --start;
+        while (start > root && p[start - 1] != '\\') --start;
       }
-      if (second == '\0') {  // a final "."
-        p.erase(at > root ? at - 1 : at);
-        break;
-      }
-      if (second == '.' && (third == '\\' || third == '\0')) {  // "..\" or a final ".."
-        std::size_t start = at;
-        if (start > root) {
-          --start;
-          while (start > root && p[start - 1] != '\\') --start;
-        }
-        if (third == '\\') {
-          p.erase(start, at + 3 - start);
-          at = start;
-          continue;
-        }
+      if (end == p.size()) {  // a final "." or "..": the separator before it goes too
         p.erase(start > root ? start - 1 : start);
         break;
       }
-    }
-    at = p.find('\\', at);
-    if (at == std::string::npos) break;
-    if (at > root && p[at - 1] == '.') {
-      p.erase(at - 1, 1);  // at now starts the next component
+      p.erase(start, end + 1 - start);
+      at = start;
+    } else if (end == p.size()) {
+      break;
+    } else if (end > root && p[end - 1] == '.') {
+      p.erase(end - 1, 1);  // end now starts the next component
+      at = end;
     } else {
-      ++at;
+      at = end + 1;
     }
   }
   p.erase(std::max(root, p.find_last_not_of(" .") + 1));  // npos + 1 is 0
