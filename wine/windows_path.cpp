@@ -101,54 +101,39 @@ PathType TypeOf(const std::string& path) {
   return IsSeparator(CharAt(path, 2)) ? PathType::kDriveAbsolute : PathType::kDriveRelative;  // "X:\" or "X:"
 }
 
-// The Unix path `path` ends where its last component starts, as Wine cuts
-// it: a "." is skipped and each ".." costs one more component.
-std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
-  int level = 0;
-  while (level < 1 && length > 1) {
-    std::size_t start = length;
-    while (start > 1 && path[start - 1] != '/') --start;
-    const std::size_t size = length - start;
-    if (size == 2 && path[start] == '.' && path[start + 1] == '.') {
-      --level;
-    } else if (size != 1 || path[start] != '.') {
-      ++level;
-    }
-    while (start > 1 && path[start - 1] == '/') --start;
-    length = start;
-  }
-  return length;
-}
-
-// The Windows spelling "X:\rest" of the Unix path `unix_path` through the
-// drive whose root is the nearest directory it or one of its ancestors
-// names (the first letter of several). False if no drive's root is among them.
+// The Windows spelling of the Unix path `unix_path` through the drive whose
+// root is the nearest directory it or one of its ancestors names (the first
+// letter of several): "X:\" and what follows that directory, its slashes
+// left for CollapsePath. Going up, as Wine cuts the path, a "." is skipped
+// and each ".." costs one more component. False if no drive's root is among them.
 bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* windows_path) {
-  if (!prefix.drives_known) {
-    const std::string devices = JoinPath(prefix.root, "dosdevices");
-    for (int drive = 0; drive < 26; ++drive) {
-      struct stat info {};
-      const bool present = stat(JoinPath(devices, {static_cast<char>('a' + drive), ':'}).c_str(), &info) == 0;
-      prefix.drives[drive] = {present, info.st_dev, info.st_ino};
+  if (!prefix.drives) {
+    prefix.drives.emplace();
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      const std::string device = JoinPath(JoinPath(prefix.root, "dosdevices"), {AsciiLower(letter), ':'});
+      struct stat info;
+      if (stat(device.c_str(), &info) == 0) prefix.drives->emplace(std::make_pair(info.st_dev, info.st_ino), letter);
     }
-    prefix.drives_known = true;
   }
   std::size_t length = unix_path.size();
-  while (length > 1 && unix_path[length - 1] == '/') --length;
-  for (;;) {
-    struct stat info;
-    if (IsDirectory(unix_path.substr(0, length), &info)) {
-      for (int drive = 0; drive < 26; ++drive) {
-        const WinePrefix::Drive& root = prefix.drives[drive];
-        if (!root.present || root.device != info.st_dev || root.inode != info.st_ino) continue;
-        const std::size_t rest = std::min(unix_path.find_first_not_of('/', length == 1 ? 0 : length), unix_path.size());
-        *windows_path = std::string{static_cast<char>('A' + drive), ':', '\\'} + unix_path.substr(rest);
-        std::replace(windows_path->begin(), windows_path->end(), '/', '\\');
+  for (int level = 1;;) {  // components gone up since the last directory tried
+    while (length > 1 && unix_path[length - 1] == '/') --length;
+    if (level > 0 || length <= 1) {
+      struct stat info {};
+      const bool directory = IsDirectory(unix_path.substr(0, length), &info);
+      const auto drive = prefix.drives->find({info.st_dev, info.st_ino});
+      if (directory && drive != prefix.drives->end()) {
+        *windows_path = std::string{drive->second, ':', '\\'} + unix_path.substr(length == 1 ? 0 : length);
         return true;
       }
+      if (length <= 1) return false;
+      level = 0;
     }
-    if (length <= 1) return false;
-    length = WithoutLastComponent(unix_path, length);
+    std::size_t start = length;
+    while (start > 1 && unix_path[start - 1] != '/') --start;
+    const std::string name = unix_path.substr(start, length - start);
+    level += name == ".." ? -1 : name == "." ? 0 : 1;
+    length = start;
   }
 }
 
@@ -251,14 +236,9 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   if (!windows_path.empty()) return windows_path;
   if (!prefix.unix_working_directory) return windows_path = kWindowsDirectory;
   const std::string& unix_directory = *prefix.unix_working_directory;
-  if (ToDrivePath(prefix, unix_directory, &windows_path)) {
-    windows_path += '\\';
-    CollapsePath(&windows_path, 3);
-  } else {
-    windows_path = "\\\\?\\unix" + unix_directory + "/";
-    CollapsePath(&windows_path, 4);
-    windows_path.erase(0, 4);
-  }
+  if (!ToDrivePath(prefix, unix_directory, &windows_path)) windows_path = "unix" + unix_directory;
+  windows_path += '\\';
+  CollapsePath(&windows_path, windows_path[1] == ':' ? 3 : 0);  // "unix\..." cleaned up whole, as behind "\\?\"
   std::string directory;
   std::string last;
   bool with_case = false;

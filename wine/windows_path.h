@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,13 +30,9 @@ struct WinePrefix {
   std::optional<std::string> unix_working_directory;
   DirectoryIndex index;
   std::string windows_working_directory;  // empty until needed
-  struct Drive {
-    bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-  };
-  bool drives_known = false;
-  Drive drives[26];
+  // The drives in dosdevices/, each by the device and inode of its root,
+  // the first letter of several kept; read on first need.
+  std::optional<std::map<std::pair<dev_t, ino_t>, char>> drives;
 };
 
 // Turns a Windows path into a path inside `prefix` as Wine does, for a
