@@ -197,14 +197,16 @@ bool ToUnixPathOnDrive(WinePrefix& prefix, const std::string& path, std::string*
          ToDrivePath(prefix, unix_path, windows_path);
 }
 
-// Resolves every component of the NT path `nt_path` (what follows "\??\":
-// a device such as "c:", then its path) but the last, which comes back as
-// written (empty when the path ends with a separator). The device is the
+// Resolves every component of `windows_path`, made full as ToFullPath makes
+// it (a device such as "c:", then its path), but the last, which comes back
+// as written (empty when the path ends with a separator). The device is the
 // entry of dosdevices/ named by it in lower case; "unix", when there is no
 // such entry, is the Unix root. `with_case` tells whether names under the
 // device match only with case, as under "unix".
-bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* directory, std::string* last,
+bool ResolveParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* last,
                    bool* with_case) {
+  std::string nt_path;
+  if (!ToFullPath(prefix, windows_path, &nt_path)) return false;
   const std::size_t device_end = nt_path.find('\\');
   if (device_end == std::string::npos || device_end == 0) return false;
   std::string device = nt_path.substr(0, device_end);
@@ -216,14 +218,13 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
   if (!IsDirectory(*directory, &info)) return false;
   std::size_t start = device_end + 1;
   for (std::size_t end; (end = nt_path.find('\\', start)) != std::string::npos; start = end + 1) {
-    const std::string name = nt_path.substr(start, end - start);
-    std::string found = name;
+    std::string name = nt_path.substr(start, end - start);  // then the entry it means
     if (!IsValidName(name)) return false;
     if (*with_case ? stat(JoinPath(*directory, name).c_str(), &info) != 0
-                  : FindEntry(*directory, name, &found, &prefix.index) != Lookup::kFound) {
+                   : FindEntry(*directory, name, &name, &prefix.index) != Lookup::kFound) {
       return false;
     }
-    *directory = JoinPath(*directory, found);
+    *directory = JoinPath(*directory, name);
   }
   *last = nt_path.substr(start);
   return true;
@@ -243,42 +244,11 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   std::string last;
   bool with_case = false;
   struct stat info;
-  if (!ResolveParent(prefix, windows_path, &directory, &last, &with_case) || !last.empty() ||
+  if (!ResolveParent(prefix, "\\??\\" + windows_path, &directory, &last, &with_case) || !last.empty() ||
       !IsDirectory(directory, &info)) {
     windows_path = kWindowsDirectory;
   }
   return windows_path;
-}
-
-bool ResolveWindowsParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
-                          std::string* last, bool* with_case) {
-  std::string nt_path;
-  return ToFullPath(prefix, windows_path, &nt_path) && ResolveParent(prefix, nt_path, directory, last, with_case);
-}
-
-// ResolveWindowsParent, once per directory: a path whose last component is
-// a plain name (no "." or "..", no trailing dot or space) reuses the
-// resolution of the directory before it, so file after file in one folder
-// costs a lookup.
-bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
-                              std::string* last, bool* with_case) {
-  const std::size_t cut = windows_path.find_last_of("\\/");
-  const std::string name = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
-  if (!IsValidName(name) || name.back() == '.' || name.back() == ' ') {
-    return ResolveWindowsParent(prefix, windows_path, directory, last, with_case);
-  }
-  const std::string key = windows_path.substr(0, cut + 1);
-  auto known = prefix.index.parents.find(key);
-  if (known != prefix.index.parents.end()) {
-    *directory = known->second.directory;
-    *with_case = known->second.with_case;
-    *last = name;
-    return true;
-  }
-  if (!ResolveWindowsParent(prefix, windows_path, directory, last, with_case)) return false;
-  // Kept only where the path's last component is the name it ends with.
-  if (*last == name) prefix.index.parents.emplace(key, DirectoryIndex::Parent{*directory, *with_case});
-  return true;
 }
 
 }  // namespace
@@ -299,17 +269,31 @@ std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
   return pwd;
 }
 
+// A path whose last component is a plain name (no "." or "..", no trailing
+// dot or space) reuses the resolution of the directory before it, so file
+// after file in one folder costs a lookup.
 bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name) {
-  std::string last;
+  const std::size_t cut = windows_path.find_last_of("\\/");
+  const std::string plain = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
+  const bool reusable = IsValidName(plain) && plain.back() != '.' && plain.back() != ' ';
+  const std::string key = windows_path.substr(0, cut + 1);
+  const auto known = reusable ? prefix.parents.find(key) : prefix.parents.end();
   bool with_case = false;
-  if (!ResolveWindowsParentOnce(prefix, windows_path, directory, &last, &with_case)) return false;
-  if (!last.empty() && !IsValidName(last)) return false;
-  *name = last;
+  if (known != prefix.parents.end()) {
+    *directory = known->second.directory;
+    with_case = known->second.with_case;
+    *name = plain;
+  } else if (!ResolveParent(prefix, windows_path, directory, name, &with_case)) {
+    return false;
+  } else if (reusable && *name == plain) {  // kept only where the last component is the name the path ends with
+    prefix.parents.emplace(key, WinePrefix::Parent{*directory, with_case});
+  }
+  if (!name->empty() && !IsValidName(*name)) return false;
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
-  return last.empty() || with_case || MeansNameAsWritten(*directory, last, prefix.index) ||
-         FindEntry(*directory, last, name, &prefix.index) != Lookup::kFailed;
+  return name->empty() || with_case || MeansNameAsWritten(*directory, *name, prefix.index) ||
+         FindEntry(*directory, *name, name, &prefix.index) != Lookup::kFailed;
 }
 
 bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
@@ -358,5 +342,5 @@ bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::stri
 bool ToPrefixSearch(WinePrefix& prefix, const std::string& windows_pattern, std::string* unix_directory,
                     std::string* wildcard) {
   bool with_case = false;
-  return ResolveWindowsParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
+  return ResolveParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "wine/directory.h"
@@ -30,6 +31,12 @@ struct WinePrefix {
   std::optional<std::string> unix_working_directory;
   DirectoryIndex index;
   std::string windows_working_directory;  // empty until needed
+  // Windows directory paths already resolved, to their Unix directories.
+  struct Parent {
+    std::string directory;
+    bool with_case;  // names below match only with case
+  };
+  std::unordered_map<std::string, Parent> parents;
   // The drives in dosdevices/, each by the device and inode of its root,
   // the first letter of several kept; read on first need.
   std::optional<std::map<std::pair<dev_t, ino_t>, char>> drives;
