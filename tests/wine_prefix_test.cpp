@@ -79,7 +79,7 @@ class WinePrefixTest : public testing::Test {
         "zroot/sub/clink>@pfx/drive_c",
         "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x=",
         // Under C: as Wine roots a Unix path that does not exist on the working directory's drive.
-        "pfx/drive_c" + root_.path() + "zroot/mirror/x="});
+        "pfx/drive_c" + root_.path() + "zroot/mirror/x=", "pfx/drive_c" + root_.path() + "zroot/file="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -182,6 +182,10 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {root_.path() + "zroot/mirror/x", "", "pfx/drive_c/Data"},
       {root_.path() + "zroot/mirror\\x", "dosdevices/c:" + root_.path() + "zroot/mirror/x", "pfx/drive_c/Data"},
       {root_.path() + "zroot\\file", "dosdevices/z:/file", "pfx/drive_c/Data"},
+      // Rooted too where a component is empty, "." or "..".
+      {root_.path() + "zroot\\\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\.\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\..\\zroot\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
       // The drive is looked for up the path as written: ".." takes the name
       // before it, not the folder a link there leads to.
       {root_.path() + "zroot/sub/clink/..\\file", "dosdevices/z:/sub/file"},

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/ascii.h"
-#include "wine/directory.h"
 #include "wine/names.h"
 
 namespace {
@@ -145,24 +145,19 @@ std::string UnixRoot(const WinePrefix& prefix) {
   return lstat(device.c_str(), &info) != 0 && errno == ENOENT ? "/" : device;
 }
 
-// True if Wine refuses the components of "\??\unix" followed by `rest`
-// (`path` without its leading '/'): they are split at backslashes only, and
-// none may be empty, "." or "..".
-bool HoldsRefusedUnixComponent(const std::string& rest) {
-  for (std::size_t start = 0; start < rest.size();) {
-    const std::size_t end = std::min(rest.find('\\', start), rest.size());
-    const std::string name = rest.substr(start, end - start);
-    if (name.empty() || name == "." || name == "..") return true;
-    start = end + 1;
+// Where Wine finds the Unix file "\??\unix" followed by `rest` names (`rest`
+// the path without its leading '/'), its components split at backslashes
+// only: none may be empty, "." or "..", every one but the last must exist as
+// written, and none be longer than a Unix name may be. The Unix path, its
+// separators slashes; false if a component does not pass.
+bool FindUnixFile(const WinePrefix& prefix, const std::string& rest, std::string* unix_path) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0, end; start < rest.size(); start = end + 1) {
+    end = std::min(rest.find('\\', start), rest.size());
+    names.push_back(rest.substr(start, end - start));
+    if (names.back().empty() || names.back() == "." || names.back() == "..") return false;
   }
-  return false;
-}
-
-// Where Wine finds the Unix file `rest` names under `root`, its components
-// split at backslashes only: every one but the last must exist as written,
-// and none be longer than a Unix name may be. The Unix path, its separators
-// slashes; false if a component does not pass.
-bool FindUnixFile(const std::string& root, const std::string& rest, std::string* unix_path) {
+  const std::string root = UnixRoot(prefix);
   std::string slashed = rest;
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
   *unix_path = JoinPath(root, slashed);
@@ -170,11 +165,9 @@ bool FindUnixFile(const std::string& root, const std::string& rest, std::string*
   if (stat(unix_path->c_str(), &info) == 0) return true;
   const std::size_t kMaxName = 255;
   std::string directory = root;
-  for (std::size_t start = 0, end; start < rest.size(); start = end + 1) {
-    end = std::min(rest.find('\\', start), rest.size());
-    const bool last = end + 1 >= rest.size();
-    directory = JoinPath(directory, rest.substr(start, end - start));
-    if (end - start > kMaxName || (!last && stat(directory.c_str(), &info) != 0)) return false;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    directory = JoinPath(directory, names[i]);
+    if (names[i].size() > kMaxName || (i + 1 < names.size() && stat(directory.c_str(), &info) != 0)) return false;
   }
   return true;
 }
@@ -193,8 +186,7 @@ bool ToUnixPathOnDrive(WinePrefix& prefix, const std::string& path, std::string*
   if (HoldsInvalidCharacter(head) || Utf8ToUtf16("unix" + head).size() > kMaxDevice) return false;
   const std::string rest = path.substr(CharAt(path, 1) == '\\' ? 2 : 1);  // one backslash behind "unix/" is skipped
   std::string unix_path;
-  return !HoldsRefusedUnixComponent(rest) && FindUnixFile(UnixRoot(prefix), rest, &unix_path) &&
-         ToDrivePath(prefix, unix_path, windows_path);
+  return FindUnixFile(prefix, rest, &unix_path) && ToDrivePath(prefix, unix_path, windows_path);
 }
 
 // Resolves every component of `windows_path`, made full as ToFullPath makes
@@ -254,19 +246,15 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
 }  // namespace
 
 std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
-  std::vector<char> buffer(256);
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
-    buffer.resize(buffer.size() * 2);
-  }
-  const std::string cwd = buffer.data();
+  char* const current = getcwd(nullptr, 0);  // in room as long as it needs
+  if (current == nullptr) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
+  const std::string cwd = current;
+  free(current);
   struct stat named;
-  struct stat current;
-  if (pwd == nullptr || stat(pwd, &named) != 0) return cwd;
-  if (stat(cwd.c_str(), &current) == 0 && (named.st_dev != current.st_dev || named.st_ino != current.st_ino)) {
-    return cwd;
-  }
-  return pwd;
+  struct stat here;
+  const bool take_pwd = pwd != nullptr && stat(pwd, &named) == 0 &&
+                        (stat(cwd.c_str(), &here) != 0 || (named.st_dev == here.st_dev && named.st_ino == here.st_ino));
+  return take_pwd ? pwd : cwd;
 }
 
 // A path whose last component is a plain name (no "." or "..", no trailing
@@ -332,10 +320,9 @@ bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string
 }
 
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path) {
-  std::string directory;
   std::string name;
-  if (!ToPrefixEntry(prefix, windows_path, &directory, &name)) return false;
-  *unix_path = JoinPath(directory, name);
+  if (!ToPrefixEntry(prefix, windows_path, unix_path, &name)) return false;
+  *unix_path = JoinPath(*unix_path, name);
   return true;
 }
 
