@@ -76,9 +76,10 @@ class WinePrefixTest : public testing::Test {
         saves + "Save_1.HDR=", saves + "SaveA.HDR=", saves + "savea2.HDR=", saves + "[x].HDR=",
         saves + "Zeta.HDR=", saves + "Save1.HDR1=", saves + "D.HDR/", saves + "abab=",
         saves + "ababab=", saves + "x?=", "pfx/drive_c/windows/", "zroot/dot./", "zroot/link>@pfx/drive_c/Games",
+        "zroot/sub/clink>@pfx/drive_c",
         "nodrive/Here/x=", "pfx/drive_c/Vellmoor Game/x=", "pfx/drive_c/ÉCOLE/x=",
         // Under C: as Wine roots a Unix path that does not exist on the working directory's drive.
-        "pfx/drive_c" + root_.path() + "zroot/mirror/x="});
+        "pfx/drive_c" + root_.path() + "zroot/mirror/x=", "pfx/drive_c" + root_.path() + "zroot/file="});
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
@@ -181,6 +182,13 @@ TEST_F(WinePrefixTest, ResolvesWindowsPathsAsWine) {
       {root_.path() + "zroot/mirror/x", "", "pfx/drive_c/Data"},
       {root_.path() + "zroot/mirror\\x", "dosdevices/c:" + root_.path() + "zroot/mirror/x", "pfx/drive_c/Data"},
       {root_.path() + "zroot\\file", "dosdevices/z:/file", "pfx/drive_c/Data"},
+      // Rooted too where a component is empty, "." or "..".
+      {root_.path() + "zroot\\\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\.\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
+      {root_.path() + "zroot\\..\\zroot\\file", "dosdevices/c:" + root_.path() + "zroot/file", "pfx/drive_c/Data"},
+      // The drive is looked for up the path as written: ".." takes the name
+      // before it, not the folder a link there leads to.
+      {root_.path() + "zroot/sub/clink/..\\file", "dosdevices/z:/sub/file"},
       // 8.3 aliases of names that are none.
       {"C:\\VELL~G3P\\x", "dosdevices/c:/Vellmoor Game/x"}, {"c:\\vell~g3p\\X", "dosdevices/c:/Vellmoor Game/x"},
       {"C:\\_COL~WTX\\x", "dosdevices/c:/ÉCOLE/x"},

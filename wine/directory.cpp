@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <utility>
 
 #include "wine/names.h"
 #include "wine/short_names.h"
@@ -69,9 +69,8 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
   // readdir() tells the end from a failure only by errno.
   const dirent* entry;
   for (errno = 0; (entry = readdir(dir)) != nullptr; errno = 0) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      names->emplace_back(entry->d_name);
-    }
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(std::move(name));
   }
   const bool complete = errno == 0;
   closedir(dir);
@@ -80,7 +79,7 @@ bool ListDirectory(const std::string& directory, std::vector<std::string>* names
 
 namespace {
 
-// The listing of `directory` with every name's sort key and alias (empty
+// A directory's names as listed, each with its sort key and alias (empty
 // for an 8.3 name) made once.
 struct Listing {
   std::vector<std::string> names;
@@ -88,26 +87,22 @@ struct Listing {
   std::vector<std::u16string> aliases;
 };
 
-bool ListUpcased(const std::string& directory, Listing* listing) {
+// Lists `directory` into `listing` and, unless `index` is null, its entries
+// into `index`, in place of what it held of the directory.
+bool ListUpcased(const std::string& directory, Listing* listing, DirectoryIndex* index) {
   if (!ListDirectory(directory, &listing->names)) return false;
-  listing->keys.reserve(listing->names.size());
-  listing->aliases.reserve(listing->names.size());
-  for (const std::string& name : listing->names) {
-    listing->keys.push_back(WineSortKey(name));
-    const std::u16string& exact = listing->keys.back().exact;
+  DirectoryIndex::Listed* listed = index == nullptr ? nullptr : &index->directories[directory];
+  if (listed != nullptr) *listed = DirectoryIndex::Listed();
+  for (std::size_t i = 0; i < listing->names.size(); ++i) {
+    listing->keys.push_back(WineSortKey(listing->names[i]));
+    const std::u16string& exact = listing->keys[i].exact;
     listing->aliases.push_back(IsShortName(exact) ? std::u16string() : ShortNameAlias(exact));
+    if (listed == nullptr) continue;
+    const DirectoryIndex::Entry entry{listing->names[i], i};
+    listed->names.emplace(listing->keys[i].upcased, entry);
+    if (!listing->aliases[i].empty()) listed->aliases.emplace(listing->aliases[i], entry);
   }
   return true;
-}
-
-void Remember(const std::string& directory, const Listing& listing, DirectoryIndex* index) {
-  DirectoryIndex::Listed& listed = index->directories[directory];
-  listed = DirectoryIndex::Listed();
-  for (std::size_t i = 0; i < listing.names.size(); ++i) {
-    const DirectoryIndex::Entry entry{listing.names[i], i};
-    listed.names.emplace(listing.keys[i].upcased, entry);
-    if (!listing.aliases[i].empty()) listed.aliases.emplace(listing.aliases[i], entry);
-  }
 }
 
 // The entry Wine's walk through the listing stops at for `name`: the first
@@ -135,14 +130,9 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
     *found = name;
     return Lookup::kFound;
   }
-  auto listed = index->directories.find(directory);
-  if (listed == index->directories.end()) {
-    Listing listing;
-    if (!ListUpcased(directory, &listing)) return Lookup::kFailed;
-    Remember(directory, listing, index);
-    listed = index->directories.find(directory);
-  }
-  const DirectoryIndex::Entry* entry = EntryMeant(listed->second, name);
+  Listing listing;
+  if (index->directories.count(directory) == 0 && !ListUpcased(directory, &listing, index)) return Lookup::kFailed;
+  const DirectoryIndex::Entry* entry = EntryMeant(index->directories[directory], name);
   if (entry == nullptr) return Lookup::kMissing;
   *found = entry->name;
   return Lookup::kFound;
@@ -162,8 +152,7 @@ bool MeansNameAsWritten(const std::string& directory, const std::string& name, c
 bool ListMatchingEntries(const std::string& directory, const std::string& wildcard,
                          std::vector<std::string>* names, DirectoryIndex* index) {
   Listing listing;
-  if (!ListUpcased(directory, &listing)) return false;
-  if (index != nullptr) Remember(directory, listing, index);
+  if (!ListUpcased(directory, &listing, index)) return false;
   const std::u16string mask = Upcase(Utf8ToUtf16(wildcard));
   std::vector<std::size_t> matches;
   for (std::size_t i = 0; i < listing.names.size(); ++i) {

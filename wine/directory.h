@@ -35,12 +35,6 @@ struct DirectoryIndex {
     Entries aliases;
   };
   std::unordered_map<std::string, Listed> directories;
-  // Windows directory paths already resolved, to their Unix directories.
-  struct Parent {
-    std::string directory;
-    bool with_case;  // names below match only with case
-  };
-  std::unordered_map<std::string, Parent> parents;
 };
 
 enum class Lookup { kFound, kMissing, kFailed };

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/ascii.h"
-#include "wine/directory.h"
 #include "wine/names.h"
 
 namespace {
@@ -33,40 +33,30 @@ void CollapsePath(std::string* path, std::size_t mark) {
   const std::size_t root = std::min(mark, p.size());
   const auto doubled = [](char a, char b) { return a == '\\' && b == '\\'; };
   p.erase(std::unique(p.begin() + (root > 0 ? root - 1 : 0), p.end(), doubled), p.end());
-  std::size_t at = root;
+  std::size_t at = root;  // where a component starts
   while (at < p.size()) {
-    if (p[at] == '.') {
-      const char second = CharAt(p, at + 1);
-      const char third = CharAt(p, at + 2);
-      if (second == '\\') {  // ".\"
-        p.erase(at, 2);
-        continue;
+    const std::size_t end = std::min(p.find('\\', at), p.size());
+    const std::string name = p.substr(at, end - at);
+    if (name == "." || name == "..") {
+      // A ".." goes with the component before it.
+      std::size_t start = at;
+      if (name == ".." && start > root) {
+        --start;
+        while (start > root && p[start - 1] != '\\') --start;
       }
-      if (second == '\0') {  // a final "."
-        p.erase(at > root ? at - 1 : at);
-        break;
-      }
-      if (second == '.' && (third == '\\' || third == '\0')) {  // "..\" or a final ".."
-        std::size_t start = at;
-        if (start > root) {
-          --start;
-          while (start > root && p[start - 1] != '\\') --start;
-        }
-        if (third == '\\') {
-          p.erase(start, at + 3 - start);
-          at = start;
-          continue;
-        }
+      if (end == p.size()) {  // a final "." or "..": the separator before it goes too
         p.erase(start > root ? start - 1 : start);
         break;
       }
-    }
-    at = p.find('\\', at);
-    if (at == std::string::npos) break;
-    if (at > root && p[at - 1] == '.') {
-      p.erase(at - 1, 1);  // at now starts the next component
+      p.erase(start, end + 1 - start);
+      at = start;
+    } else if (end == p.size()) {
+      break;
+    } else if (end > root && p[end - 1] == '.') {
+      p.erase(end - 1, 1);  // end now starts the next component
+      at = end;
     } else {
-      ++at;
+      at = end + 1;
     }
   }
   p.erase(std::max(root, p.find_last_not_of(" .") + 1));  // npos + 1 is 0
@@ -111,54 +101,39 @@ PathType TypeOf(const std::string& path) {
   return IsSeparator(CharAt(path, 2)) ? PathType::kDriveAbsolute : PathType::kDriveRelative;  // "X:\" or "X:"
 }
 
-// The Unix path `path` ends where its last component starts, as Wine cuts
-// it: a "." is skipped and each ".." costs one more component.
-std::size_t WithoutLastComponent(const std::string& path, std::size_t length) {
-  int level = 0;
-  while (level < 1 && length > 1) {
-    std::size_t start = length;
-    while (start > 1 && path[start - 1] != '/') --start;
-    const std::size_t size = length - start;
-    if (size == 2 && path[start] == '.' && path[start + 1] == '.') {
-      --level;
-    } else if (size != 1 || path[start] != '.') {
-      ++level;
-    }
-    while (start > 1 && path[start - 1] == '/') --start;
-    length = start;
-  }
-  return length;
-}
-
-// The Windows spelling "X:\rest" of the Unix path `unix_path` through the
-// drive whose root is the nearest directory it or one of its ancestors
-// names (the first letter of several). False if no drive's root is among them.
+// The Windows spelling of the Unix path `unix_path` through the drive whose
+// root is the nearest directory it or one of its ancestors names (the first
+// letter of several): "X:\" and what follows that directory, its slashes
+// left for CollapsePath. Going up, as Wine cuts the path, a "." is skipped
+// and each ".." costs one more component. False if no drive's root is among them.
 bool ToDrivePath(WinePrefix& prefix, const std::string& unix_path, std::string* windows_path) {
-  if (!prefix.drives_known) {
-    const std::string devices = JoinPath(prefix.root, "dosdevices");
-    for (int drive = 0; drive < 26; ++drive) {
-      struct stat info {};
-      const bool present = stat(JoinPath(devices, {static_cast<char>('a' + drive), ':'}).c_str(), &info) == 0;
-      prefix.drives[drive] = {present, info.st_dev, info.st_ino};
+  if (!prefix.drives) {
+    prefix.drives.emplace();
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      const std::string device = JoinPath(JoinPath(prefix.root, "dosdevices"), {AsciiLower(letter), ':'});
+      struct stat info;
+      if (stat(device.c_str(), &info) == 0) prefix.drives->emplace(std::make_pair(info.st_dev, info.st_ino), letter);
     }
-    prefix.drives_known = true;
   }
   std::size_t length = unix_path.size();
-  while (length > 1 && unix_path[length - 1] == '/') --length;
-  for (;;) {
-    struct stat info;
-    if (IsDirectory(unix_path.substr(0, length), &info)) {
-      for (int drive = 0; drive < 26; ++drive) {
-        const WinePrefix::Drive& root = prefix.drives[drive];
-        if (!root.present || root.device != info.st_dev || root.inode != info.st_ino) continue;
-        const std::size_t rest = std::min(unix_path.find_first_not_of('/', length == 1 ? 0 : length), unix_path.size());
-        *windows_path = std::string{static_cast<char>('A' + drive), ':', '\\'} + unix_path.substr(rest);
-        std::replace(windows_path->begin(), windows_path->end(), '/', '\\');
+  for (int level = 1;;) {  // components gone up since the last directory tried
+    while (length > 1 && unix_path[length - 1] == '/') --length;
+    if (level > 0 || length <= 1) {
+      struct stat info {};
+      const bool directory = IsDirectory(unix_path.substr(0, length), &info);
+      const auto drive = prefix.drives->find({info.st_dev, info.st_ino});
+      if (directory && drive != prefix.drives->end()) {
+        *windows_path = std::string{drive->second, ':', '\\'} + unix_path.substr(length == 1 ? 0 : length);
         return true;
       }
+      if (length <= 1) return false;
+      level = 0;
     }
-    if (length <= 1) return false;
-    length = WithoutLastComponent(unix_path, length);
+    std::size_t start = length;
+    while (start > 1 && unix_path[start - 1] != '/') --start;
+    const std::string name = unix_path.substr(start, length - start);
+    level += name == ".." ? -1 : name == "." ? 0 : 1;
+    length = start;
   }
 }
 
@@ -170,24 +145,19 @@ std::string UnixRoot(const WinePrefix& prefix) {
   return lstat(device.c_str(), &info) != 0 && errno == ENOENT ? "/" : device;
 }
 
-// True if Wine refuses the components of "\??\unix" followed by `rest`
-// (`path` without its leading '/'): they are split at backslashes only, and
-// none may be empty, "." or "..".
-bool HoldsRefusedUnixComponent(const std::string& rest) {
-  for (std::size_t start = 0; start < rest.size();) {
-    const std::size_t end = std::min(rest.find('\\', start), rest.size());
-    const std::string name = rest.substr(start, end - start);
-    if (name.empty() || name == "." || name == "..") return true;
-    start = end + 1;
+// Where Wine finds the Unix file "\??\unix" followed by `rest` names (`rest`
+// the path without its leading '/'), its components split at backslashes
+// only: none may be empty, "." or "..", every one but the last must exist as
+// written, and none be longer than a Unix name may be. The Unix path, its
+// separators slashes; false if a component does not pass.
+bool FindUnixFile(const WinePrefix& prefix, const std::string& rest, std::string* unix_path) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0, end; start < rest.size(); start = end + 1) {
+    end = std::min(rest.find('\\', start), rest.size());
+    names.push_back(rest.substr(start, end - start));
+    if (names.back().empty() || names.back() == "." || names.back() == "..") return false;
   }
-  return false;
-}
-
-// Where Wine finds the Unix file `rest` names under `root`, its components
-// split at backslashes only: every one but the last must exist as written,
-// and none be longer than a Unix name may be. The Unix path, its separators
-// slashes; false if a component does not pass.
-bool FindUnixFile(const std::string& root, const std::string& rest, std::string* unix_path) {
+  const std::string root = UnixRoot(prefix);
   std::string slashed = rest;
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
   *unix_path = JoinPath(root, slashed);
@@ -195,11 +165,9 @@ bool FindUnixFile(const std::string& root, const std::string& rest, std::string*
   if (stat(unix_path->c_str(), &info) == 0) return true;
   const std::size_t kMaxName = 255;
   std::string directory = root;
-  for (std::size_t start = 0, end; start < rest.size(); start = end + 1) {
-    end = std::min(rest.find('\\', start), rest.size());
-    const bool last = end + 1 >= rest.size();
-    directory = JoinPath(directory, rest.substr(start, end - start));
-    if (end - start > kMaxName || (!last && stat(directory.c_str(), &info) != 0)) return false;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    directory = JoinPath(directory, names[i]);
+    if (names[i].size() > kMaxName || (i + 1 < names.size() && stat(directory.c_str(), &info) != 0)) return false;
   }
   return true;
 }
@@ -218,18 +186,19 @@ bool ToUnixPathOnDrive(WinePrefix& prefix, const std::string& path, std::string*
   if (HoldsInvalidCharacter(head) || Utf8ToUtf16("unix" + head).size() > kMaxDevice) return false;
   const std::string rest = path.substr(CharAt(path, 1) == '\\' ? 2 : 1);  // one backslash behind "unix/" is skipped
   std::string unix_path;
-  return !HoldsRefusedUnixComponent(rest) && FindUnixFile(UnixRoot(prefix), rest, &unix_path) &&
-         ToDrivePath(prefix, unix_path, windows_path);
+  return FindUnixFile(prefix, rest, &unix_path) && ToDrivePath(prefix, unix_path, windows_path);
 }
 
-// Resolves every component of the NT path `nt_path` (what follows "\??\":
-// a device such as "c:", then its path) but the last, which comes back as
-// written (empty when the path ends with a separator). The device is the
+// Resolves every component of `windows_path`, made full as ToFullPath makes
+// it (a device such as "c:", then its path), but the last, which comes back
+// as written (empty when the path ends with a separator). The device is the
 // entry of dosdevices/ named by it in lower case; "unix", when there is no
 // such entry, is the Unix root. `with_case` tells whether names under the
 // device match only with case, as under "unix".
-bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* directory, std::string* last,
+bool ResolveParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* last,
                    bool* with_case) {
+  std::string nt_path;
+  if (!ToFullPath(prefix, windows_path, &nt_path)) return false;
   const std::size_t device_end = nt_path.find('\\');
   if (device_end == std::string::npos || device_end == 0) return false;
   std::string device = nt_path.substr(0, device_end);
@@ -241,14 +210,13 @@ bool ResolveParent(WinePrefix& prefix, const std::string& nt_path, std::string* 
   if (!IsDirectory(*directory, &info)) return false;
   std::size_t start = device_end + 1;
   for (std::size_t end; (end = nt_path.find('\\', start)) != std::string::npos; start = end + 1) {
-    const std::string name = nt_path.substr(start, end - start);
-    std::string found = name;
+    std::string name = nt_path.substr(start, end - start);  // then the entry it means
     if (!IsValidName(name)) return false;
     if (*with_case ? stat(JoinPath(*directory, name).c_str(), &info) != 0
-                  : FindEntry(*directory, name, &found, &prefix.index) != Lookup::kFound) {
+                   : FindEntry(*directory, name, &name, &prefix.index) != Lookup::kFound) {
       return false;
     }
-    *directory = JoinPath(*directory, found);
+    *directory = JoinPath(*directory, name);
   }
   *last = nt_path.substr(start);
   return true;
@@ -261,85 +229,59 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
   if (!windows_path.empty()) return windows_path;
   if (!prefix.unix_working_directory) return windows_path = kWindowsDirectory;
   const std::string& unix_directory = *prefix.unix_working_directory;
-  if (ToDrivePath(prefix, unix_directory, &windows_path)) {
-    windows_path += '\\';
-    CollapsePath(&windows_path, 3);
-  } else {
-    windows_path = "\\\\?\\unix" + unix_directory + "/";
-    CollapsePath(&windows_path, 4);
-    windows_path.erase(0, 4);
-  }
+  if (!ToDrivePath(prefix, unix_directory, &windows_path)) windows_path = "unix" + unix_directory;
+  windows_path += '\\';
+  CollapsePath(&windows_path, windows_path[1] == ':' ? 3 : 0);  // "unix\..." cleaned up whole, as behind "\\?\"
   std::string directory;
   std::string last;
   bool with_case = false;
   struct stat info;
-  if (!ResolveParent(prefix, windows_path, &directory, &last, &with_case) || !last.empty() ||
+  if (!ResolveParent(prefix, "\\??\\" + windows_path, &directory, &last, &with_case) || !last.empty() ||
       !IsDirectory(directory, &info)) {
     windows_path = kWindowsDirectory;
   }
   return windows_path;
 }
 
-bool ResolveWindowsParent(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
-                          std::string* last, bool* with_case) {
-  std::string nt_path;
-  return ToFullPath(prefix, windows_path, &nt_path) && ResolveParent(prefix, nt_path, directory, last, with_case);
-}
-
-// ResolveWindowsParent, once per directory: a path whose last component is
-// a plain name (no "." or "..", no trailing dot or space) reuses the
-// resolution of the directory before it, so file after file in one folder
-// costs a lookup.
-bool ResolveWindowsParentOnce(WinePrefix& prefix, const std::string& windows_path, std::string* directory,
-                              std::string* last, bool* with_case) {
-  const std::size_t cut = windows_path.find_last_of("\\/");
-  const std::string name = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
-  if (!IsValidName(name) || name.back() == '.' || name.back() == ' ') {
-    return ResolveWindowsParent(prefix, windows_path, directory, last, with_case);
-  }
-  const std::string key = windows_path.substr(0, cut + 1);
-  auto known = prefix.index.parents.find(key);
-  if (known != prefix.index.parents.end()) {
-    *directory = known->second.directory;
-    *with_case = known->second.with_case;
-    *last = name;
-    return true;
-  }
-  if (!ResolveWindowsParent(prefix, windows_path, directory, last, with_case)) return false;
-  // Kept only where the path's last component is the name it ends with.
-  if (*last == name) prefix.index.parents.emplace(key, DirectoryIndex::Parent{*directory, *with_case});
-  return true;
-}
-
 }  // namespace
 
 std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
-  std::vector<char> buffer(256);
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
-    buffer.resize(buffer.size() * 2);
-  }
-  const std::string cwd = buffer.data();
+  char* const current = getcwd(nullptr, 0);  // in room as long as it needs
+  if (current == nullptr) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
+  const std::string cwd = current;
+  free(current);
   struct stat named;
-  struct stat current;
-  if (pwd == nullptr || stat(pwd, &named) != 0) return cwd;
-  if (stat(cwd.c_str(), &current) == 0 && (named.st_dev != current.st_dev || named.st_ino != current.st_ino)) {
-    return cwd;
-  }
-  return pwd;
+  struct stat here;
+  const bool take_pwd = pwd != nullptr && stat(pwd, &named) == 0 &&
+                        (stat(cwd.c_str(), &here) != 0 || (named.st_dev == here.st_dev && named.st_ino == here.st_ino));
+  return take_pwd ? pwd : cwd;
 }
 
+// A path whose last component is a plain name (no "." or "..", no trailing
+// dot or space) reuses the resolution of the directory before it, so file
+// after file in one folder costs a lookup.
 bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name) {
-  std::string last;
+  const std::size_t cut = windows_path.find_last_of("\\/");
+  const std::string plain = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
+  const bool reusable = IsValidName(plain) && plain.back() != '.' && plain.back() != ' ';
+  const std::string key = windows_path.substr(0, cut + 1);
+  const auto known = reusable ? prefix.parents.find(key) : prefix.parents.end();
   bool with_case = false;
-  if (!ResolveWindowsParentOnce(prefix, windows_path, directory, &last, &with_case)) return false;
-  if (!last.empty() && !IsValidName(last)) return false;
-  *name = last;
+  if (known != prefix.parents.end()) {
+    *directory = known->second.directory;
+    with_case = known->second.with_case;
+    *name = plain;
+  } else if (!ResolveParent(prefix, windows_path, directory, name, &with_case)) {
+    return false;
+  } else if (reusable && *name == plain) {  // kept only where the last component is the name the path ends with
+    prefix.parents.emplace(key, WinePrefix::Parent{*directory, with_case});
+  }
+  if (!name->empty() && !IsValidName(*name)) return false;
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
-  return last.empty() || with_case || MeansNameAsWritten(*directory, last, prefix.index) ||
-         FindEntry(*directory, last, name, &prefix.index) != Lookup::kFailed;
+  return name->empty() || with_case || MeansNameAsWritten(*directory, *name, prefix.index) ||
+         FindEntry(*directory, *name, name, &prefix.index) != Lookup::kFailed;
 }
 
 bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path) {
@@ -378,15 +320,14 @@ bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string
 }
 
 bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::string* unix_path) {
-  std::string directory;
   std::string name;
-  if (!ToPrefixEntry(prefix, windows_path, &directory, &name)) return false;
-  *unix_path = JoinPath(directory, name);
+  if (!ToPrefixEntry(prefix, windows_path, unix_path, &name)) return false;
+  *unix_path = JoinPath(*unix_path, name);
   return true;
 }
 
 bool ToPrefixSearch(WinePrefix& prefix, const std::string& windows_pattern, std::string* unix_directory,
                     std::string* wildcard) {
   bool with_case = false;
-  return ResolveWindowsParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
+  return ResolveParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
 }

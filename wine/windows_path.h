@@ -5,8 +5,10 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "wine/directory.h"
@@ -29,13 +31,15 @@ struct WinePrefix {
   std::optional<std::string> unix_working_directory;
   DirectoryIndex index;
   std::string windows_working_directory;  // empty until needed
-  struct Drive {
-    bool present = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+  // Windows directory paths already resolved, to their Unix directories.
+  struct Parent {
+    std::string directory;
+    bool with_case;  // names below match only with case
   };
-  bool drives_known = false;
-  Drive drives[26];
+  std::unordered_map<std::string, Parent> parents;
+  // The drives in dosdevices/, each by the device and inode of its root,
+  // the first letter of several kept; read on first need.
+  std::optional<std::map<std::pair<dev_t, ino_t>, char>> drives;
 };
 
 // Turns a Windows path into a path inside `prefix` as Wine does, for a
