@@ -32,7 +32,8 @@ void CollapsePath(std::string* path, std::size_t mark) {
   std::replace(p.begin(), p.end(), '/', '\\');
   const std::size_t root = std::min(mark, p.size());
   const auto doubled = [](char a, char b) { return a == '\\' && b == '\\'; };
-  p.erase(std::unique(p.begin() + (root > 0 ? root - 1 : 0), p.end(), doubled), p.end());
+  const auto from = p.begin() + static_cast<std::ptrdiff_t>(root > 0 ? root - 1 : 0);
+  p.erase(std::unique(from, p.end(), doubled), p.end());
   std::size_t at = root;  // where a component starts
   while (at < p.size()) {
     const std::size_t end = std::min(p.find('\\', at), p.size());
