@@ -312,7 +312,7 @@ std::unique_ptr<Install> InPrefix(const std::string& prefix, WineRegistryLookup 
   if (found == WineRegistryLookup::kMalformed && stat((proton + "/system.reg").c_str(), &info) == 0) {
     label += "Its Wine prefix is " + Printable(proton) + ": add /pfx to WINEPREFIX\n";
   }
-  return std::make_unique<PosixInstall>(label, WinePrefix(prefix, UnixWorkingDirectory(std::getenv("PWD"))), found,
+  return std::make_unique<PosixInstall>(label, WinePrefix{prefix, UnixWorkingDirectory(std::getenv("PWD"))}, found,
                                         std::move(value), "");
 }
 
@@ -354,7 +354,7 @@ std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const c
     for (const PrefixPlace& place : found.places) {
       label += kNotFoundLabel + Printable(place.path) + (place.found ? "" : kNotThere) + "\n";
     }
-    installs.push_back(std::make_unique<PosixInstall>(label, WinePrefix("", UnixWorkingDirectory(nullptr)),
+    installs.push_back(std::make_unique<PosixInstall>(label, WinePrefix{"", UnixWorkingDirectory(nullptr)},
                                                       WineRegistryLookup::kNoKey, "", ""));
   }
   return installs;

@@ -25,21 +25,19 @@ std::optional<std::string> UnixWorkingDirectory(const char* pwd);
 // listings, its drives, the program's working directory) is kept for the
 // next one.
 struct WinePrefix {
-  WinePrefix(std::string root_path, std::optional<std::string> working_directory)
-      : root(std::move(root_path)), unix_working_directory(std::move(working_directory)) {}
   std::string root;
   std::optional<std::string> unix_working_directory;
-  DirectoryIndex index;
-  std::string windows_working_directory;  // empty until needed
+  DirectoryIndex index = {};
+  std::string windows_working_directory = {};  // empty until needed
   // Windows directory paths already resolved, to their Unix directories.
   struct Parent {
     std::string directory;
     bool with_case;  // names below match only with case
   };
-  std::unordered_map<std::string, Parent> parents;
+  std::unordered_map<std::string, Parent> parents = {};
   // The drives in dosdevices/, each by the device and inode of its root,
   // the first letter of several kept; read on first need.
-  std::optional<std::map<std::pair<dev_t, ino_t>, char>> drives;
+  std::optional<std::map<std::pair<dev_t, ino_t>, char>> drives = {};
 };
 
 // Turns a Windows path into a path inside `prefix` as Wine does, for a
