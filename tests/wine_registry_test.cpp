@@ -99,6 +99,7 @@ const Case kCases[] = {
     {"ExpandStringNotExpanded", Value32("str(2):\"%PATH%\""), R::kFound, "%PATH%\0"s},
     {"MultiString", Value32("str(7):\"a\\0b\\0\""), R::kNotString},
     {"Dword", Value32("dword:00000001"), R::kNotString},
+    {"DwordTakesNoNextLine", Value32("dword:1,\\\n\"AppPath\"=\"x\""), R::kFound, "x\0"s},
     {"Binary", Value32("hex:41,00"), R::kNotString},
     {"HexMultiString", Value32("hex(7):41,00,00,00"), R::kNotString},
     {"HexNone", Value32("hex(0):41,00"), R::kNotString},
