@@ -205,15 +205,16 @@ char CodeOf(const Names& names, const std::u16string& upcased) {
   return found != names.end() ? static_cast<char>(found - names.begin() + 1) : 0;
 }
 
-// Splits a path at its separators; empty components (doubled or trailing
-// separators) are dropped.
-std::vector<std::u16string> SplitPath(const std::u16string& path) {
-  std::vector<std::u16string> components;
+// The names of the upper-cased path `path`: Wow6432Node, then its
+// components, split at its separators; empty components (doubled or
+// trailing separators) are dropped.
+Names NamesOf(const std::u16string& path) {
+  Names names{kWow6432Node};
   for (std::size_t start = 0, stop; start <= path.size(); start = stop + 1) {
     stop = std::min(path.find(kSeparator, start), path.size());
-    if (stop > start) components.push_back(path.substr(start, stop - start));
+    if (stop > start) names.push_back(path.substr(start, stop - start));
   }
-  return components;
+  return names;
 }
 
 // Reads the component of a key path at `*p`, upper-cased, into `name`: the
@@ -503,9 +504,8 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, std::strin
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data) {
   data->clear();
-  Names names = SplitPath(Upcase(Utf8ToUtf16(key_path)));
-  if (names.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
-  names.insert(names.begin(), kWow6432Node);
+  const Names names = NamesOf(Upcase(Utf8ToUtf16(key_path)));
+  if (names.size() > kMaxPathComponents + 1) return WineRegistryLookup::kNoKey;
   std::string wanted;
   for (std::size_t i = 1; i < names.size(); ++i) wanted.push_back(CodeOf(names, names[i]));
   Registry registry;
