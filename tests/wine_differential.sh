@@ -133,6 +133,8 @@ edit_registry() {
     hex0x) replace_app_path "$reg" "$(hex_value "$value" 0x1 0x ,)" ;;
     swallow)  # continued hex data takes the next line, a key line here
       printf '\n[Software\\\\Other] 0\n"y"=hex:41,\\\n%s 0\n%s\n' "$game_key" "$wrong_path" >> "$reg" ;;
+    dword)  # dword data ending in a backslash takes no next line: the game's value line behind it is read
+      replace_app_path "$reg" "${value_start}dword:1,\\"$'\n'"$line" ;;
     *) return 1 ;;
   esac
 }
@@ -244,6 +246,7 @@ CR LF line ends|REG_SZ|32|$z\crlf\|$games/crlf|SaveGames/A.HDR=300|crlf
 hex(1) with spaces behind the commas|REG_SZ|32|$z\Mes jeux\spaced\|$games/Mes jeux/spaced|SaveGames/A.HDR=300|spaced
 hex(0x1) and 0x bytes|REG_SZ|32|$z\hex0x\|$games/hex0x|SaveGames/A.HDR=300|hex0x
 continued hex data taking a key line|REG_SZ|32|$z\swallow\|$games/swallow|SaveGames/A.HDR=300|swallow
+dword data ending in a backslash|REG_SZ|32|$z\dword\|$games/dword|SaveGames/A.HDR=300|dword
 \\\\?\ path as written, in another case, to a name with a final dot|REG_SZ|32|\\\\?\\$zu\TRAIL.\|$games/trail.|SaveGames/A.HDR=300 SaveGames/b.hdr=400
 \\\\?\unix\ path|REG_SZ|32|\\\\?\unix$games_bs\unixns\|$games/unixns|SaveGames/A.HDR=300
 \\\\.\ path cleaned up|REG_SZ|32|\\\\.\\$z\devform\x\..\|$games/devform|SaveGames/A.HDR=300

@@ -62,7 +62,7 @@ class WinePrefixTest : public testing::Test {
         steam + "/steamapps/libraryfolders.vdf=\"libraryfolders\" { \"0\" { \"path\" \"@" + steam +
             "\" }\n \"1\" { \"path\" \"@li\\\"b\\\\1\" \"apps\" { \"10\" \"5\" } }\n"
             " \"2\" { \"path\" \"@liblink\" } \"3\" { \"path\" \"relative\" } }\n",
-        "liblink>@" + std::string(kLib1), ids + "10/pfx/", ids + "9/pfx/", ids + "2147483649/pfx/",
+        "liblink>@" + std::string(kLib1), ids + "10/pfx/", ids + "9/pfx/", ids + "010/pfx/", ids + "2147483649/pfx/",
         ids + "abc/pfx/", ids + "11/", ids + "7/pfx>@home/.wine",
         flatpak + "/steamapps/libraryfolders.vdf=\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\"1\"\n"
             "\t\"ContentStatsID\"\t\"-2\"\n\t\"1\"\t\"@lib2\"\n}\n",
@@ -90,8 +90,8 @@ TempDir WinePrefixTest::root_;
 
 TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
   const std::string ids = std::string(" ") + kLib1 + "/steamapps/compatdata/";
-  const std::string all = "home/.wine home/.steam/steam/steamapps/compatdata/5/pfx" + ids + "9/pfx" + ids +
-                          "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx";
+  const std::string all = "home/.wine home/.steam/steam/steamapps/compatdata/5/pfx" + ids + "9/pfx" + ids + "010/pfx" +
+                          ids + "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx";
   // Each place looked in once, "!" behind one not there.
   const std::string home_places = "home/.wine home/.steam/steam " + std::string(kLib1) +
                              " home/.var/app/com.valvesoftware.Steam/.local/share/Steam lib2";
@@ -132,7 +132,12 @@ TEST(LibraryFoldersTest, ListsPathsOrNothing) {
     const char* expected;
   } kCases[] = {{"\xEF\xBB\xBF" + kOld, "/x /y"}, {kOld + " \"k\" \"v\"", "/x /y"}, {kOld + "}", ""},
                 {kOld + " \"k\"", ""}, {"\"libraryfolders\" { \"1\" \"/x\"", ""}, {kOld + " {", ""},
-                {"\"libraryfolders\" { \"1\" \"/x\\\" }", ""}, {deep, ""}};
+                {"\"libraryfolders\" { \"1\" \"/x\\\" }", ""}, {deep, ""},
+                // Only in "libraryfolders", and "path" only one block deeper.
+                {"\"other\" { \"1\" \"/o\" \"2\" { \"path\" \"/p\" } }\n" + kOld, "/x /y"},
+                {"\"libraryfolders\" { \"0\" { \"path\" \"/a\" \"apps\" { \"path\" \"/deep\" } }\n"
+                 "\"1\" \"/b\" }",
+                 "/a /b"}};
   for (const auto& c : kCases) {
     EXPECT_EQ(c.expected, Joined(ParseLibraryFolders(c.text))) << c.text.substr(0, 60);
   }

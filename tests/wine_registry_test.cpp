@@ -99,6 +99,7 @@ const Case kCases[] = {
     {"ExpandStringNotExpanded", Value32("str(2):\"%PATH%\""), R::kFound, "%PATH%\0"s},
     {"MultiString", Value32("str(7):\"a\\0b\\0\""), R::kNotString},
     {"Dword", Value32("dword:00000001"), R::kNotString},
+    {"DwordTakesNoNextLine", Value32("dword:1,\\\n\"AppPath\"=\"x\""), R::kFound, "x\0"s},
     {"Binary", Value32("hex:41,00"), R::kNotString},
     {"HexMultiString", Value32("hex(7):41,00,00,00"), R::kNotString},
     {"HexNone", Value32("hex(0):41,00"), R::kNotString},
@@ -202,6 +203,11 @@ const Case kCases[] = {
      kWin32 + "[Software\\\\Other\\\\a]\n[Software\\\\Other\\\\" + std::string(257, 'a') +
          "]\n#arch=arm64\n" + kKey32 + "\"AppPath\"=\"x\"\n",
      R::kNoKey},
+    // savefix's own bound: a key path of more than 100 components is not looked up.
+    {"PathOf100ComponentsLookedUp", kWin32 + "[" + Repeat("a\\\\", 99) + "a]\n\"V\"=\"v\"\n", R::kFound, "v\0"s,
+     Repeat("a\\", 99) + "a", "V"},
+    {"PathOf101ComponentsNotLookedUp", kWin32 + "[" + Repeat("a\\\\", 100) + "a]\n\"V\"=\"v\"\n", R::kNoKey, "",
+     Repeat("a\\", 100) + "a", "V"},
     {"ZeroFirstUnitNamesRoot", kWin32 + "[\\0Software]\n\"V\"=\"r\"\n", R::kFound, "r\0"s, "", "V"},
     {"ZeroByteElsewhere", Value32("\"x\"\n[Other]\n\"y\"=\"a\0b\"") + "\0"s, R::kFound, "x\0"s},
     {"ZeroByteCutsValue", Value32("\"ab\0cd\""s), R::kNotString},

@@ -28,12 +28,12 @@ void AppendUtf8(char32_t code, std::string* out) {
   }
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned char* end, Utf8Rules rules) {
+char32_t DecodeUtf8(unsigned char lead, const char** p, const char* end, Utf8Rules rules) {
   const unsigned length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
   if (length == 0) return kBadUtf8;
   const bool file_names = rules == Utf8Rules::kFileNames;
@@ -45,7 +45,7 @@ char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned 
   static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
   char32_t code = lead & kLeadMask[length];
   for (unsigned left = length; left-- > 0;) {
-    const unsigned bits = *p < end ? **p ^ 0x80u : 0x40u;
+    const unsigned bits = *p < end ? static_cast<unsigned char>(**p) ^ 0x80u : 0x40u;
     if (bits >= 0x40) return kBadUtf8;
     code = (code << 6) | bits;
     ++*p;
@@ -56,23 +56,22 @@ char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned 
   return code < kSmallest[length] || code > 0x10FFFF ? kBadUtf8 : code;
 }
 
+// Past U+FFFF: the high surrogate, then the low one.
 void AppendUtf16(char32_t code, std::u16string* out) {
-  if (code < 0x10000) {
-    out->push_back(static_cast<char16_t>(code));
-    return;
+  if (code >= 0x10000) {
+    out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+    code = 0xDC00 + (code & 0x3FF);
   }
-  code -= 0x10000;
-  out->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-  out->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+  out->push_back(static_cast<char16_t>(code));
 }
 
 std::u16string Utf8ToUtf16(const std::string& text) {
   std::u16string out;
   out.reserve(text.size());
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* end = p + text.size();
+  const char* p = text.data();
+  const char* end = p + text.size();
   while (p < end) {
-    unsigned char lead = *p++;
+    const unsigned char lead = static_cast<unsigned char>(*p++);
     char32_t code = lead < 0x80 ? lead : DecodeUtf8(lead, &p, end, Utf8Rules::kFileNames);
     AppendUtf16(code == kBadUtf8 ? kReplacement : code, &out);
   }
@@ -83,12 +82,10 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t unit = text[i];
-    char32_t code = unit;
-    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      code = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+    char32_t code = text[i];
+    if (IsHighSurrogate(code) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00u);
+    } else if (IsHighSurrogate(code) || IsLowSurrogate(code)) {
       code = kReplacement;
     }
     AppendUtf8(code, &out);
@@ -107,19 +104,17 @@ char16_t UpcaseUnit(char16_t unit) {
   return static_cast<char16_t>(unit + range.delta);
 }
 
-std::u16string Upcase(const std::u16string& text) {
-  std::u16string out(text);
-  for (char16_t& unit : out) unit = UpcaseUnit(unit);
-  return out;
+std::u16string Upcase(std::u16string text) {
+  for (char16_t& unit : text) unit = UpcaseUnit(unit);
+  return text;
 }
 
 std::string NameKey(const std::string& name) { return Utf16ToUtf8(Upcase(Utf8ToUtf16(name))); }
 
 
 SortKey WineSortKey(const std::string& name) {
-  SortKey key{std::u16string(), Utf8ToUtf16(name)};
-  key.upcased = Upcase(key.exact);
-  return key;
+  const std::u16string exact = Utf8ToUtf16(name);
+  return {Upcase(exact), exact};
 }
 
 bool ComesFirstInWineOrder(const SortKey& a, const SortKey& b) {

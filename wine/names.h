@@ -23,7 +23,7 @@ constexpr char32_t kBadUtf8 = 0xFFFFFFFF;
 // Decodes the sequence whose lead byte `lead` (>= 0x80) was just taken from
 // `*p`, moving `*p` past the bytes `rules` take with it: a byte that cannot
 // continue the sequence is left, unless ntdll's rules swallow a cut-off tail.
-char32_t DecodeUtf8(unsigned char lead, const unsigned char** p, const unsigned char* end, Utf8Rules rules);
+char32_t DecodeUtf8(unsigned char lead, const char** p, const char* end, Utf8Rules rules);
 
 // Appends `code` to `out` as UTF-16: one unit, or a surrogate pair past U+FFFF.
 void AppendUtf16(char32_t code, std::u16string* out);
@@ -39,7 +39,7 @@ std::string Utf16ToUtf8(const std::u16string& text);
 char16_t UpcaseUnit(char16_t unit);
 
 // `text` with every unit upper-cased.
-std::u16string Upcase(const std::u16string& text);
+std::u16string Upcase(std::u16string text);
 
 // The UTF-8 name `name` upper-cased: names equal without regard to case have
 // equal keys.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "wine/directory.h"
@@ -27,17 +29,16 @@ bool AddNewDirectory(const std::string& path, std::set<FileId>* seen, std::vecto
 std::vector<PrefixPlace> SteamLibraries(const std::string& home) {
   static const char* const kSteamRoots[] = {".steam/steam", ".local/share/Steam",
                                             ".var/app/com.valvesoftware.Steam/.local/share/Steam"};
-  std::vector<std::string> libraries;
   std::vector<PrefixPlace> places;
   std::set<FileId> seen;
   std::set<std::string> missing;
   // A library reached again (a root through a link, or listed twice) is no new place.
   const auto add = [&](const std::string& library, bool listed) {
-    const std::size_t before = libraries.size();
-    if (!AddNewDirectory(library, &seen, &libraries)) {
-      if (listed && missing.insert(library).second) places.push_back({library, false});
-    } else if (libraries.size() > before) {
-      places.push_back({library, true});
+    struct stat info;
+    if (IsDirectory(library, &info)) {
+      if (seen.insert({info.st_dev, info.st_ino}).second) places.push_back({library, true});
+    } else if (listed && missing.insert(library).second) {
+      places.push_back({library, false});
     }
   };
   for (const char* root : kSteamRoots) {
@@ -51,34 +52,18 @@ std::vector<PrefixPlace> SteamLibraries(const std::string& home) {
   return places;
 }
 
-// The digits of an app id without its leading zeros.
-std::size_t SignificantDigits(const std::string& id) {
-  return id.size() - std::min(id.find_first_not_of('0'), id.size());
+// Where a folder stands in compatdata: app ids first, in numeric order (any
+// length: shortcut ids exceed 32 bits, so by the digits behind their leading
+// zeros, fewest first), then other names in byte order.
+auto CompatdataOrder(const std::string& name) {
+  const bool is_id = IsAllDigits(name);
+  const std::string_view digits =
+      is_id ? std::string_view(name).substr(std::min(name.find_first_not_of('0'), name.size())) : std::string_view();
+  return std::make_tuple(!is_id, digits.size(), digits, std::string_view(name));
 }
 
-// App ids in numeric order (any length: shortcut ids exceed 32 bits), then
-// other names in byte order.
 bool ComesBeforeInCompatdata(const std::string& a, const std::string& b) {
-  const bool a_is_id = IsAllDigits(a);
-  const bool b_is_id = IsAllDigits(b);
-  if (a_is_id != b_is_id) return a_is_id;
-  if (a_is_id) {
-    const std::size_t a_digits = SignificantDigits(a);
-    const std::size_t b_digits = SignificantDigits(b);
-    if (a_digits != b_digits) return a_digits < b_digits;
-    const int order = a.compare(a.size() - a_digits, a_digits, b, b.size() - b_digits, b_digits);
-    if (order != 0) return order < 0;
-  }
-  return a < b;
-}
-
-void AddCompatdataPrefixes(const std::string& library, std::set<FileId>* seen,
-                           std::vector<std::string>* prefixes) {
-  const std::string compatdata = JoinPath(library, "steamapps/compatdata");
-  std::vector<std::string> ids;
-  if (!ListDirectory(compatdata, &ids)) return;
-  std::sort(ids.begin(), ids.end(), ComesBeforeInCompatdata);
-  for (const std::string& id : ids) AddNewDirectory(JoinPath(JoinPath(compatdata, id), "pfx"), seen, prefixes);
+  return CompatdataOrder(a) < CompatdataOrder(b);
 }
 
 }  // namespace
@@ -95,7 +80,13 @@ WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home) {
   found.places.push_back({wine, AddNewDirectory(wine, &seen, &found.prefixes)});
   for (const PrefixPlace& library : SteamLibraries(home)) {
     found.places.push_back(library);
-    if (library.found) AddCompatdataPrefixes(library.path, &seen, &found.prefixes);
+    const std::string compatdata = JoinPath(library.path, "steamapps/compatdata");
+    std::vector<std::string> ids;
+    if (!library.found || !ListDirectory(compatdata, &ids)) continue;
+    std::sort(ids.begin(), ids.end(), ComesBeforeInCompatdata);
+    for (const std::string& id : ids) {
+      AddNewDirectory(JoinPath(JoinPath(compatdata, id), "pfx"), &seen, &found.prefixes);
+    }
   }
   return found;
 }

@@ -33,20 +33,12 @@ long ReadSome(int descriptor, void* into, std::size_t size) {
   }
 }
 
-// Room made anew is mapped in one call before the file is read into it, not
-// a page at a time as it fills, which costs more than the reading itself. A
-// kernel that cannot leaves it as it is.
-void MakeRoom(std::string* text, std::size_t room) {
-  if (text->capacity() >= room) return;
-  text->reserve(room);
-  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(text->data());
-  const std::uintptr_t first = begin - begin % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  madvise(reinterpret_cast<void*>(first), begin + text->capacity() + 1 - first, MADV_POPULATE_WRITE);
-}
-
 // Reads straight into the string's own room, which grows only past what it
 // already holds; one byte more than the file's size sees the end without
-// another call. A file already longer than `limit` is not read at all.
+// another call. A file already longer than `limit` is not read at all. Room
+// made anew is mapped in one call before the file is read into it, not a
+// page at a time as it fills, which costs more than the reading itself; a
+// kernel that cannot leaves it as it is.
 bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
   struct stat info;
   const std::size_t size = fstat(descriptor, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
@@ -54,10 +46,13 @@ bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
   std::size_t room = size + 1;
   while (size <= limit) {
     if (room > limit + 1) room = limit + 1;
-    if (text->size() < room) {
-      MakeRoom(text, room);
-      text->resize(room);
+    if (text->capacity() < room) {
+      text->reserve(room);
+      const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(text->data());
+      const std::uintptr_t first = begin - begin % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+      madvise(reinterpret_cast<void*>(first), begin + text->capacity() + 1 - first, MADV_POPULATE_WRITE);
     }
+    if (text->size() < room) text->resize(room);
     const long got = ReadSome(descriptor, &(*text)[length], room - length);
     if (got < 0 || length + static_cast<std::size_t>(got) > limit) break;
     if (got == 0) {
@@ -73,11 +68,8 @@ bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
 
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string* text) {
   const int descriptor = OpenRegularFile(path);
-  if (descriptor < 0) {
-    text->clear();
-    return false;
-  }
-  const bool read_whole = ReadToEnd(descriptor, limit, text);
-  close(descriptor);
+  const bool read_whole = descriptor >= 0 && ReadToEnd(descriptor, limit, text);
+  if (descriptor >= 0) close(descriptor);
+  if (!read_whole) text->clear();
   return read_whole;
 }

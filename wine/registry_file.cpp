@@ -145,49 +145,41 @@ const char* FindDelimiter(const char* p, const char* end, char delimiter) {
   return nullptr;
 }
 
-// Backslash escapes with a meaning of their own, `*p` behind the backslash:
-// a control letter, "\x" and one to four hex digits, or one to three octal
-// digits. Appends the unit to `units` and moves `*p` behind the escape.
-bool DecodeEscape(const char** p, const char* end, std::u16string* units) {
+// Appends the unit, or surrogate pair, that the escaped text at `*p` stands
+// for to `units` and moves `*p` behind it. False at `end`. Behind a
+// backslash, "\x" and one to four hex digits, or one to three octal digits,
+// stand for the unit they make; a control letter for its control; any other
+// character ("\x" alone an 'x') for itself. A byte above 0x7F starts UTF-8
+// (Wine writes none, but reads them) and a broken sequence appends nothing.
+bool DecodeNext(const char** p, const char* end, std::u16string* units) {
   static const char kLetters[] = "abtnvfre";
   static const char kControls[] = "\a\b\t\n\v\f\r\x1B";
-  if (const char* control = **p != '\0' ? std::strchr(kLetters, **p) : nullptr) {
-    units->push_back(static_cast<char16_t>(kControls[control - kLetters]));
-    ++*p;
-    return true;
-  }
-  const bool hex = **p == 'x';
-  const unsigned base = hex ? 16 : 8;
-  const char* q = hex ? *p + 1 : *p;
-  unsigned value = 0;
-  int digits = 0;
-  for (; digits < (hex ? 4 : 3) && q < end && HexDigit(*q) < base; ++digits, ++q) {
-    value = value * base + HexDigit(*q);
-  }
-  if (digits == 0) return false;  // "\x" alone is an 'x'
-  units->push_back(static_cast<char16_t>(value));
-  *p = q;
-  return true;
-}
-
-// Appends the unit, or surrogate pair, that the escaped text at `*p` stands
-// for to `units` and moves `*p` behind it. A byte above 0x7F starts UTF-8
-// (Wine writes none, but reads them) and a broken sequence appends nothing.
-// False at `end`.
-bool DecodeNext(const char** p, const char* end, std::u16string* units) {
   if (*p == end) return false;
   unsigned char c = static_cast<unsigned char>(*(*p)++);
   if (c == '\\' && *p < end) {
-    if (DecodeEscape(p, end, units)) return true;
-    c = static_cast<unsigned char>(*(*p)++);  // any other character stands for itself
+    const bool hex = **p == 'x';
+    const unsigned base = hex ? 16 : 8;
+    const char* digits = hex ? *p + 1 : *p;
+    const char* q = digits;
+    unsigned value = 0;
+    for (; q < end && q - digits < (hex ? 4 : 3) && HexDigit(*q) < base; ++q) {
+      value = value * base + HexDigit(*q);
+    }
+    if (q > digits) {
+      units->push_back(static_cast<char16_t>(value));
+      *p = q;
+      return true;
+    }
+    c = static_cast<unsigned char>(*(*p)++);
+    if (const char* control = c != '\0' ? std::strchr(kLetters, c) : nullptr) {
+      c = static_cast<unsigned char>(kControls[control - kLetters]);
+    }
   }
   if (c < 0x80) {
     units->push_back(c);
     return true;
   }
-  const unsigned char* q = reinterpret_cast<const unsigned char*>(*p);
-  const char32_t code = DecodeUtf8(c, &q, reinterpret_cast<const unsigned char*>(end), Utf8Rules::kRegistryText);
-  *p = reinterpret_cast<const char*>(q);
+  const char32_t code = DecodeUtf8(c, p, end, Utf8Rules::kRegistryText);
   if (code != kBadUtf8) AppendUtf16(code, units);
   return true;
 }
@@ -213,15 +205,16 @@ char CodeOf(const Names& names, const std::u16string& upcased) {
   return found != names.end() ? static_cast<char>(found - names.begin() + 1) : 0;
 }
 
-// Splits a path at its separators; empty components (doubled or trailing
-// separators) are dropped.
-std::vector<std::u16string> SplitPath(const std::u16string& path) {
-  std::vector<std::u16string> components;
+// The names of the upper-cased path `path`: Wow6432Node, then its
+// components, split at its separators; empty components (doubled or
+// trailing separators) are dropped.
+Names NamesOf(const std::u16string& path) {
+  Names names{kWow6432Node};
   for (std::size_t start = 0, stop; start <= path.size(); start = stop + 1) {
     stop = std::min(path.find(kSeparator, start), path.size());
-    if (stop > start) components.push_back(path.substr(start, stop - start));
+    if (stop > start) names.push_back(path.substr(start, stop - start));
   }
-  return components;
+  return names;
 }
 
 // Reads the component of a key path at `*p`, upper-cased, into `name`: the
@@ -253,27 +246,30 @@ struct KeyLines {
   std::string decided;  // empty: nothing decided yet
 };
 
-// True if the escaped path [p, end) names the hive's root: it is empty, or
-// its first unit is zero. `units` is room to decode in.
-bool NamesRoot(const char* p, const char* end, std::u16string* units) {
-  units->clear();
-  while (units->empty() && DecodeNext(&p, end, units)) continue;
-  return units->empty() || (*units)[0] == 0;
-}
-
-// True if the path text `path` starts with `decided`, the text a key line
-// before decided.
-bool Decided(const std::string& decided, std::string_view path) {
-  return !decided.empty() && path.substr(0, decided.size()) == decided;
-}
-
-// The keys the path text [begin, end), not the hive's root, makes, into
-// `lines`; with `whole` false, read only as far as it runs through `names`,
-// and what decided that is kept. kNoKey for a name of more than 256 units.
-Section ReadKeyPath(const char* begin, const char* end, const Names& names, bool whole, KeyLines* lines) {
+// The key a key line names, from the escaped text behind its '[' up to the
+// line end, made with the keys on its path, into `lines`; read only as far
+// as the path runs through `names` where no name can be too long, and what
+// decided that is kept. kNoKey where wineserver leaves no key open for the
+// lines behind: no closing ']', or a name of more than 256 units (the keys
+// before that name are made all the same). An empty path, or one whose
+// first unit is zero, names the hive's root. Leading, doubled and trailing
+// separators are passed over.
+Section ReadKeyLine(const char* begin, const char* end, const Names& names, KeyLines* lines) {
+  lines->code.clear();
+  lines->made = false;
+  end = FindDelimiter(begin, end, ']');
+  if (end == nullptr) return Section::kNoKey;
+  // Each unit comes from at least one byte: in short text no name is too
+  // long, and reading can stop where the path leaves the names.
+  const bool whole = static_cast<std::size_t>(end - begin) > kMaxKeyNameUnits;
+  if (!whole && !lines->decided.empty() && StartsWith(begin, end, lines->decided.c_str())) return Section::kOtherKey;
   std::u16string& name = lines->name;
+  name.clear();
+  for (const char* p = begin; name.empty() && DecodeNext(&p, end, &name);) continue;
+  // The root is read as an empty path: no component.
+  const bool root = !name.empty() && name[0] == 0;
   bool through_names = true;
-  for (const char* p = begin; ReadComponent(&p, end, &name);) {
+  for (const char* p = root ? end : begin; ReadComponent(&p, end, &name);) {
     if (name.size() > kMaxKeyNameUnits) return Section::kNoKey;
     if (name.empty()) continue;
     lines->made = true;
@@ -290,26 +286,6 @@ Section ReadKeyPath(const char* begin, const char* end, const Names& names, bool
   }
   lines->made = true;
   return through_names ? Section::kPathKey : Section::kOtherKey;
-}
-
-// The key a key line names, from the escaped text behind its '[' up to the
-// line end, made with the keys on its path, into `lines`. kNoKey where
-// wineserver leaves no key open for the lines behind: no closing ']', or a
-// name of more than 256 units (the keys before that name are made all the
-// same). An empty path, or one whose first unit is zero, names the hive's
-// root. Leading, doubled and trailing separators are passed over.
-Section ReadKeyLine(const char* begin, const char* end, const Names& names, KeyLines* lines) {
-  lines->code.clear();
-  lines->made = false;
-  end = FindDelimiter(begin, end, ']');
-  if (end == nullptr) return Section::kNoKey;
-  // Each unit comes from at least one byte: in short text no name is too
-  // long, and reading can stop where the path leaves the names.
-  const std::size_t size = static_cast<std::size_t>(end - begin);
-  const bool whole = size > kMaxKeyNameUnits;
-  if (!whole && Decided(lines->decided, std::string_view(begin, size))) return Section::kOtherKey;
-  lines->made = NamesRoot(begin, end, &lines->name);
-  return lines->made ? Section::kPathKey : ReadKeyPath(begin, end, names, whole, lines);
 }
 
 // ---- Value lines -----------------------------------------------------------
@@ -365,42 +341,36 @@ bool ReadHexData(const char* p, const char* end, LineReader* reader, std::vector
   }
 }
 
-// String data, `p` at one of the forms' tags; false if it is at none. Text
-// behind the closing quote is ignored.
-bool ReadString(const char* p, const char* end, Value* value) {
-  static const std::pair<const char*, std::uint32_t> kForms[] = {
-      {"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}};
-  for (const auto& [tag, type] : kForms) {
-    if (!StartsWith(p, end, tag)) continue;
-    const char* text = p + std::strlen(tag);
-    if (const char* close = FindDelimiter(text, end, '"')) {
-      value->type = type;
-      value->units = DecodeEscaped(text, close);
-      value->units.push_back(0);
-    }
-    return true;
-  }
-  return false;
-}
-
 // The data behind "name"=, as wineserver reads it; continued hex data is
-// read on from `reader`. With `value` null only the lines are taken.
+// read on from `reader`. With `value` null only the lines are taken. Text
+// behind a string's closing quote is ignored.
 void ReadData(const char* p, const char* end, LineReader* reader, Value* value) {
   if (value == nullptr && (p == end || *p != 'h')) return;  // only hex data goes on
-  if (ReadString(p, end, value)) return;
-  if (StartsWith(p, end, "dword:")) {
+  // Each form's tag and registry type; "hex(" names the type in hex, and
+  // the strings' tags end in their opening quote.
+  static const std::pair<const char*, std::uint32_t> kForms[] = {
+      {"\"", 1}, {"str:\"", 1}, {"str(2):\"", 2}, {"str(7):\"", 7}, {"hex:", 3}, {"dword:", 4}, {"hex(", 0}};
+  const auto form = std::find_if(std::begin(kForms), std::end(kForms),
+                                 [p, end](const auto& tag_type) { return StartsWith(p, end, tag_type.first); });
+  if (form == std::end(kForms)) return;
+  p += std::strlen(form->first);
+  std::uint32_t type = form->second;
+  if (p[-1] == '"') {
+    if (const char* close = FindDelimiter(p, end, '"')) {
+      value->type = type;
+      value->units = DecodeEscaped(p, close);
+      value->units.push_back(0);
+    }
+    return;
+  }
+  if (type == 4) {
     value->type = 4;  // whatever follows is read as a number
     return;
   }
-  std::uint32_t type = 3;
-  if (StartsWith(p, end, "hex:")) {
-    p += 4;
-  } else if (StartsWith(p, end, "hex(")) {
-    type = static_cast<std::uint32_t>(ReadHexNumber(p + 4, end, &p));
+  if (type == 0) {
+    type = static_cast<std::uint32_t>(ReadHexNumber(p, end, &p));
     if (!StartsWith(p, end, "):")) return;
     p += 2;
-  } else {
-    return;
   }
   std::vector<unsigned char> bytes;
   if (!ReadHexData(p, end, reader, value != nullptr ? &bytes : nullptr) || value == nullptr) return;
@@ -519,17 +489,14 @@ bool KeyExists(const Registry& registry, const std::string& path) {
 // share) are not followed; the keys savefix reads are none.
 bool ResolvePath(const Registry& registry, const std::string& wanted, std::string* path) {
   path->clear();
-  auto redirect = [&]() {
-    const bool may_redirect = registry.arch == "win64" && (path->empty() || path->back() != kWow6432NodeCode);
+  for (std::size_t i = 0;; ++i) {
+    const bool may_redirect = registry.arch == "win64" && (path->empty() || path->back() != kWow6432NodeCode) &&
+                              (i == wanted.size() || wanted[i] != kWow6432NodeCode);
     if (may_redirect && KeyExists(registry, *path + kWow6432NodeCode)) path->push_back(kWow6432NodeCode);
-  };
-  for (char component : wanted) {
-    if (component != kWow6432NodeCode) redirect();
-    path->push_back(component);
+    if (i == wanted.size()) return true;
+    path->push_back(wanted[i]);
     if (!KeyExists(registry, *path)) return false;
   }
-  redirect();
-  return true;
 }
 
 }  // namespace
@@ -537,9 +504,8 @@ bool ResolvePath(const Registry& registry, const std::string& wanted, std::strin
 WineRegistryLookup FindWineRegistryString(const char* text, std::size_t size, const char* key_path,
                                           const char* value_name, std::string* data) {
   data->clear();
-  Names names = SplitPath(Upcase(Utf8ToUtf16(key_path)));
-  if (names.size() > kMaxPathComponents) return WineRegistryLookup::kNoKey;
-  names.insert(names.begin(), kWow6432Node);
+  const Names names = NamesOf(Upcase(Utf8ToUtf16(key_path)));
+  if (names.size() > kMaxPathComponents + 1) return WineRegistryLookup::kNoKey;
   std::string wanted;
   for (std::size_t i = 1; i < names.size(); ++i) wanted.push_back(CodeOf(names, names[i]));
   Registry registry;

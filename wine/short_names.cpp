@@ -62,10 +62,9 @@ char16_t AliasUnit(char16_t unit) { return IsReplacedInAlias(unit) ? u'_' : Asci
 bool IsShortName(const std::u16string& name) {
   if (name.size() > 12) return false;
   if (!name.empty() && name[0] == u'.') return name == u"." || name == u"..";
-  const auto refused = [](char16_t unit) {
-    return IsRefusedInShortName(unit) || std::u16string_view(u":/\\").find(unit) != std::u16string_view::npos;
-  };
-  if (std::any_of(name.begin(), name.end(), refused)) return false;
+  const bool refused = std::any_of(name.begin(), name.end(), IsRefusedInShortName) ||
+                       name.find_first_of(u":/\\") != std::u16string::npos;
+  if (refused) return false;
   const std::size_t dot = name.find(u'.');
   if (dot == std::u16string::npos) return name.size() <= 8;
   return dot == name.rfind(u'.') && dot <= 8 && name.size() - dot > 1 && name.size() - dot < 5;

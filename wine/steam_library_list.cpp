@@ -10,41 +10,31 @@ namespace {
 
 enum class VdfToken { kString, kOpen, kClose, kEnd, kBad };
 
-struct VdfReader {
-  const std::string& text;
-  std::size_t at;
-};
-
-void SkipBlanksAndComments(VdfReader* reader) {
-  const std::string& text = reader->text;
+// The token at `*at` in `text`, behind blanks and "//" comments: a quoted
+// string ("\\" and "\"" stand for one character), a bare word, or a brace.
+VdfToken NextVdfToken(const std::string& text, std::size_t* at, std::string* word) {
   for (;;) {
-    reader->at = std::min(text.find_first_not_of(" \t\r\n", reader->at), text.size());
-    if (text.compare(reader->at, 2, "//") != 0) return;
-    reader->at = std::min(text.find('\n', reader->at), text.size());
+    *at = std::min(text.find_first_not_of(" \t\r\n", *at), text.size());
+    if (text.compare(*at, 2, "//") != 0) break;
+    *at = std::min(text.find('\n', *at), text.size());
   }
-}
-
-// A quoted string ("\\" and "\"" stand for one character), a bare word, or a brace.
-VdfToken NextVdfToken(VdfReader* reader, std::string* word) {
-  SkipBlanksAndComments(reader);
-  const std::string& text = reader->text;
-  if (reader->at == text.size()) return VdfToken::kEnd;
-  const char first = text[reader->at++];
+  if (*at == text.size()) return VdfToken::kEnd;
+  const char first = text[(*at)++];
   if (first == '{') return VdfToken::kOpen;
   if (first == '}') return VdfToken::kClose;
   word->clear();
   if (first != '"') {
     word->push_back(first);
-    while (reader->at < text.size() && std::strchr(" \t\r\n{}\"", text[reader->at]) == nullptr) {
-      word->push_back(text[reader->at++]);
+    while (*at < text.size() && std::strchr(" \t\r\n{}\"", text[*at]) == nullptr) {
+      word->push_back(text[(*at)++]);
     }
     return VdfToken::kString;
   }
-  while (reader->at < text.size()) {
-    char c = text[reader->at++];
+  while (*at < text.size()) {
+    char c = text[(*at)++];
     if (c == '"') return VdfToken::kString;
-    if (c == '\\' && reader->at < text.size() && (text[reader->at] == '\\' || text[reader->at] == '"')) {
-      c = text[reader->at++];
+    if (c == '\\' && *at < text.size() && (text[*at] == '\\' || text[*at] == '"')) {
+      c = text[(*at)++];
     }
     word->push_back(c);
   }
@@ -56,52 +46,38 @@ bool SameAsciiIgnoringCase(const std::string& a, std::string_view lower) {
   return std::equal(a.begin(), a.end(), lower.begin(), lower.end(), [](char c, char l) { return AsciiLower(c) == l; });
 }
 
-// Where a library path stands: a numbered value directly in the
-// "libraryfolders" block (the old form), or "path" one block deeper.
-struct VdfPlace {
-  std::size_t depth = 0;
-  bool in_folders = false;
-  bool in_entry = false;
-};
-
-bool IsLibraryPath(const VdfPlace& place, const std::string& key, const std::string& value) {
-  if (value.empty() || value[0] != '/') return false;
-  if (place.depth == 1) return place.in_folders && IsAllDigits(key);
-  return place.depth == 2 && place.in_entry && SameAsciiIgnoringCase(key, "path");
-}
-
 }  // namespace
 
 bool IsAllDigits(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A library path is a numbered value directly in the "libraryfolders" block
+// (the old form), or a "path" one block deeper.
 std::vector<std::string> ParseLibraryFolders(const std::string& vdf) {
   if (vdf.size() > kMaxLibraryFoldersSize) return {};
-  VdfReader reader{vdf, vdf.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3u : 0u};
-  VdfPlace place;
+  std::size_t at = vdf.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  std::size_t depth = 0;
+  bool in_folders = false;  // the block at depth 1 is "libraryfolders"
   std::vector<std::string> paths;
   std::string key;
   std::string value;
   for (;;) {
-    VdfToken token = NextVdfToken(&reader, &key);
-    if (token == VdfToken::kEnd && place.depth == 0) return paths;
-    if (token == VdfToken::kClose && place.depth > 0) {
-      if (--place.depth <= 1) place.in_entry = false;
-      if (place.depth == 0) place.in_folders = false;
+    VdfToken token = NextVdfToken(vdf, &at, &key);
+    if (token == VdfToken::kEnd && depth == 0) return paths;
+    if (token == VdfToken::kClose && depth > 0) {
+      --depth;
       continue;
     }
     if (token != VdfToken::kString) return {};
-    token = NextVdfToken(&reader, &value);
+    token = NextVdfToken(vdf, &at, &value);
     if (token == VdfToken::kOpen) {
-      if (place.depth == 0) place.in_folders = SameAsciiIgnoringCase(key, "libraryfolders");
-      if (place.depth == 1) place.in_entry = place.in_folders;
-      ++place.depth;
+      if (depth++ == 0) in_folders = SameAsciiIgnoringCase(key, "libraryfolders");
     } else if (token != VdfToken::kString) {
       return {};
-    } else if (IsLibraryPath(place, key, value)) {
+    } else if (in_folders && !value.empty() && value[0] == '/' &&
+               (depth == 1 ? IsAllDigits(key) : depth == 2 && SameAsciiIgnoringCase(key, "path"))) {
       paths.push_back(value);
     }
   }
 }
-
