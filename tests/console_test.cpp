@@ -19,7 +19,7 @@ TEST(PrintMessage, PrintsTheWholeMessageWhateverItsLength) {
       {"Press any key to close...", ""},
       {"Processing file %s\n", "C:\\Games\\SaveGames\\A.HDR"},
       {"Processing file %s\n", std::string(499, 'p')},
-      // Longer than any message the program forms, so it takes the slow path.
+      // Longer than any message the program forms.
       {"File name too long %s... Skipping file\n", std::string(3000, 'n')},
   };
   for (const Case& c : cases) {
