@@ -9,108 +9,111 @@
 
 namespace {
 
-// The copy's last bytes, from its patch byte on: all that the decision
-// about the save needs of it.
-constexpr std::size_t kTailSize = kPatchDistanceFromEnd;
-
-void KeepTail(std::string* tail, const unsigned char* bytes, std::size_t count) {
-  tail->append(reinterpret_cast<const char*>(bytes), count);
-  if (tail->size() > kTailSize) tail->erase(0, tail->size() - kTailSize);
-}
-
-// True if the copied save holds the patch value at its patch byte.
-bool HoldsPatch(const std::string& tail) {
-  return tail.size() == kTailSize && static_cast<unsigned char>(tail[0]) == kPatchValue;
-}
-
-// True if the save holds the patch value at its patch byte already.
-bool IsFixed(SaveFile& save) {
-  const long long length = save.Length();
+// True if the file of `length` bytes holds the patch value at its patch
+// byte, which `read_byte` reads.
+template <typename ReadByte>
+bool HoldsPatch(long long length, ReadByte read_byte) {
   unsigned char byte = 0;
-  return length >= kPatchDistanceFromEnd && save.ReadByte(length - kPatchDistanceFromEnd, &byte) &&
-         byte == kPatchValue;
+  return PatchOffset(length) >= 0 && read_byte(PatchOffset(length), &byte) && byte == kPatchValue;
 }
+
+bool IsFixed(SaveFile& save) {
+  return HoldsPatch(save.Length(), [&save](long long offset, unsigned char* byte) { return save.ReadByte(offset, byte); });
+}
+
+// The copy so far: its length, and its last bytes, from where its patch
+// byte would be on: all that the decision about the save needs of it.
+struct Copied {
+  long long length = 0;
+  std::string tail;
+
+  void Add(const unsigned char* bytes, std::size_t count) {
+    length += static_cast<long long>(count);
+    tail.append(reinterpret_cast<const char*>(bytes), count);
+    const std::size_t keep = static_cast<std::size_t>(kPatchDistanceFromEnd);
+    if (tail.size() > keep) tail.erase(0, tail.size() - keep);
+  }
+  bool Fixed() const {
+    const long long tail_start = length - static_cast<long long>(tail.size());
+    return HoldsPatch(length, [this, tail_start](long long offset, unsigned char* byte) {
+      *byte = static_cast<unsigned char>(tail[static_cast<std::size_t>(offset - tail_start)]);
+      return true;
+    });
+  }
+};
 
 // Copies the whole save into `copy`, chunk by chunk, each written through
 // to the system. The save is read in blocks of many chunks, which spares a
 // system call a chunk. True only if every byte was read and written.
-bool CopySave(SaveFile& save, NewBackup& copy, std::string* tail) {
+bool CopySave(SaveFile& save, NewBackup& copy, Copied* copied) {
   unsigned char block[kCopyChunkSize * 80];
   long count;
   while ((count = save.Read(block, sizeof block)) > 0) {
     for (std::size_t at = 0; at < static_cast<std::size_t>(count); at += kCopyChunkSize) {
       const std::size_t size = std::min(kCopyChunkSize, static_cast<std::size_t>(count) - at);
       if (!copy.Write(block + at, size)) return false;
-      KeepTail(tail, block + at, size);
+      copied->Add(block + at, size);
     }
   }
   return count == 0;
 }
 
-// Whether the entry at the backup's name may be replaced: nothing there, or
-// a writable file that is neither the save nor reached through an alias.
-bool MayReplace(const BackupTarget& target, SaveFile& save) {
-  if (!target.exists) return true;
-  FileId save_id;
-  return target.regular_file && !target.read_only && !target.alias && save.Identify(&save_id) &&
-         !(target.id == save_id);
+// True if one of `others`, in the save's folder, is fixed.
+bool AnotherIsFixed(Install& install, const char* save_path, std::size_t save_dir_length,
+                    const std::vector<std::string>& others) {
+  std::string path(save_path, save_dir_length);
+  for (const std::string& name : others) {
+    std::unique_ptr<SaveFile> other;
+    path.replace(save_dir_length, std::string::npos, name);
+    if (install.OpenSave(path.c_str(), &other) == Opened::kOpened && IsFixed(*other)) return true;
+  }
+  return false;
 }
 
-// Puts the whole copy on the disk and in the backup's place, each step
-// checked, before the save may be touched.
-bool Keep(NewBackup& copy, SaveFile& save) {
-  if (!copy.Sync() || !copy.Close()) return false;
-  BackupTarget target;
-  return copy.LookAtTarget(&target) && MayReplace(target, save) && copy.MoveIntoPlace();
-}
-
-enum class Backup { kMade, kFailed, kAlreadyFixed };
+enum class Backup { kMade, kFailed, kAlreadyFixed, kAlreadyMade };
 
 // Copies the save into a new file and keeps it as the backup. A copy that
 // turns out to hold the patch byte (another run fixed the save meanwhile)
 // is discarded, as is every copy not kept.
-Backup MakeBackup(Install& install, SaveFile& save, const char* backup_path) {
-  std::unique_ptr<NewBackup> copy = install.CreateBackup(backup_path);
-  if (!copy) return Backup::kFailed;
-  std::string tail;
-  if (!CopySave(save, *copy, &tail)) return Backup::kFailed;
-  if (HoldsPatch(tail)) return Backup::kAlreadyFixed;
-  return Keep(*copy, save) ? Backup::kMade : Backup::kFailed;
+Backup MakeBackup(Install& install, SaveFile& save, const char* save_path, const char* backup_path,
+                  std::size_t save_dir_length, const std::vector<std::string>& sharing_backup) {
+  NotCreated why = NotCreated::kFailed;
+  std::unique_ptr<NewBackup> copy = save.CreateBackup(backup_path + save_dir_length, &why);
+  if (!copy) {
+    PrintMessage(kFailedBackupMessage, backup_path);
+    PrintMessage(why == NotCreated::kNotAllowed ? kNotAllowedMessage
+                 : why == NotCreated::kDiskFull ? kDiskFullMessage
+                                                : kNotCreatedMessage);
+    return Backup::kFailed;
+  }
+  Copied copied;
+  if (!CopySave(save, *copy, &copied)) {
+    PrintMessage(kFailedBackupMessage, backup_path);
+    return Backup::kFailed;
+  }
+  if (copied.Fixed()) return Backup::kAlreadyFixed;
+  const auto another_is_fixed = [&] { return AnotherIsFixed(install, save_path, save_dir_length, sharing_backup); };
+  switch (copy->Keep(save, another_is_fixed)) {
+    case Kept::kKept: return Backup::kMade;
+    case Kept::kAnotherSavesOriginal: return Backup::kAlreadyMade;
+    default: PrintMessage(kFailedBackupMessage, backup_path); return Backup::kFailed;
+  }
 }
 
 void WritePatchByte(SaveFile& save, const char* save_path) {
   const long long length = save.Length();
   if (length < 0) {
     PrintMessage(kParseErrorMessage);
-  } else if (length >= kPatchDistanceFromEnd && !save.WriteByte(length - kPatchDistanceFromEnd, kPatchValue)) {
+  } else if (PatchOffset(length) >= 0 && !save.WriteByte(PatchOffset(length), kPatchValue)) {
     PrintMessage(kFailedToPatchMessage, save_path);
   } else {
     PrintMessage(kFileProcessedMessage);
   }
 }
 
-// Backs up and patches the save; `path` holds the backup path, or the save
-// path when `named` is false.
-void BackUpAndPatch(Install& install, SaveFile* save, bool named, const char* save_path, const char* path) {
-  if (save == nullptr || !named) {
-    PrintMessage(kFailedBackupMessage, path);
-    return;
-  }
-  switch (IsFixed(*save) ? Backup::kAlreadyFixed : MakeBackup(install, *save, path)) {
-    case Backup::kMade:
-      PrintMessage(kBackupMadeMessage, path);
-      WritePatchByte(*save, save_path);
-      break;
-    case Backup::kAlreadyFixed:
-      PrintMessage(kAlreadyFixedMessage, save_path);
-      break;
-    case Backup::kFailed:
-      PrintMessage(kFailedBackupMessage, path);
-      break;
-  }
-}
-
 }  // namespace
+
+long long PatchOffset(long long length) { return length >= kPatchDistanceFromEnd ? length - kPatchDistanceFromEnd : -1; }
 
 bool FormBackupPath(char* path, std::size_t save_dir_length) {
   char* extension = std::strstr(path + save_dir_length, kSaveExtension);
@@ -120,7 +123,8 @@ bool FormBackupPath(char* path, std::size_t save_dir_length) {
   return true;
 }
 
-void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length) {
+void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
+                   const std::vector<std::string>& sharing_backup) {
   // The buffer is about to become the backup path; keep the save path for
   // the messages that name the save.
   char save_path[kPathBufferSize];
@@ -130,10 +134,25 @@ void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length) {
   const Opened opened = install.OpenSave(path, &save);
   if (opened == Opened::kTooLong) {
     PrintMessage(kFileNameTooLongMessage, path + save_dir_length);
-  } else {
-    PrintMessage(opened == Opened::kOpened ? kProcessingFileMessage : kFailedToOpenMessage, path);
+    PrintMessage(kEntryEndMessage);
+    return;
   }
+  PrintMessage(opened == Opened::kOpened ? kProcessingFileMessage : kFailedToOpenMessage, path);
   const bool named = FormBackupPath(path, save_dir_length);
-  if (opened != Opened::kTooLong) BackUpAndPatch(install, save.get(), named, save_path, path);
+  if (save == nullptr || !named) {
+    PrintMessage(kFailedBackupMessage, path);
+  } else if (IsFixed(*save)) {
+    PrintMessage(kAlreadyFixedMessage, save_path);
+  } else {
+    switch (MakeBackup(install, *save, save_path, path, save_dir_length, sharing_backup)) {
+      case Backup::kMade:
+        PrintMessage(kBackupMadeMessage, path);
+        WritePatchByte(*save, save_path);
+        break;
+      case Backup::kAlreadyFixed: PrintMessage(kAlreadyFixedMessage, save_path); break;
+      case Backup::kAlreadyMade: PrintMessage(kBackupAlreadyMadeMessage, path); break;
+      case Backup::kFailed: break;
+    }
+  }
   PrintMessage(kEntryEndMessage);
 }

@@ -1,18 +1,38 @@
-// The seam between savefix and the system: one install of the game, offering
-// what the run needs of it (its install path, its saves, a save opened, a
-// backup made) and nothing more. install_win32.cpp is this Windows machine;
-// install_posix.cpp is one Wine prefix, read through the model of Wine in
-// wine/. Tests use an install in memory that fails on cue.
+// The seam between savefix and the system: the world it runs in (this
+// Windows machine, or this Linux machine and its Wine prefixes), which finds
+// the installs of the game; one install, offering what the run needs of it
+// (its save directory, its saves, a save opened); an open save, which makes
+// its backup in its own folder. install_win32.cpp is Windows, through its
+// calls; install_posix.cpp the Wine prefixes and folders of this machine,
+// through the model of Wine in wine/. Tests use a world in memory that fails
+// on cue.
 #ifndef SAVEFIX_PLATFORM_INSTALL_H
 #define SAVEFIX_PLATFORM_INSTALL_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Size of the path buffer and of the search-pattern buffer, terminator included.
 constexpr std::size_t kPathBufferSize = 500;
+
+// The game, as the run knows it.
+struct Game {
+  const char* key;          // where its installer records the install path, below HKEY_LOCAL_MACHINE
+  const char* value;        // the value holding it
+  const char* save_folder;  // the saves' folder below the install path, with its separator
+  const char* pattern;      // the saves' names, a wildcard
+};
+
+// What the program reads of its environment, once, at its start.
+struct Environment {
+  std::optional<std::string> wineprefix;
+  std::optional<std::string> home;
+  std::optional<std::string> pwd;
+};
 
 // Which file an entry is: two entries are one file if their ids are equal.
 struct FileId {
@@ -21,15 +41,64 @@ struct FileId {
   bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
 };
 
-// What an install hands out is owned where it is made, never copied; so is
-// the install itself.
+// What the seam hands out is owned where it is made, never copied.
 struct NotCopied {
   NotCopied() = default;
   NotCopied(const NotCopied&) = delete;
   NotCopied& operator=(const NotCopied&) = delete;
 };
 
-// An open save file, shared with other programs as it is open.
+// Why a backup was kept or not.
+enum class Kept {
+  kKept,
+  kFailed,                // a step failed: sync, close, look or move
+  kReadOnly,              // the entry at the backup's name is read-only
+  kAlias,                 // the backup's name is the short alias of another entry
+  kNotAFile,              // the entry there is a folder, a pipe, a device...
+  kIsTheSave,             // the entry there is the save itself
+  kAnotherSavesOriginal,  // another save of that backup name is fixed: it may be that save's only original
+};
+
+// The entry that moving a new backup into place would replace, links followed.
+struct BackupTarget {
+  bool exists = false;
+  bool regular_file = false;
+  bool read_only = false;
+  bool alias = false;  // reached through a short (8.3) alias of another name
+  FileId id;
+};
+
+class SaveFile;
+
+// A new file beside a save, to be kept as its backup or discarded: unless
+// Keep succeeds, it is removed when the object goes.
+class NewBackup : NotCopied {
+ public:
+  virtual ~NewBackup() = default;
+  // Writes all of `bytes` through to the system.
+  virtual bool Write(const unsigned char* bytes, std::size_t size) = 0;
+  // Puts the file on the disk, closes it, looks at the entry at the backup's
+  // name and, unless that may not be replaced, moves the file over it in one
+  // step and makes the move durable. `another_save_is_fixed` is asked only
+  // where an entry stands there.
+  Kept Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed);
+
+ protected:
+  virtual bool Sync() = 0;
+  virtual bool Close() = 0;
+  // Looks up the entry at the backup's name, the one MoveIntoPlace replaces.
+  virtual bool LookAtTarget(BackupTarget* target) = 0;
+  virtual bool MoveIntoPlace() = 0;
+};
+
+// Why no new file could be made beside a save.
+enum class NotCreated { kNotAllowed, kDiskFull, kFailed };
+
+// Making a new file under one name: made, or why not.
+enum class Created { kMade, kNameTaken, kNotAllowed, kDiskFull, kFailed };
+
+// An open save file, shared with other programs as it is open. It knows its
+// folder and its entry there.
 class SaveFile : NotCopied {
  public:
   virtual ~SaveFile() = default;
@@ -42,88 +111,90 @@ class SaveFile : NotCopied {
   // Writes one byte in place, through to the system.
   virtual bool WriteByte(long long offset, unsigned char byte) = 0;
   virtual bool Identify(FileId* id) = 0;
+  // A new empty file in the save's folder, to be kept as the entry
+  // `backup_name` there; null, and why, if none can be made. It is named
+  // "savefix-N.tmp" by the first N, from where the last search in the
+  // folder ended, whose name is free: a name taken, by a file another run
+  // writes or one a killed run left, is passed over and never touched.
+  std::unique_ptr<NewBackup> CreateBackup(const char* backup_name, NotCreated* why);
+
+ protected:
+  // Creates `temp_name` in the save's folder, only if no entry has the name.
+  virtual Created CreateNew(const std::string& temp_name, const char* backup_name,
+                            std::unique_ptr<NewBackup>* backup) = 0;
+  // Where the search for a free name starts in the save's folder.
+  virtual unsigned& NextTempNumber() = 0;
 };
 
-// The entry that moving a new backup into place would replace, links followed.
-struct BackupTarget {
-  bool exists = false;
-  bool regular_file = false;
-  bool read_only = false;
-  // The backup's name reached an entry whose own name is another: the name is
-  // a short (8.3) alias.
-  bool alias = false;
-  FileId id;
+// A place installs were looked for in, and whether it is there.
+struct Place {
+  std::string path;
+  bool exists;
 };
 
-// A new file beside a backup, created exclusively, to be moved into the
-// backup's place or discarded: unless MoveIntoPlace succeeded, it is removed
-// when the object goes.
-class NewBackup : NotCopied {
- public:
-  virtual ~NewBackup() = default;
-  // Writes all of `bytes` through to the system.
-  virtual bool Write(const unsigned char* bytes, std::size_t size) = 0;
-  // Puts what was written on the disk.
-  virtual bool Sync() = 0;
-  virtual bool Close() = 0;
-  // Looks up the entry the move would replace; false if it cannot be told.
-  virtual bool LookAtTarget(BackupTarget* target) = 0;
-  // Moves the closed file over the entry LookAtTarget found, in one step, and
-  // makes the move itself durable.
-  virtual bool MoveIntoPlace() = 0;
+// How an install was found, for the player: the facts, which the run words.
+struct Found {
+  enum class How { kThisMachine, kNamed, kPrefix, kNotAPrefix, kNoInstallPath, kNowhere };
+  How how;
+  std::string prefix = {};         // kPrefix, kNotAPrefix, kNoInstallPath
+  std::string proton_prefix = {};  // kNotAPrefix: the prefix in its pfx/, if it holds one
+  std::vector<Place> places = {};  // kNowhere: every place looked in
 };
 
-enum class InstallPath { kRead, kNotInRegistry, kNotUsable };
+enum class SaveDirectory { kRead, kRegistryFailed, kNoInstallPath, kTooLong };
 enum class Opened { kOpened, kFailed, kTooLong };
 enum class Listed { kListed, kNothing, kTooLong };
+
+// Where a save directory is on this machine: the part that exists, then the
+// components below it that do not ("" when all do).
+struct MachineFolder {
+  std::string existing;
+  std::string missing;
+};
 
 class Install : NotCopied {
  public:
   virtual ~Install() = default;
-  // Printed before the install's messages; empty for none.
-  virtual std::string Label() const { return std::string(); }
-  // True if the install path is the save folder itself (named on the
-  // command line), not the game's folder, which holds it.
-  virtual bool IsSaveFolder() const = 0;
-  // The game's install path into `buffer` (kPathBufferSize bytes) as a C
-  // string. kNotInRegistry: the registry does not hold it as a string that
-  // fits; kNotUsable: the same, and the label said so already.
-  virtual InstallPath ReadInstallPath(char* buffer) = 0;
-  // Names the folder `path` for the player where a path alone would not
-  // find it: lines ending in a line feed, or empty (the default).
-  virtual std::string DescribeFolder(const char* /*path*/) { return std::string(); }
+  virtual Found HowFound() const = 0;
+  // The save directory into `path` (kPathBufferSize bytes), ending in its
+  // separator, with room left for the saves' pattern behind it.
+  virtual SaveDirectory ReadSaveDirectory(char* path) = 0;
+  // Where `save_directory` is on this machine, where its path alone would
+  // not tell the player; none by default.
+  virtual std::optional<MachineFolder> FolderOnMachine(const char* /*save_directory*/) { return std::nullopt; }
   // The entries matching `pattern` (a folder path followed by a wildcard
   // name, matched without regard to case), in the system's order.
   virtual Listed ListSaves(const char* pattern, std::vector<std::string>* names) = 0;
+  // True for a listed entry to patch: every one, or those named.
+  virtual bool Chosen(const std::string& /*name*/) const { return true; }
   // Opens the save `path` to read and write it; only a regular file opens,
   // and nothing waits on a pipe or a device.
   virtual Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) = 0;
-  // A new empty file in the folder of `backup_path`, under a short name of
-  // its own that never matches "*.HDR"; null if none can be made.
-  virtual std::unique_ptr<NewBackup> CreateBackup(const char* backup_path) = 0;
+  // The form under which the file system takes names for the same: two
+  // names are one if their keys are equal.
+  virtual std::string NameKey(const char* name) = 0;
+  // True if the system opens `name` as a device (NUL, COM1...).
+  virtual bool IsDeviceName(const char* name) = 0;
 };
 
-// The installs to patch, in order, for the game whose key (below
-// HKEY_LOCAL_MACHINE) is `key_path` and whose install path is its value
-// `value_name`. Never empty: with none found, one whose registry holds
-// nothing, so that the run says it could not read the registry.
-std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const char* value_name);
+class World : NotCopied {
+ public:
+  virtual ~World() = default;
+  // The installs of `game` to patch, in order. Never empty: with none
+  // found, one that says where it was looked for and reads no registry.
+  virtual std::vector<std::unique_ptr<Install>> FindInstalls(const Game& game) = 0;
+  // The install `name`, given on the command line, stands for: a folder of
+  // saves, or one save in its folder as its listing holds it. Null for
+  // anything else: missing, a device or a pipe, a file that is no save.
+  virtual std::unique_ptr<Install> NamedInstall(const Game& game, const char* name) = 0;
+  // True where installs are found in Wine prefixes, not in this system's registry.
+  virtual bool FindsWinePrefixes() const = 0;
+};
 
-// The install `name` names on the command line: a folder of saves, or one
-// save in its folder; null if it is neither a folder nor an existing file.
-std::unique_ptr<Install> NamedInstall(const char* name);
+// The world this program runs in.
+std::unique_ptr<World> ThisMachine(const Environment& environment);
 
-// What to tell the player after "Failed reading registry": lines, or empty.
-const char* RegistryFailedHint();
-
-// Where FindInstalls looks, in lines for the usage text.
-const char* WhereInstallsAreFound();
-
-// The form under which the file system takes entry names for the same:
-// two names are one if their keys are equal.
-std::string FileNameKey(const char* name);
-
-// True if `name` is one the system reserves for a device (NUL, COM1...).
-bool IsDeviceName(const char* name);
+// The name "savefix-N.tmp" of the new files that become backups.
+std::string TempFileName(unsigned number);
 
 #endif

@@ -1,8 +1,10 @@
 // The Windows build's install: this machine, through the Windows calls.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/install.h"
 #include "platform/windows_rules.h"
@@ -45,47 +47,6 @@ bool IdentifyHandle(HANDLE handle, FileId* id, DWORD* attributes) {
   return true;
 }
 
-// Every read and write names its offset, so that a read of one byte never
-// moves where the copy reads on.
-class WindowsSaveFile : public SaveFile {
- public:
-  explicit WindowsSaveFile(HANDLE handle) : handle_(handle) {}
-  ~WindowsSaveFile() override { CloseHandle(handle_); }
-
-  long Read(unsigned char* into, std::size_t size) override {
-    OVERLAPPED at = At(position_);
-    DWORD got = 0;
-    if (!ReadFile(handle_, into, static_cast<DWORD>(size), &got, &at)) {
-      return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-    }
-    position_ += got;
-    return static_cast<long>(got);
-  }
-
-  long long Length() override {
-    LARGE_INTEGER size;
-    return GetFileSizeEx(handle_, &size) ? size.QuadPart : -1;
-  }
-
-  bool ReadByte(long long offset, unsigned char* byte) override {
-    OVERLAPPED at = At(offset);
-    DWORD got = 0;
-    return ReadFile(handle_, byte, 1, &got, &at) && got == 1;
-  }
-
-  bool WriteByte(long long offset, unsigned char byte) override {
-    OVERLAPPED at = At(offset);
-    DWORD written = 0;
-    return WriteFile(handle_, &byte, 1, &written, &at) && written == 1;
-  }
-
-  bool Identify(FileId* id) override { return IdentifyHandle(handle_, id, nullptr); }
-
- private:
-  HANDLE handle_;
-  long long position_ = 0;
-};
-
 bool SameNameIgnoringCase(const wchar_t* a, const wchar_t* b) {
   return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
@@ -104,6 +65,7 @@ class WindowsBackup : public NewBackup {
     return WriteFile(handle_, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size;
   }
 
+ protected:
   bool Sync() override { return FlushFileBuffers(handle_) != 0; }
 
   bool Close() override {
@@ -154,8 +116,7 @@ class WindowsBackup : public NewBackup {
   }
 
   bool MoveIntoPlace() override {
-    moved_ = !target_.empty() &&
-             MoveFileExW(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    moved_ = MoveFileExW(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     return moved_;
   }
 
@@ -167,20 +128,75 @@ class WindowsBackup : public NewBackup {
   bool moved_ = false;
 };
 
-// This machine's install, found through the registry, or a folder or one
-// save named on the command line.
-class WindowsInstall : public Install {
+// Every read and write names its offset, so that a read of one byte never
+// moves where the copy reads on.
+class WindowsSaveFile : public SaveFile {
  public:
-  WindowsInstall(const char* key_path, const char* value_name) : key_path_(key_path), value_name_(value_name) {}
-  WindowsInstall(std::string folder, std::string only) : folder_(std::move(folder)), only_(std::move(only)) {}
+  WindowsSaveFile(HANDLE handle, std::wstring folder, unsigned& next_temp)
+      : handle_(handle), folder_(std::move(folder)), next_temp_(next_temp) {}
+  ~WindowsSaveFile() override { CloseHandle(handle_); }
 
-  bool IsSaveFolder() const override { return key_path_ == nullptr; }
-
-  InstallPath ReadInstallPath(char* buffer) override {
-    const bool read = IsSaveFolder() ? PutInPathBuffer(folder_, buffer) : ReadRegistryString(buffer);
-    return read ? InstallPath::kRead : InstallPath::kNotInRegistry;
+  long Read(unsigned char* into, std::size_t size) override {
+    OVERLAPPED at = At(position_);
+    DWORD got = 0;
+    if (!ReadFile(handle_, into, static_cast<DWORD>(size), &got, &at)) {
+      return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    position_ += got;
+    return static_cast<long>(got);
   }
 
+  long long Length() override {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(handle_, &size) ? size.QuadPart : -1;
+  }
+
+  bool ReadByte(long long offset, unsigned char* byte) override {
+    OVERLAPPED at = At(offset);
+    DWORD got = 0;
+    return ReadFile(handle_, byte, 1, &got, &at) && got == 1;
+  }
+
+  bool WriteByte(long long offset, unsigned char byte) override {
+    OVERLAPPED at = At(offset);
+    DWORD written = 0;
+    return WriteFile(handle_, &byte, 1, &written, &at) && written == 1;
+  }
+
+  bool Identify(FileId* id) override { return IdentifyHandle(handle_, id, nullptr); }
+
+ protected:
+  // The wide call, like the C runtime's opens, is not held to MAX_PATH under Wine.
+  Created CreateNew(const std::string& temp_name, const char* backup_name,
+                    std::unique_ptr<NewBackup>* backup) override {
+    std::wstring path = folder_ + ToWide(temp_name.c_str());
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      *backup = std::make_unique<WindowsBackup>(folder_ + ToWide(backup_name), std::move(path), handle);
+      return Created::kMade;
+    }
+    switch (GetLastError()) {
+      case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return Created::kNameTaken;
+      case ERROR_ACCESS_DENIED: case ERROR_WRITE_PROTECT: return Created::kNotAllowed;
+      case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return Created::kDiskFull;
+      default: return Created::kFailed;
+    }
+  }
+
+  unsigned& NextTempNumber() override { return next_temp_; }
+
+ private:
+  HANDLE handle_;
+  std::wstring folder_;
+  unsigned& next_temp_;
+  long long position_ = 0;
+};
+
+// What both kinds of install do alike: the saves are reached through the
+// Windows calls.
+class WindowsInstall : public Install {
+ public:
   // The ANSI search refuses a pattern of MAX_PATH units or more, under Wine
   // as on Windows without long path support.
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override {
@@ -191,8 +207,7 @@ class WindowsInstall : public Install {
       return too_long ? Listed::kTooLong : Listed::kNothing;
     }
     do {
-      std::string name(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
-      if (only_.empty() || name == only_) names->push_back(std::move(name));
+      names->emplace_back(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName));
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return Listed::kListed;
@@ -202,102 +217,136 @@ class WindowsInstall : public Install {
   // other tools expect. Under Wine a pipe or a device in the folder opens
   // like a file; it is closed before anything reads it.
   Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
-    HANDLE handle = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const std::wstring wide = ToWide(path);
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK) {
       CloseHandle(handle);
       handle = INVALID_HANDLE_VALUE;
     }
     if (handle == INVALID_HANDLE_VALUE) return IsTooLongForSystem(path) ? Opened::kTooLong : Opened::kFailed;
-    *save = std::make_unique<WindowsSaveFile>(handle);
+    *save = std::make_unique<WindowsSaveFile>(handle, wide.substr(0, NameStart(wide)), next_temp_);
     return Opened::kOpened;
   }
 
-  // The new file is "savefix-N.tmp", the first N whose name is free. The
-  // wide call, like the C runtime's opens, is not held to MAX_PATH under Wine.
-  std::unique_ptr<NewBackup> CreateBackup(const char* backup_path) override {
-    const std::wstring backup = ToWide(backup_path);
-    if (backup.empty()) return nullptr;
-    const std::wstring folder = backup.substr(0, NameStart(backup));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::wstring path = folder + L"savefix-" + std::to_wstring(attempt) + L".tmp";
-      HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle != INVALID_HANDLE_VALUE) return std::make_unique<WindowsBackup>(backup, std::move(path), handle);
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
-    return nullptr;
+  // Names come in the ANSI code page; the file system compares their UTF-16
+  // forms upper-cased, as the invariant locale upper-cases them.
+  std::string NameKey(const char* name) override {
+    std::wstring wide = ToWide(name);
+    if (wide.empty()) return name;
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()), &wide[0],
+                 static_cast<int>(wide.size()));
+    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+  }
+
+  bool IsDeviceName(const char* name) override {
+    std::wstring wide = ToWide(name);
+    return IsDeviceNameUnits(std::u16string(wide.begin(), wide.end()));
   }
 
  private:
+  unsigned next_temp_ = 0;
+};
+
+// This machine's install, found through the registry.
+class RegistryInstall : public WindowsInstall {
+ public:
+  explicit RegistryInstall(const Game& game) : game_(game) {}
+  Found HowFound() const override { return {Found::How::kThisMachine}; }
+
   // A 32-bit program asking for no particular view reads the key that 32-bit
   // programs see on 64-bit Windows, which is where the game's installer wrote it.
-  bool ReadRegistryString(char* buffer) {
+  SaveDirectory ReadSaveDirectory(char* path) override {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path_, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, game_.key, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return SaveDirectory::kRegistryFailed;
+    }
     DWORD type = REG_NONE;
     DWORD size = static_cast<DWORD>(kPathBufferSize);
-    const LONG status = RegQueryValueExA(key, value_name_, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    const LONG status = RegQueryValueExA(key, game_.value, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
     RegCloseKey(key);
     // An expandable string is used as stored, without expanding it.
-    return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
-           EndRegistryString(buffer, size, kPathBufferSize);
+    const bool read = status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+                      EndRegistryString(path, size, kPathBufferSize);
+    return read ? AppendSaveFolder(path, game_.save_folder, game_.pattern) : SaveDirectory::kRegistryFailed;
   }
 
-  const char* key_path_ = nullptr;
-  const char* value_name_ = nullptr;
-  std::string folder_;  // named: full, ending in a separator
-  std::string only_;    // named: the one save, or empty
+ private:
+  const Game game_;
+};
+
+// A folder named on the command line (full, ending in a separator), with all
+// its saves or the one named.
+class FolderInstall : public WindowsInstall {
+ public:
+  FolderInstall(const Game& game, std::string folder, std::string only)
+      : game_(game), folder_(std::move(folder)), only_(std::move(only)) {}
+  Found HowFound() const override { return {Found::How::kNamed}; }
+  bool Chosen(const std::string& name) const override { return only_.empty() || name == only_; }
+  SaveDirectory ReadSaveDirectory(char* path) override {
+    return PutInPathBuffer(folder_, path) ? AppendSaveFolder(path, "", game_.pattern) : SaveDirectory::kTooLong;
+  }
+
+ private:
+  const Game game_;
+  std::string folder_;
+  std::string only_;
+};
+
+// `text` in UTF-16 as the ANSI code page gives it back; empty if it does not convert.
+std::string ToAnsi(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string ansi(static_cast<std::size_t>(size), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], size, nullptr, nullptr) != size) return std::string();
+  ansi.pop_back();
+  return ansi;
+}
+
+class WindowsWorld : public World {
+ public:
+  std::vector<std::unique_ptr<Install>> FindInstalls(const Game& game) override {
+    std::vector<std::unique_ptr<Install>> installs;
+    installs.push_back(std::make_unique<RegistryInstall>(game));
+    return installs;
+  }
+
+  // Windows makes the name full and clean, through the wide calls, which
+  // take paths of any length; a save keeps the long name the search gives
+  // it, and must be one its folder's search for saves returns, when that
+  // search can run at all.
+  std::unique_ptr<Install> NamedInstall(const Game& game, const char* name) override {
+    const std::wstring wide = ToWide(name);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES || size == 0) return nullptr;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size) return nullptr;
+    full.resize(length);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      if (full.back() != L'\\') full += L'\\';
+      return std::make_unique<FolderInstall>(game, ToAnsi(full), std::string());
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(full.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return nullptr;
+    FindClose(search);
+    const std::string folder = ToAnsi(full.substr(0, NameStart(full)));
+    const std::string save = ToAnsi(found.cFileName);
+    FolderInstall install(game, folder, save);
+    std::vector<std::string> saves;
+    const Listed listed = install.ListSaves((folder + game.pattern).c_str(), &saves);
+    if (folder.empty() || install.IsDeviceName(save.c_str()) ||
+        (listed != Listed::kTooLong && std::find(saves.begin(), saves.end(), save) == saves.end())) {
+      return nullptr;
+    }
+    return std::make_unique<FolderInstall>(game, folder, save);
+  }
+
+  bool FindsWinePrefixes() const override { return false; }
 };
 
 }  // namespace
 
-std::vector<std::unique_ptr<Install>> FindInstalls(const char* key_path, const char* value_name) {
-  std::vector<std::unique_ptr<Install>> installs;
-  installs.push_back(std::make_unique<WindowsInstall>(key_path, value_name));
-  return installs;
-}
-
-// Windows makes the name full and clean; a save keeps the long name the
-// search gives it.
-std::unique_ptr<Install> NamedInstall(const char* name) {
-  const DWORD attributes = GetFileAttributesA(name);
-  const DWORD size = GetFullPathNameA(name, 0, nullptr, nullptr);
-  if (attributes == INVALID_FILE_ATTRIBUTES || size == 0) return nullptr;
-  std::string full(size, '\0');
-  const DWORD length = GetFullPathNameA(name, size, &full[0], nullptr);
-  if (length == 0 || length >= size) return nullptr;
-  full.resize(length);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    if (full.back() != '\\') full += '\\';
-    return std::make_unique<WindowsInstall>(full, std::string());
-  }
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(full.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return nullptr;
-  FindClose(search);
-  return std::make_unique<WindowsInstall>(full.substr(0, full.find_last_of('\\') + 1), found.cFileName);
-}
-
-const char* RegistryFailedHint() { return ""; }
-
-const char* WhereInstallsAreFound() {
-  return "It finds the game's folder through the registry entry that the\n"
-         "game's installer made.\n";
-}
-
-// Names come in the ANSI code page; the file system compares their UTF-16
-// forms upper-cased, as the invariant locale upper-cases them.
-std::string FileNameKey(const char* name) {
-  std::wstring wide = ToWide(name);
-  if (wide.empty()) return name;
-  LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()), &wide[0],
-               static_cast<int>(wide.size()));
-  return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
-}
-
-bool IsDeviceName(const char* name) {
-  std::wstring wide = ToWide(name);
-  return IsDeviceNameUnits(std::u16string(wide.begin(), wide.end()));
-}
+std::unique_ptr<World> ThisMachine(const Environment&) { return std::make_unique<WindowsWorld>(); }

@@ -1,16 +1,12 @@
 #include "platform/windows_rules.h"
 
 #include <cstring>
-
 #include <string_view>
-
-#include "platform/ascii.h"
-#include "platform/install.h"
 
 bool IsDeviceNameUnits(const std::u16string& name) {
   std::u16string base = name.substr(0, name.find_first_of(u".:"));
   while (!base.empty() && base.back() == u' ') base.pop_back();
-  for (char16_t& unit : base) unit = AsciiUpper(unit);
+  for (char16_t& unit : base) unit = unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
   for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
     if (base == device) return true;
   }
@@ -30,4 +26,10 @@ bool PutInPathBuffer(const std::string& text, char* buffer) {
   if (text.size() > kPathBufferSize) return false;
   std::memcpy(buffer, text.data(), text.size());
   return EndRegistryString(buffer, text.size(), kPathBufferSize);
+}
+
+SaveDirectory AppendSaveFolder(char* path, const char* below, const char* pattern) {
+  if (std::strlen(path) + std::strlen(below) + std::strlen(pattern) + 1 > kPathBufferSize) return SaveDirectory::kTooLong;
+  std::strcat(path, below);
+  return SaveDirectory::kRead;
 }

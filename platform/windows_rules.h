@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/install.h"
+
 // True if `name` (UTF-16), taken up to its first '.' or ':' and without its
 // trailing spaces, is CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, COM or LPT
 // with a superscript 1-3, CONIN$ or CONOUT$, in any case. Windows 10 and
@@ -21,5 +23,9 @@ bool EndRegistryString(char* buffer, std::size_t size, std::size_t capacity);
 // `text` as a C string in the path buffer `buffer`, ended as above; false
 // if it does not fit.
 bool PutInPathBuffer(const std::string& text, char* buffer);
+
+// Appends `below` to the install path in the path buffer `path`, making it
+// the save directory, if that and `pattern` behind it fit the buffer.
+SaveDirectory AppendSaveFolder(char* path, const char* below, const char* pattern);
 
 #endif

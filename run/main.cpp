@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/console.h"
@@ -33,15 +34,34 @@ const char kUsage[] =
     "  -h, --help, /?  show this help\n"
     "  --version       show the version\n";
 
+const char kFoundThroughRegistry[] =
+    "It finds the game's folder through the registry entry that the\n"
+    "game's installer made.\n";
+
+const char kFoundInWinePrefixes[] =
+    "It reads the game's Wine prefix: the one WINEPREFIX names, else\n"
+    "~/.wine and the Proton prefixes of every Steam library, each that\n"
+    "holds the game.\n";
+
 bool IsHelp(const char* arg) {
   return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0;
 }
 
+std::optional<std::string> Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// Prints the usage on `stream`.
+void PrintUsage(std::FILE* stream, const World& world) {
+  std::fprintf(stream, kUsage, world.FindsWinePrefixes() ? kFoundInWinePrefixes : kFoundThroughRegistry);
+}
+
 // Names what was wrong, then prints the usage, on standard error; returns
 // the status to end with.
-int ReportUsageError(const char* format, const char* text) {
+int ReportUsageError(const World& world, const char* format, const char* text) {
   std::fprintf(stderr, format, text);
-  std::fprintf(stderr, kUsage, WhereInstallsAreFound());
+  PrintUsage(stderr, world);
   return kExitUsage;
 }
 
@@ -50,16 +70,16 @@ int ReportUsageError(const char* format, const char* text) {
 // with `status` set when the run ends there; false when the usual run goes
 // ahead (no argument, or one that is not an option, such as a file dropped
 // on the program). Other options are refused rather than run the fix.
-bool HandleOption(int argc, const char* const* argv, int* status) {
+bool HandleOption(int argc, const char* const* argv, const World& world, int* status) {
   if (argc < 2 || (argv[1][0] != '-' && !IsHelp(argv[1]))) return false;
   const char* arg = argv[1];
   *status = 0;
   if (IsHelp(arg)) {
-    std::printf(kUsage, WhereInstallsAreFound());
+    PrintUsage(stdout, world);
   } else if (std::strcmp(arg, "--version") == 0) {
     std::printf("savefix %s\n", SAVEFIX_VERSION);
   } else {
-    *status = ReportUsageError("savefix: unknown option '%s'\n\n", arg);
+    *status = ReportUsageError(world, "savefix: unknown option '%s'\n\n", arg);
   }
   return true;
 }
@@ -67,16 +87,15 @@ bool HandleOption(int argc, const char* const* argv, int* status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::unique_ptr<World> world = ThisMachine({Variable("WINEPREFIX"), Variable("HOME"), Variable("PWD")});
   int status = 0;
-  if (HandleOption(argc, argv, &status)) return status;
+  if (HandleOption(argc, argv, *world, &status)) return status;
   // Every name is checked before anything is touched.
   std::vector<std::unique_ptr<Install>> named;
   for (int i = 1; i < argc; ++i) {
-    named.push_back(NamedInstall(argv[i]));
-    if (!named.back()) return ReportUsageError("savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
+    named.push_back(world->NamedInstall(kGame, argv[i]));
+    if (!named.back()) return ReportUsageError(*world, "savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
   }
   SetUpConsoleOutput();
-  const BufferSource heap = {std::malloc, std::free};
-  if (named.empty()) return RunSavefix(heap, FindInstalls);
-  return RunSavefix(heap, [&named](const char*, const char*) { return std::move(named); });
+  return RunSavefix({std::malloc, std::free}, *world, std::move(named));
 }

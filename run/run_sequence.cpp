@@ -1,9 +1,10 @@
 #include "run/run_sequence.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "patch/patch_save_file.h"
@@ -12,26 +13,39 @@
 
 namespace {
 
-// Turns the install path in `path` into the save directory path, by
-// appending `below` (the save folder's name in the install, or nothing), and
-// writes the search pattern into `pattern`. False, with nothing appended, if
-// the pattern would not fit in its buffer.
-bool FormSaveDirectory(char* path, const char* below, char* pattern) {
-  const std::size_t pattern_size = std::strlen(path) + std::strlen(below) + (sizeof kSaveFilePattern - 1) + 1;
-  if (pattern_size > kPathBufferSize) return false;
-  std::strcat(path, below);
-  std::strcpy(pattern, path);
-  std::strcat(pattern, kSaveFilePattern);
-  return true;
+const char kRegistryFailedHint[] = "To fix the saves in a folder, name it: savefix FOLDER\n";
+
+// `text` with every control character shown as '?', so that a name printed
+// never breaks a line or drives the terminal.
+std::string Printable(std::string text) {
+  const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+  std::replace_if(text.begin(), text.end(), control, '?');
+  return text;
+}
+
+void PrintLine(const std::string& start, const std::string& path, const char* end = "") {
+  PrintMessage("%s", (start + Printable(path) + end + "\n").c_str());
+}
+
+// Says how the install was found, where the player needs to know.
+void SayHowFound(const Found& found) {
+  switch (found.how) {
+    case Found::How::kThisMachine:
+    case Found::How::kNamed: break;
+    case Found::How::kPrefix: PrintLine("Wine prefix: ", found.prefix); break;
+    case Found::How::kNoInstallPath: PrintLine("No game install path in: ", found.prefix); break;
+    case Found::How::kNotAPrefix:
+      PrintLine("Not a Wine prefix: ", found.prefix);
+      if (!found.proton_prefix.empty()) PrintLine("Its Wine prefix is ", found.proton_prefix, ": add /pfx to WINEPREFIX");
+      break;
+    case Found::How::kNowhere:
+      for (const Place& place : found.places) PrintLine("Game not found in: ", place.path, place.exists ? "" : " (not found)");
+      break;
+  }
 }
 
 // A name that holds a separator would lead out of the save directory.
 bool HoldsSeparator(const char* name) { return std::strpbrk(name, "\\/") != nullptr; }
-
-// Backup names this run has handed out in the save directory, by the key
-// under which the file system takes names for the same, so that no entry's
-// backup replaces another's made moments before.
-using BackupNames = std::unordered_set<std::string>;
 
 // The message naming why an entry is skipped, then the entry's empty line.
 void SkipEntry(const char* message, const char* text) {
@@ -39,81 +53,71 @@ void SkipEntry(const char* message, const char* text) {
   PrintMessage(kEntryEndMessage);
 }
 
-// Puts `name` behind the save directory and patches that entry, unless the
-// composed path would not fit in the path buffer, the name would lead out of
-// the save directory, its backup name was used already, or it names a
-// device. A skipped entry still claims its backup name, so that the backup
-// of "X.HDR" is never made from "X.HDR.HDR".
-void PatchEntry(Install& install, char* path, std::size_t save_dir_length, const char* name,
-                BackupNames& used) {
-  std::size_t name_size = std::strlen(name) + 1;
-  if (save_dir_length + name_size > kPathBufferSize) {
-    SkipEntry(kFileNameTooLongMessage, name);
-    return;
-  }
-  if (HoldsSeparator(name)) {
-    SkipEntry(kInvalidFileNameMessage, name);
-    return;
-  }
-  std::memcpy(path + save_dir_length, name, name_size);
-
-  char backup_path[kPathBufferSize];
-  std::memcpy(backup_path, path, save_dir_length + name_size);
-  if (FormBackupPath(backup_path, save_dir_length) &&
-      !used.insert(FileNameKey(backup_path + save_dir_length)).second) {
-    SkipEntry(kBackupAlreadyMadeMessage, backup_path);
-    return;
-  }
-  if (IsDeviceName(name)) {
-    SkipEntry(kInvalidFileNameMessage, name);
-    return;
-  }
-  PatchSaveFile(install, path, save_dir_length);
+// The backup name of `name`, by the key under which the file system takes
+// names for the same; empty for a name that gives none.
+std::string BackupKey(Install& install, const std::string& name) {
+  std::string backup = name;
+  return FormBackupPath(&backup[0], 0) ? install.NameKey(backup.c_str()) : std::string();
 }
 
+// Puts `name` behind the save directory and patches that entry, unless the
+// composed path would not fit in the path buffer, the name would lead out of
+// the save directory or it names a device.
+void PatchEntry(Install& install, char* path, std::size_t save_dir_length, const std::string& name,
+                const std::vector<std::string>& sharing_backup) {
+  if (save_dir_length + name.size() + 1 > kPathBufferSize) {
+    SkipEntry(kFileNameTooLongMessage, name.c_str());
+  } else if (HoldsSeparator(name.c_str()) || install.IsDeviceName(name.c_str())) {
+    SkipEntry(kInvalidFileNameMessage, name.c_str());
+  } else {
+    std::memcpy(path + save_dir_length, name.c_str(), name.size() + 1);
+    PatchSaveFile(install, path, save_dir_length, sharing_backup);
+  }
+}
+
+// Patches each chosen entry of the listing. Saves whose backup names are one
+// are looked at before one's backup replaces another's.
 void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
   std::vector<std::string> names;
   const Listed listed = install.ListSaves(pattern, &names);
-  if (listed != Listed::kListed || names.empty()) {
+  if (listed != Listed::kListed || std::none_of(names.begin(), names.end(), [&install](const std::string& name) {
+        return install.Chosen(name);
+      })) {
     PrintMessage(listed == Listed::kTooLong ? kSaveDirectoryTooLongMessage : kNoSaveGameMessage);
     return;
   }
-  BackupNames used;
-  for (const std::string& name : names) PatchEntry(install, path, save_dir_length, name.c_str(), used);
+  std::map<std::string, std::vector<std::string>> by_backup;
+  for (const std::string& name : names) by_backup[BackupKey(install, name)].push_back(name);
+  for (const std::string& name : names) {
+    if (!install.Chosen(name)) continue;
+    std::vector<std::string> sharing;
+    const std::string key = BackupKey(install, name);
+    for (const std::string& other : key.empty() ? std::vector<std::string>() : by_backup[key]) {
+      if (other != name) sharing.push_back(other);
+    }
+    PatchEntry(install, path, save_dir_length, name, sharing);
+  }
 }
 
-// Everything between obtaining the buffers and the closing prompt.
-void PatchInstalledGame(Install& install, char* path, char* pattern) {
-  const bool named = install.IsSaveFolder();
-  switch (install.ReadInstallPath(path)) {
-    case InstallPath::kRead:
-      break;
-    case InstallPath::kNotInRegistry:
-      PrintMessage(named ? kSaveDirectoryTooLongMessage : kRegistryFailedMessage);
-      if (!named) PrintMessage("%s", RegistryFailedHint());
+// Everything between obtaining the buffers and the closing prompt, for one install.
+void PatchInstalledGame(Install& install, bool hint, char* path, char* pattern) {
+  SayHowFound(install.HowFound());
+  switch (install.ReadSaveDirectory(path)) {
+    case SaveDirectory::kRead: break;
+    case SaveDirectory::kRegistryFailed:
+      PrintMessage(kRegistryFailedMessage);
+      if (hint) PrintMessage(kRegistryFailedHint);
       return;
-    case InstallPath::kNotUsable:
-      return;
+    case SaveDirectory::kNoInstallPath: return;
+    case SaveDirectory::kTooLong: PrintMessage(kSaveDirectoryTooLongMessage); return;
   }
-  if (!FormSaveDirectory(path, named ? "" : kSaveDirectoryName, pattern)) {
-    PrintMessage(kSaveDirectoryTooLongMessage);
-    return;
-  }
-  std::size_t save_dir_length = std::strlen(path);
+  std::strcpy(pattern, path);
+  std::strcat(pattern, kGame.pattern);
   PrintMessage(kSaveDirectoryMessage, path);
-  const std::string folder = install.DescribeFolder(path);
-  if (!folder.empty()) PrintMessage("%s", folder.c_str());
-  PatchAllSaves(install, path, save_dir_length, pattern);
-}
-
-// Patches the game in every install the platform finds, each named by its
-// label, if it has one, before its messages.
-void PatchInstalledGames(const InstallFinder& find_installs, char* path, char* pattern) {
-  for (const std::unique_ptr<Install>& install : find_installs(kGameKey, kInstallPathValue)) {
-    const std::string label = install->Label();
-    if (!label.empty()) PrintMessage("%s", label.c_str());
-    PatchInstalledGame(*install, path, pattern);
+  if (const std::optional<MachineFolder> folder = install.FolderOnMachine(path)) {
+    PrintLine("Folder on this machine: ", folder->existing + folder->missing, folder->missing.empty() ? "" : " (not found)");
   }
+  PatchAllSaves(install, path, std::strlen(path), pattern);
 }
 
 // Shows the prompt, then reads and discards one line of input (or up to the
@@ -129,7 +133,7 @@ void WaitForEnter() {
 
 }  // namespace
 
-int RunSavefix(const BufferSource& buffers, const InstallFinder& find_installs) {
+int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named) {
   char* path = static_cast<char*>(buffers.obtain(kPathBufferSize));
   char* pattern = path != nullptr ? static_cast<char*>(buffers.obtain(kPathBufferSize)) : nullptr;
   if (path == nullptr || pattern == nullptr) {
@@ -138,7 +142,10 @@ int RunSavefix(const BufferSource& buffers, const InstallFinder& find_installs) 
     return kExitNoMemory;
   }
 
-  PatchInstalledGames(find_installs, path, pattern);
+  const std::vector<std::unique_ptr<Install>> installs = named.empty() ? world.FindInstalls(kGame) : std::move(named);
+  for (const std::unique_ptr<Install>& install : installs) {
+    PatchInstalledGame(*install, world.FindsWinePrefixes(), path, pattern);
+  }
   WaitForEnter();
 
   buffers.release(pattern);

@@ -3,7 +3,6 @@
 #define SAVEFIX_RUN_RUN_SEQUENCE_H
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -11,10 +10,7 @@
 
 // The game: where its installer records the install directory, and where
 // below that directory its saves are.
-constexpr char kGameKey[] = "SOFTWARE\\Quarrelstone\\Vellmoor\\1.0";
-constexpr char kInstallPathValue[] = "AppPath";
-constexpr char kSaveDirectoryName[] = "SaveGames\\";
-constexpr char kSaveFilePattern[] = "*.HDR";
+constexpr Game kGame = {"SOFTWARE\\Quarrelstone\\Vellmoor\\1.0", "AppPath", "SaveGames\\", "*.HDR"};
 
 constexpr char kInsufficientMemoryMessage[] = "Insufficient Memory\n";
 constexpr char kRegistryFailedMessage[] = "Failed reading registry\n";
@@ -22,7 +18,6 @@ constexpr char kSaveDirectoryTooLongMessage[] = "Save game directory path too lo
 constexpr char kSaveDirectoryMessage[] = "Save game directory: %s\n";
 constexpr char kNoSaveGameMessage[] = "No save game found\n";
 constexpr char kInvalidFileNameMessage[] = "Invalid file name %s... Skipping file\n";
-constexpr char kBackupAlreadyMadeMessage[] = "Backup already made %s... Skipping file\n";
 constexpr char kClosePrompt[] = "Press any key to close...";
 
 constexpr int kExitOk = 0;
@@ -34,13 +29,10 @@ struct BufferSource {
   void (*release)(void* buffer);
 };
 
-// Where the run finds the installs of the game: FindInstalls, or an install
-// in memory in the tests.
-using InstallFinder = std::function<std::vector<std::unique_ptr<Install>>(const char* key_path, const char* value_name)>;
-
-// Finds the game's save directory through the registry, backs up and patches
-// every save file found there, then prompts and waits for a line of standard
-// input. Returns the exit status.
-int RunSavefix(const BufferSource& buffers, const InstallFinder& find_installs);
+// Backs up and patches every save file of `named`, the installs named on the
+// command line, or, with none named, of every install `world` finds of the
+// game; then prompts and waits for a line of standard input. Returns the
+// exit status.
+int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named);
 
 #endif

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/windows_rules.h"
+
 namespace {
 
 // Entries are ids by the address of the file they share.
@@ -11,9 +13,77 @@ FileId IdOf(const std::shared_ptr<FakeFile>& file) {
   return FileId{1, static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(file.get()))};
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c;
+  return text;
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+
+// Kept apart from the files until it is moved over the backup's name; its
+// own name is taken meanwhile.
+class FakeBackup : public NewBackup {
+ public:
+  FakeBackup(FakeInstall& install, std::string temp, std::string backup)
+      : install_(install), temp_(std::move(temp)), backup_(std::move(backup)) {
+    install_.Add(temp_, FakeFile{});
+  }
+  ~FakeBackup() override {
+    if (moved_) return;
+    install_.steps.push_back("discard");
+    install_.files.erase(temp_);
+  }
+
+  bool Write(const unsigned char* bytes, std::size_t size) override {
+    const long limit = install_.faults.write_fails_after;
+    if (limit >= 0 && bytes_.size() + size > static_cast<std::size_t>(limit)) return false;
+    bytes_.append(reinterpret_cast<const char*>(bytes), size);
+    return true;
+  }
+
+ protected:
+  bool Sync() override { return Step("sync", install_.faults.sync); }
+  bool Close() override { return Step("close", install_.faults.close); }
+  bool LookAtTarget(BackupTarget* target) override {
+    if (!Step("look", install_.faults.look)) return false;
+    *target = BackupTarget();
+    target_ = install_.Resolve(backup_);
+    auto found = install_.files.find(target_);
+    if (found == install_.files.end() || found->second->kind == FakeFile::Kind::kDanglingLink) return true;
+    if (found->second->kind == FakeFile::Kind::kLinkLoop) return false;
+    target->exists = true;
+    target->regular_file = found->second->kind == FakeFile::Kind::kFile;
+    target->read_only = found->second->read_only;
+    target->alias = install_.aliases.count(backup_) != 0 && target_ == install_.aliases.at(backup_);
+    target->id = IdOf(found->second);
+    return true;
+  }
+  bool MoveIntoPlace() override {
+    if (!Step("move", install_.faults.move)) return false;
+    install_.files.erase(temp_);
+    install_.Add(target_, FakeFile{bytes_});
+    moved_ = true;
+    return true;
+  }
+
+ private:
+  bool Step(const char* name, bool fails) {
+    install_.steps.push_back(name);
+    return !fails;
+  }
+
+  FakeInstall& install_;
+  std::string temp_;
+  std::string backup_;
+  std::string target_;
+  std::string bytes_;
+  bool moved_ = false;
+};
+
 class FakeSave : public SaveFile {
  public:
-  FakeSave(FakeInstall& install, std::shared_ptr<FakeFile> file) : install_(install), file_(std::move(file)) {}
+  FakeSave(FakeInstall& install, std::shared_ptr<FakeFile> file, std::string folder)
+      : install_(install), file_(std::move(file)), folder_(std::move(folder)) {}
 
   long Read(unsigned char* into, std::size_t size) override {
     const long limit = install_.faults.read_fails_after;
@@ -43,60 +113,23 @@ class FakeSave : public SaveFile {
     return true;
   }
 
+ protected:
+  Created CreateNew(const std::string& temp_name, const char* backup_name,
+                    std::unique_ptr<NewBackup>* backup) override {
+    install_.steps.push_back("create");
+    const std::string temp = folder_ + temp_name;
+    if (install_.Resolve(temp) != temp || install_.files.count(temp) != 0) return Created::kNameTaken;
+    if (install_.faults.create != Created::kMade) return install_.faults.create;
+    *backup = std::make_unique<FakeBackup>(install_, temp, folder_ + backup_name);
+    return Created::kMade;
+  }
+  unsigned& NextTempNumber() override { return install_.next_temp; }
+
  private:
   FakeInstall& install_;
   std::shared_ptr<FakeFile> file_;
+  std::string folder_;
   std::size_t read_ = 0;
-};
-
-// Kept apart from the files until it is moved over the backup's name.
-class FakeBackup : public NewBackup {
- public:
-  FakeBackup(FakeInstall& install, std::string backup) : install_(install), backup_(std::move(backup)) {}
-  ~FakeBackup() override {
-    if (!moved_) install_.steps.push_back("discard");
-  }
-
-  bool Write(const unsigned char* bytes, std::size_t size) override {
-    const long limit = install_.faults.write_fails_after;
-    if (limit >= 0 && bytes_.size() + size > static_cast<std::size_t>(limit)) return false;
-    bytes_.append(reinterpret_cast<const char*>(bytes), size);
-    return true;
-  }
-  bool Sync() override { return Step("sync", install_.faults.sync); }
-  bool Close() override { return Step("close", install_.faults.close); }
-  bool LookAtTarget(BackupTarget* target) override {
-    if (!Step("look", install_.faults.look)) return false;
-    *target = BackupTarget();
-    auto alias = install_.aliases.find(backup_);
-    target_ = alias != install_.aliases.end() ? alias->second : backup_;
-    auto found = install_.files.find(target_);
-    if (found == install_.files.end()) return true;
-    target->exists = true;
-    target->regular_file = !found->second->directory;
-    target->read_only = found->second->read_only;
-    target->alias = target_ != backup_;
-    target->id = IdOf(found->second);
-    return true;
-  }
-  bool MoveIntoPlace() override {
-    if (!Step("move", install_.faults.move)) return false;
-    install_.Add(target_, FakeFile{bytes_});
-    moved_ = true;
-    return true;
-  }
-
- private:
-  bool Step(const char* name, bool fails) {
-    install_.steps.push_back(name);
-    return !fails;
-  }
-
-  FakeInstall& install_;
-  std::string backup_;
-  std::string target_;
-  std::string bytes_;
-  bool moved_ = false;
 };
 
 }  // namespace
@@ -106,39 +139,57 @@ std::string FakeInstall::Bytes(const std::string& path) const {
   return found == files.end() ? "(none)" : found->second->bytes;
 }
 
-InstallPath FakeInstall::ReadInstallPath(char* buffer) {
-  if (install_path.empty() || install_path.size() >= kPathBufferSize) return InstallPath::kNotInRegistry;
-  std::memcpy(buffer, install_path.c_str(), install_path.size() + 1);
-  return InstallPath::kRead;
+std::string FakeInstall::Resolve(const std::string& path) const {
+  if (files.count(path) != 0) return path;
+  for (const auto& [name, file] : files) {
+    if (Upper(name) == Upper(path)) return name;
+  }
+  const auto alias = aliases.find(path);
+  return alias != aliases.end() ? alias->second : path;
 }
 
-// Every file in the pattern's folder whose name ends as the pattern does.
+SaveDirectory FakeInstall::ReadSaveDirectory(char* path) {
+  if (save_directory.empty()) return SaveDirectory::kRegistryFailed;
+  if (save_directory.size() + 6 > kPathBufferSize) return SaveDirectory::kTooLong;
+  std::memcpy(path, save_directory.c_str(), save_directory.size() + 1);
+  return reading;
+}
+
+// Every entry in the pattern's folder whose name ends as the pattern does,
+// without regard to case.
 Listed FakeInstall::ListSaves(const char* pattern, std::vector<std::string>* names) {
   if (faults.list) return Listed::kNothing;
   const std::string text = pattern;
-  const std::string folder = text.substr(0, text.rfind('\\') + 1);
-  const std::string ending = text.substr(text.rfind('*') + 1);
+  const std::string folder = FolderOf(text);
+  const std::string ending = Upper(text.substr(text.rfind('*') + 1));
   for (const auto& [path, file] : files) {
-    const std::string name = path.substr(std::min(folder.size(), path.size()));
+    const std::string name = Upper(path.substr(std::min(folder.size(), path.size())));
     if (path.compare(0, folder.size(), folder) == 0 && name.find('\\') == std::string::npos &&
         name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
-      names->push_back(name);
+      names->push_back(path.substr(folder.size()));
     }
   }
   return Listed::kListed;
 }
 
 Opened FakeInstall::OpenSave(const char* path, std::unique_ptr<SaveFile>* save) {
-  auto found = files.find(path);
-  if (faults.open || found == files.end() || found->second->directory || found->second->read_only) {
+  auto found = files.find(Resolve(path));
+  if (faults.open || found == files.end() || found->second->kind != FakeFile::Kind::kFile ||
+      found->second->read_only) {
     return Opened::kFailed;
   }
-  *save = std::make_unique<FakeSave>(*this, found->second);
+  *save = std::make_unique<FakeSave>(*this, found->second, FolderOf(path));
   return Opened::kOpened;
 }
 
-std::unique_ptr<NewBackup> FakeInstall::CreateBackup(const char* backup_path) {
-  steps.push_back("create");
-  if (faults.create) return nullptr;
-  return std::make_unique<FakeBackup>(*this, backup_path);
+std::string FakeInstall::NameKey(const char* name) { return Upper(name); }
+
+bool FakeInstall::IsDeviceName(const char* name) {
+  const std::string text = name;
+  return IsDeviceNameUnits(std::u16string(text.begin(), text.end()));
+}
+
+std::unique_ptr<Install> FakeWorld::NamedInstall(const Game&, const char* name) {
+  auto found = named.find(name);
+  return found == named.end() ? nullptr : std::move(found->second);
 }

@@ -1,5 +1,7 @@
-// An install in memory whose every step can fail on cue, for the work on
-// one save and the run sequence. Files are named by their whole path.
+// A world in memory whose every step can fail on cue, for the work on one
+// save and the run sequence. Files are named by their whole path, '\\'
+// separating; names compare without regard to ASCII case, as the real file
+// systems do.
 #ifndef SAVEFIX_TESTS_FAKE_INSTALL_H
 #define SAVEFIX_TESTS_FAKE_INSTALL_H
 
@@ -11,8 +13,9 @@
 #include "platform/install.h"
 
 struct FakeFile {
-  std::string bytes;
-  bool directory = false;
+  enum class Kind { kFile, kDirectory, kPipe, kDevice, kDanglingLink, kLinkLoop };
+  std::string bytes = "";
+  Kind kind = Kind::kFile;
   bool read_only = false;
 };
 
@@ -23,8 +26,8 @@ struct FakeFaults {
   long read_fails_after = -1;  // bytes read
   bool length_unknown = false;
   bool patch_write = false;
-  bool create = false;
-  long write_fails_after = -1;  // bytes written
+  Created create = Created::kMade;  // what making a new file gives instead of kMade
+  long write_fails_after = -1;      // bytes written
   bool sync = false;
   bool close = false;
   bool look = false;
@@ -38,24 +41,39 @@ class FakeInstall : public Install {
   void Link(const std::string& path, const std::string& to) { files[path] = files.at(to); }
   // The bytes at `path`, or "(none)".
   std::string Bytes(const std::string& path) const;
+  // The entry `path` names: the exact name, else one in another case, else the one it is an alias of.
+  std::string Resolve(const std::string& path) const;
 
-  std::string Label() const override { return label; }
-  bool IsSaveFolder() const override { return save_folder; }
-  InstallPath ReadInstallPath(char* buffer) override;
-  std::string DescribeFolder(const char*) override { return std::string(); }
+  Found HowFound() const override { return how; }
+  SaveDirectory ReadSaveDirectory(char* path) override;
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override;
+  bool Chosen(const std::string& name) const override { return only.empty() || name == only; }
   Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override;
-  std::unique_ptr<NewBackup> CreateBackup(const char* backup_path) override;
+  std::string NameKey(const char* name) override;
+  bool IsDeviceName(const char* name) override;
 
-  std::string label;
-  bool save_folder = false;  // the install path is the save folder (named on the command line)
-  std::string install_path;  // "" : the registry holds none
+  Found how{Found::How::kThisMachine};
+  std::string save_directory;  // "": the registry holds none
+  SaveDirectory reading = SaveDirectory::kRead;  // what reading it gives when there is one
+  std::string only;            // the one save named, or ""
   std::map<std::string, std::shared_ptr<FakeFile>> files;
   std::map<std::string, std::string> aliases;  // a short name to the name it stands for
   FakeFaults faults;
+  unsigned next_temp = 0;
   // The steps taken, in order: "create", "sync", "close", "look", "move",
   // "patch"; "discard" for a new file dropped.
   std::vector<std::string> steps;
+};
+
+class FakeWorld : public World {
+ public:
+  std::vector<std::unique_ptr<Install>> FindInstalls(const Game&) override { return std::move(installs); }
+  std::unique_ptr<Install> NamedInstall(const Game&, const char* name) override;
+  bool FindsWinePrefixes() const override { return wine; }
+
+  std::vector<std::unique_ptr<Install>> installs;
+  std::map<std::string, std::unique_ptr<Install>> named;
+  bool wine = false;
 };
 
 #endif

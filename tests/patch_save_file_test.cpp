@@ -34,8 +34,7 @@ class SaveDirectory {
     mkdir(disk_.c_str(), 0755);
     const std::string prefix = temp_.path() + "prefix";
     LayOutPrefix(prefix, "");
-    setenv("WINEPREFIX", prefix.c_str(), 1);
-    install_ = std::move(FindInstalls("SOFTWARE\\Game", "AppPath").front());
+    install_ = std::move(ThisMachine({prefix, {}, {}})->FindInstalls({"SOFTWARE\\Game", "AppPath", "", "*.HDR"}).front());
   }
   std::string Disk(const std::string& name) const { return disk_ + name; }
   const std::string& Written() const { return written_; }
@@ -49,7 +48,7 @@ class SaveDirectory {
     std::string full = written_ + name;
     std::memcpy(path, full.c_str(), full.size() + 1);
     StdoutCapture capture;
-    PatchSaveFile(*install_, path, written_.size());
+    PatchSaveFile(*install_, path, written_.size(), {});
     std::string printed = capture.Finish();
     if (buffer_after != nullptr) *buffer_after = path;
     return printed;
@@ -274,8 +273,8 @@ TEST_P(FailingStep, ReportsItAndKeepsTheSaveSafe) {
   switch (c.before) {
     case Before::kOldBackup: install.Add(kBackup, FakeFile{old_backup}); break;
     case Before::kNothing: break;
-    case Before::kReadOnly: install.Add(kBackup, FakeFile{old_backup, false, true}); break;
-    case Before::kDirectory: install.Add(kBackup, FakeFile{"", true}); break;
+    case Before::kReadOnly: install.Add(kBackup, FakeFile{old_backup, FakeFile::Kind::kFile, true}); break;
+    case Before::kDirectory: install.Add(kBackup, FakeFile{"", FakeFile::Kind::kDirectory}); break;
     case Before::kLinkToSave: install.Link(kBackup, kSave); break;
     case Before::kAliasOfOther:
       install.Add("C:\\G\\SaveGames\\Other.BAK", FakeFile{old_backup});
@@ -287,7 +286,7 @@ TEST_P(FailingStep, ReportsItAndKeepsTheSaveSafe) {
   char path[kPathBufferSize];
   std::memcpy(path, kSave, sizeof kSave);
   StdoutCapture capture;
-  PatchSaveFile(install, path, kFolderLength);
+  PatchSaveFile(install, path, kFolderLength, {});
   std::string expected = c.expected;
   for (std::size_t at; (at = expected.find("{S}")) != std::string::npos;) expected.replace(at, 3, kSave);
   for (std::size_t at; (at = expected.find("{B}")) != std::string::npos;) expected.replace(at, 3, kBackup);
@@ -306,6 +305,8 @@ TEST_P(FailingStep, ReportsItAndKeepsTheSaveSafe) {
 
 const char kMade[] = "Processing file {S}\nBackup made {B}\nFile Processed\n\n";
 const char kRefused[] = "Processing file {S}\nFailed to make backup {B}... Skipping file\n\n";
+const char kNotCreated[] =
+    "Processing file {S}\nFailed to make backup {B}... Skipping file\nNo new file can be made in the save folder\n\n";
 const char kFixed[] = "Processing file {S}\nAlready fixed {S}... Skipping file\n\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{.label = "ReadErrorAtStart", .faults = {.read_fails_after = 0}, .expected = kRefused,
                   .steps = {"create", "discard"}},
         FaultCase{.label = "ReadErrorMidCopy", .faults = {.read_fails_after = 650}, .expected = kRefused},
-        FaultCase{.label = "CreateFails", .faults = {.create = true}, .expected = kRefused},
+        FaultCase{.label = "CreateFails", .faults = {.create = Created::kFailed}, .expected = kNotCreated},
         FaultCase{.label = "ShortWrite", .faults = {.write_fails_after = 150}, .expected = kRefused},
         FaultCase{.label = "SyncFails", .faults = {.sync = true}, .expected = kRefused,
                   .steps = {"create", "sync", "discard"}},
@@ -344,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
         // whatever would have failed.
         FaultCase{.label = "FixedAtExactly252", .save_size = 252, .save_fixed = true, .expected = kFixed,
                   .steps = {"(none)"}},
-        FaultCase{.label = "FixedOnAFullDisk", .faults = {.create = true}, .save_fixed = true, .expected = kFixed,
+        FaultCase{.label = "FixedOnAFullDisk", .faults = {.create = Created::kDiskFull}, .save_fixed = true, .expected = kFixed,
                   .steps = {"(none)"}},
         FaultCase{.label = "ShortSaveIsCopiedNotPatched", .save_size = 251, .expected = kMade,
                   .backup_made = true, .steps = {"create", "sync", "close", "look", "move"}}),

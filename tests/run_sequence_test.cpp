@@ -47,7 +47,8 @@ TEST_P(NoMemory, SaysSoAndEndsWithoutPromptOrWait) {
   ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
 
   StdoutCapture capture;
-  int status = RunSavefix(BufferSource{ObtainUntilFailure, ReleaseCounted}, FindInstalls);
+  FakeWorld world;
+  int status = RunSavefix(BufferSource{ObtainUntilFailure, ReleaseCounted}, world, {});
   EXPECT_EQ(capture.Finish(), "Insufficient Memory\n");
   EXPECT_EQ(status, 1);
   EXPECT_EQ(std::ftell(stdin), 0);
@@ -62,11 +63,13 @@ TEST(Prompt, ReadsExactlyOneLine) {
   TempDir dir;
   WriteFileBytes(dir.path() + "input", "key\nnext line\n");
   ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
-  setenv("WINEPREFIX", (dir.path() + "no prefix").c_str(), 1);
+  FakeWorld world;
+  world.wine = true;
+  world.installs.push_back(std::make_unique<FakeInstall>());
   StdoutCapture capture;
-  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, FindInstalls), 0);
-  const std::string printed = capture.Finish();
-  EXPECT_EQ(printed.substr(printed.find('\n') + 1), std::string("Failed reading registry\n") + RegistryFailedHint() + "Press any key to close...");
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, world, {}), 0);
+  EXPECT_EQ(capture.Finish(), "Failed reading registry\nTo fix the saves in a folder, name it: savefix FOLDER\n"
+                              "Press any key to close...");
   EXPECT_EQ(std::ftell(stdin), 4);
 }
 
@@ -75,17 +78,14 @@ TEST(RunSequence, ListingThatFailsFindsNoSave) {
   TempDir dir;
   WriteFileBytes(dir.path() + "input", "\n");
   ASSERT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
-  auto fake = [](const char*, const char*) {
-    auto install = std::make_unique<FakeInstall>();
-    install->install_path = "C:\\G\\";
-    install->Add("C:\\G\\SaveGames\\A.HDR", FakeFile{SampleBytes(300, 1)});
-    install->faults.list = true;
-    std::vector<std::unique_ptr<Install>> installs;
-    installs.push_back(std::move(install));
-    return installs;
-  };
+  FakeWorld world;
+  auto install = std::make_unique<FakeInstall>();
+  install->save_directory = "C:\\G\\SaveGames\\";
+  install->Add("C:\\G\\SaveGames\\A.HDR", FakeFile{SampleBytes(300, 1)});
+  install->faults.list = true;
+  world.installs.push_back(std::move(install));
   StdoutCapture capture;
-  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, fake), 0);
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, world, {}), 0);
   EXPECT_EQ(capture.Finish(),
             "Save game directory: C:\\G\\SaveGames\\\nNo save game found\nPress any key to close...");
 }

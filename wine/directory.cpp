@@ -138,6 +138,15 @@ Lookup FindEntry(const std::string& directory, const std::string& name, std::str
   return Lookup::kFound;
 }
 
+void AddToIndex(const std::string& directory, const std::string& name, DirectoryIndex* index) {
+  const auto listed = index->directories.find(directory);
+  if (listed == index->directories.end()) return;
+  const std::u16string wide = Utf8ToUtf16(name);
+  const DirectoryIndex::Entry entry{name, static_cast<std::size_t>(-1)};
+  listed->second.names.emplace(Upcase(wide), entry);
+  if (!IsShortName(wide)) listed->second.aliases.emplace(ShortNameAlias(wide), entry);
+}
+
 // FindEntry takes the exact name whenever it exists, and otherwise the
 // listed entry it means; with no other spelling and no alias of that name
 // listed, both are the name as written.

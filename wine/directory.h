@@ -46,6 +46,10 @@ enum class Lookup { kFound, kMissing, kFailed };
 Lookup FindEntry(const std::string& directory, const std::string& name, std::string* found,
                  DirectoryIndex* index);
 
+// Puts `name`, made in `directory` during the run, into `index` if the
+// directory is listed there, as an entry listed last.
+void AddToIndex(const std::string& directory, const std::string& name, DirectoryIndex* index);
+
 // True when `index` alone tells what FindEntry would give for `name` in
 // `directory`: the directory is listed there and holds no other spelling of
 // the name, so the entry meant is `name` as written, or none. Nothing on the

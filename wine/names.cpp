@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ascii.h"
+#include "wine/ascii.h"
 #include "wine/case_table.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "wine/prefixes.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -91,3 +92,39 @@ WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home) {
   return found;
 }
 
+
+namespace {
+
+// A fresh prefix's system.reg is a few MB; far more is no registry file.
+constexpr std::size_t kMaxRegistryFileSize = 256u * 1024 * 1024;
+
+// Where a folder that is no prefix holds a Proton prefix in its pfx/, as
+// compatdata/<appid>/ does, the prefix is there.
+std::string ProtonPrefixIn(const std::string& folder) {
+  struct stat info;
+  const std::string proton = JoinPath(folder, "pfx");
+  return stat((proton + "/system.reg").c_str(), &info) == 0 ? proton : std::string();
+}
+
+}  // namespace
+
+GameSearch FindGame(const char* wineprefix, const char* home, const char* key_path, const char* value_name) {
+  const bool named = wineprefix != nullptr && wineprefix[0] != '\0';
+  WinePrefixes prefixes = FindWinePrefixes(wineprefix, home);
+  GameSearch search{{}, std::move(prefixes.places)};
+  std::string text;
+  for (const std::string& prefix : prefixes.prefixes) {
+    GameInPrefix game{prefix, WineRegistryLookup::kMalformed, "", ""};
+    const int descriptor = OpenRegularFile(prefix + "/system.reg");
+    if (descriptor >= 0) {
+      game.lookup = ReadWineRegistryString(descriptor, kMaxRegistryFileSize, key_path, value_name, &text, &game.value);
+      close(descriptor);
+    }
+    if (named || (game.lookup != WineRegistryLookup::kMalformed && game.lookup != WineRegistryLookup::kNoKey)) {
+      if (game.lookup == WineRegistryLookup::kMalformed) game.proton_prefix = ProtonPrefixIn(prefix);
+      search.found.push_back(std::move(game));
+    }
+  }
+  if (named && search.found.empty()) search.found.push_back({wineprefix, WineRegistryLookup::kMalformed, "", ""});
+  return search;
+}

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/ascii.h"
+#include "wine/ascii.h"
 #include "wine/case_table.h"
 #include "wine/names.h"
 

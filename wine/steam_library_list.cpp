@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/ascii.h"
+#include "wine/ascii.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/ascii.h"
+#include "wine/ascii.h"
 #include "wine/names.h"
 
 namespace {
@@ -69,13 +69,6 @@ bool HoldsInvalidCharacter(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr;
   });
-}
-
-// False for names Wine refuses as a component of a path: empty, "." and
-// "..", and names holding a separator or an invalid character.
-bool IsValidName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         !HoldsInvalidCharacter(name);
 }
 
 // The length of the "\\server\share\" that starts `path`.
@@ -246,6 +239,11 @@ const std::string& WindowsWorkingDirectory(WinePrefix& prefix) {
 
 }  // namespace
 
+bool IsValidName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         !HoldsInvalidCharacter(name);
+}
+
 std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
   char* const current = getcwd(nullptr, 0);  // in room as long as it needs
   if (current == nullptr) return pwd != nullptr ? std::optional<std::string>(pwd) : std::nullopt;
@@ -261,7 +259,8 @@ std::optional<std::string> UnixWorkingDirectory(const char* pwd) {
 // A path whose last component is a plain name (no "." or "..", no trailing
 // dot or space) reuses the resolution of the directory before it, so file
 // after file in one folder costs a lookup.
-bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name) {
+bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name,
+                   bool* with_case_out) {
   const std::size_t cut = windows_path.find_last_of("\\/");
   const std::string plain = cut == std::string::npos ? std::string() : windows_path.substr(cut + 1);
   const bool reusable = IsValidName(plain) && plain.back() != '.' && plain.back() != ' ';
@@ -278,6 +277,7 @@ bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::str
     prefix.parents.emplace(key, WinePrefix::Parent{*directory, with_case});
   }
   if (!name->empty() && !IsValidName(*name)) return false;
+  if (with_case_out != nullptr) *with_case_out = with_case;
   // In a directory already listed, a name of which no other spelling was
   // listed needs no look at the disk: file after file in the save folder
   // then costs no lookup of its own.
@@ -331,4 +331,43 @@ bool ToPrefixSearch(WinePrefix& prefix, const std::string& windows_pattern, std:
                     std::string* wildcard) {
   bool with_case = false;
   return ResolveParent(prefix, windows_pattern, unix_directory, wildcard, &with_case) && !wildcard->empty();
+}
+
+// The folder is taken in the full form Wine gives the search for its
+// entries, so that the folders above it are the ones the search reaches.
+bool FolderOnMachine(WinePrefix& prefix, const std::string& windows_folder, std::string* existing,
+                     std::string* missing) {
+  std::string full;
+  if (!ToFullPath(prefix, windows_folder + "*", &full) || full.back() != '*') return false;
+  full.pop_back();
+  const std::string devices = prefix.root + "/dosdevices/";
+  missing->clear();
+  while (!ToPrefixPath(prefix, "\\??\\" + full, existing)) {
+    full.erase(full.find_last_not_of("\\/") + 1);
+    const std::size_t cut = full.find_last_of("\\/");
+    if (cut == std::string::npos && full.size() == 2 && full[1] == ':') {
+      *existing = devices + AsciiLower(full[0]) + ":";
+      return true;
+    }
+    if (cut == std::string::npos) return false;
+    missing->insert(0, "/" + full.substr(cut + 1));
+    full.erase(cut + 1);
+  }
+  std::string& folder = *existing;
+  folder.erase(folder.find_last_not_of('/') + 1);  // the root: ""
+  if (folder.compare(0, devices.size(), devices) == 0) {
+    const std::size_t drive_end = std::min(folder.find('/', devices.size()), folder.size());
+    char link[4096];
+    const ssize_t length = readlink(folder.substr(0, drive_end).c_str(), link, sizeof link - 1);
+    if (length > 0) {
+      std::string drive(link, static_cast<std::size_t>(length));
+      if (drive[0] != '/') {
+        drive = drive.compare(0, 3, "../") == 0 ? JoinPath(prefix.root, drive.substr(3)) : JoinPath(devices, drive);
+      }
+      drive.erase(drive.find_last_not_of('/') + 1);
+      folder = drive + folder.substr(drive_end);
+    }
+  }
+  if (folder.empty() && missing->empty()) folder = "/";
+  return true;
 }

@@ -74,8 +74,23 @@ bool ToPrefixPath(WinePrefix& prefix, const std::string& windows_path, std::stri
 bool ToFullPath(WinePrefix& prefix, const std::string& windows_path, std::string* nt_path);
 
 // ToPrefixPath's file as the Unix directory it lies in and its name there;
-// the name is empty where the path ends with a separator.
-bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name);
+// the name is empty where the path ends with a separator. `with_case`, if
+// not null, tells whether names in that directory match only with case.
+bool ToPrefixEntry(WinePrefix& prefix, const std::string& windows_path, std::string* directory, std::string* name,
+                   bool* with_case = nullptr);
+
+// Where the Windows folder `windows_folder` (ending in a separator) is on
+// this machine: the Unix folder its existing part names, a drive's folder as
+// the drive's link in dosdevices/ names it, spelt from the prefix's root
+// ("../drive_c" is the prefix's drive_c); then, in `missing`, the components
+// below that do not exist, each behind a '/'. For a drive the prefix lacks,
+// where its link would be. False where the path names no place at all.
+bool FolderOnMachine(WinePrefix& prefix, const std::string& windows_folder, std::string* existing,
+                     std::string* missing);
+
+// False for names Wine refuses as a component of a path: empty, "." and
+// "..", and names holding a '/', a control character or one of *?<>|".
+bool IsValidName(const std::string& name);
 
 // Splits a Windows search pattern ("C:\dir\*.HDR") into the Unix directory it
 // searches, resolved as ToPrefixPath does, and the wildcard of its last

@@ -1,7 +1,7 @@
 // The case of ASCII letters, the same in every locale: Windows and Wine
 // compare drive letters, device names and Steam's keys so.
-#ifndef SAVEFIX_PLATFORM_ASCII_H
-#define SAVEFIX_PLATFORM_ASCII_H
+#ifndef SAVEFIX_WINE_ASCII_H
+#define SAVEFIX_WINE_ASCII_H
 
 template <typename Char>
 constexpr Char AsciiLower(Char c) {

@@ -1,0 +1,46 @@
+// What every world does alike with a save's backup: which entry a backup may
+// replace, and how the new file that becomes it is named.
+#include <string>
+
+#include "platform/install.h"
+
+namespace {
+
+// Past this many names taken in one folder, something else is wrong there.
+constexpr unsigned kTempNameTries = 1u << 20;
+
+}  // namespace
+
+std::string TempFileName(unsigned number) { return "savefix-" + std::to_string(number) + ".tmp"; }
+
+Kept NewBackup::Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed) {
+  BackupTarget target;
+  if (!Sync() || !Close() || !LookAtTarget(&target)) return Kept::kFailed;
+  if (target.exists) {
+    FileId save_id;
+    if (!target.regular_file) return Kept::kNotAFile;
+    if (target.alias) return Kept::kAlias;
+    if (target.read_only) return Kept::kReadOnly;
+    if (!save.Identify(&save_id)) return Kept::kFailed;
+    if (target.id == save_id) return Kept::kIsTheSave;
+    if (another_save_is_fixed()) return Kept::kAnotherSavesOriginal;
+  }
+  return MoveIntoPlace() ? Kept::kKept : Kept::kFailed;
+}
+
+std::unique_ptr<NewBackup> SaveFile::CreateBackup(const char* backup_name, NotCreated* why) {
+  unsigned& number = NextTempNumber();
+  std::unique_ptr<NewBackup> backup;
+  for (unsigned tries = 0; tries < kTempNameTries; ++tries, ++number) {
+    switch (CreateNew(TempFileName(number), backup_name, &backup)) {
+      case Created::kMade: return backup;
+      case Created::kNameTaken: continue;
+      case Created::kNotAllowed: *why = NotCreated::kNotAllowed; return nullptr;
+      case Created::kDiskFull: *why = NotCreated::kDiskFull; return nullptr;
+      case Created::kFailed: break;
+    }
+    break;
+  }
+  *why = NotCreated::kFailed;
+  return nullptr;
+}
