@@ -11,6 +11,9 @@
 
 namespace {
 
+// Wine takes a file with no write permission at all as read-only.
+bool IsReadOnly(const struct stat& info) { return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
 FileId IdOf(const struct stat& info) {
   return FileId{static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino)};
 }
@@ -47,8 +50,7 @@ class PosixBackup : public NewBackup {
   }
 
   // The backup's name means the entry Wine finds by it; one found by a
-  // name of another key is reached through its alias. Wine takes a file
-  // with no write permission at all as read-only.
+  // name of another key is reached through its alias.
   bool LookAtTarget(BackupTarget* target) override {
     *target = BackupTarget();
     target_ = backup_name_;
@@ -60,7 +62,7 @@ class PosixBackup : public NewBackup {
     if (fstatat(folder_.descriptor, target_.c_str(), &info, 0) != 0) return errno == ENOENT;
     target->exists = true;
     target->regular_file = S_ISREG(info.st_mode);
-    target->read_only = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    target->read_only = IsReadOnly(info);
     target->alias = NameKey(target_) != NameKey(backup_name_);
     target->id = IdOf(info);
     return true;
@@ -136,6 +138,10 @@ class PosixSaveFile : public SaveFile {
 
 std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name) {
   const int descriptor = folder.descriptor >= 0 ? OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDWR) : -1;
-  if (descriptor < 0) return nullptr;
-  return std::make_unique<PosixSaveFile>(folder, descriptor);
+  struct stat info;
+  if (descriptor >= 0 && fstat(descriptor, &info) == 0 && !IsReadOnly(info)) {
+    return std::make_unique<PosixSaveFile>(folder, descriptor);
+  }
+  if (descriptor >= 0) close(descriptor);
+  return nullptr;
 }

@@ -169,12 +169,23 @@ Listed FakeInstall::ListSaves(const char* pattern, std::vector<std::string>* nam
       names->push_back(path.substr(folder.size()));
     }
   }
+  for (const auto& [alias, path] : aliases) {
+    const std::string name = path.substr(std::min(folder.size(), path.size()));
+    if (Upper(alias).size() >= ending.size() && Upper(alias).compare(alias.size() - ending.size(), ending.size(), ending) == 0 &&
+        std::find(names->begin(), names->end(), name) == names->end() && files.count(path) != 0) {
+      names->push_back(name);
+    }
+  }
   return Listed::kListed;
 }
 
 Opened FakeInstall::OpenSave(const char* path, std::unique_ptr<SaveFile>* save) {
   auto found = files.find(Resolve(path));
-  if (faults.open || found == files.end() || found->second->kind != FakeFile::Kind::kFile ||
+  const std::string name = std::string(path).substr(FolderOf(path).size());
+  const bool wine_shows_otherwise = std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr;
+  });
+  if (faults.open || wine_shows_otherwise || found == files.end() || found->second->kind != FakeFile::Kind::kFile ||
       found->second->read_only) {
     return Opened::kFailed;
   }
