@@ -1,12 +1,10 @@
 #include "wine/read_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 // The look before the open keeps a device from ever being opened; the check
 // after it catches an entry swapped in between, which O_NONBLOCK keeps from
@@ -35,10 +33,7 @@ long ReadSome(int descriptor, void* into, std::size_t size) {
 
 // Reads straight into the string's own room, which grows only past what it
 // already holds; one byte more than the file's size sees the end without
-// another call. A file already longer than `limit` is not read at all. Room
-// made anew is mapped in one call before the file is read into it, not a
-// page at a time as it fills, which costs more than the reading itself; a
-// kernel that cannot leaves it as it is.
+// another call. A file already longer than `limit` is not read at all.
 bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
   struct stat info;
   const std::size_t size = fstat(descriptor, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
@@ -46,12 +41,6 @@ bool ReadToEnd(int descriptor, std::size_t limit, std::string* text) {
   std::size_t room = size + 1;
   while (size <= limit) {
     if (room > limit + 1) room = limit + 1;
-    if (text->capacity() < room) {
-      text->reserve(room);
-      const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(text->data());
-      const std::uintptr_t first = begin - begin % static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-      madvise(reinterpret_cast<void*>(first), begin + text->capacity() + 1 - first, MADV_POPULATE_WRITE);
-    }
     if (text->size() < room) text->resize(room);
     const long got = ReadSome(descriptor, &(*text)[length], room - length);
     if (got < 0 || length + static_cast<std::size_t>(got) > limit) break;
