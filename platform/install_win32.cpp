@@ -215,12 +215,17 @@ class WindowsInstall : public Install {
 
   // Shared with other programs for reading and writing, as the game and
   // other tools expect. Under Wine a pipe or a device in the folder opens
-  // like a file; it is closed before anything reads it.
+  // like a file, and so does a read-only file for root; either is closed
+  // before anything reads it.
   Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
     const std::wstring wide = ToWide(path);
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK) {
+    FileId id;
+    DWORD attributes = 0;
+    if (handle != INVALID_HANDLE_VALUE && (GetFileType(handle) != FILE_TYPE_DISK ||
+                                           !IdentifyHandle(handle, &id, &attributes) ||
+                                           (attributes & FILE_ATTRIBUTE_READONLY) != 0)) {
       CloseHandle(handle);
       handle = INVALID_HANDLE_VALUE;
     }
