@@ -77,13 +77,13 @@ enum class Backup { kMade, kFailed, kAlreadyFixed, kAlreadyMade };
 // is discarded, as is every copy not kept.
 Backup MakeBackup(Install& install, SaveFile& save, const char* save_path, const char* backup_path,
                   std::size_t save_dir_length, const std::vector<std::string>& sharing_backup) {
-  NotCreated why = NotCreated::kFailed;
+  Created why = Created::kFailed;
   std::unique_ptr<NewBackup> copy = save.CreateBackup(backup_path + save_dir_length, &why);
   if (!copy) {
     PrintMessage(kFailedBackupMessage, backup_path);
-    PrintMessage(why == NotCreated::kNotAllowed ? kNotAllowedMessage
-                 : why == NotCreated::kDiskFull ? kDiskFullMessage
-                                                : kNotCreatedMessage);
+    PrintMessage(why == Created::kNotAllowed ? kNotAllowedMessage
+                 : why == Created::kDiskFull ? kDiskFullMessage
+                                             : kNotCreatedMessage);
     return Backup::kFailed;
   }
   Copied copied;

@@ -91,10 +91,7 @@ class NewBackup : NotCopied {
   virtual bool MoveIntoPlace() = 0;
 };
 
-// Why no new file could be made beside a save.
-enum class NotCreated { kNotAllowed, kDiskFull, kFailed };
-
-// Making a new file under one name: made, or why not.
+// Making a new file: made, or why not.
 enum class Created { kMade, kNameTaken, kNotAllowed, kDiskFull, kFailed };
 
 // An open save file, shared with other programs as it is open. It knows its
@@ -116,7 +113,7 @@ class SaveFile : NotCopied {
   // "savefix-N.tmp" by the first N, from where the last search in the
   // folder ended, whose name is free: a name taken, by a file another run
   // writes or one a killed run left, is passed over and never touched.
-  std::unique_ptr<NewBackup> CreateBackup(const char* backup_name, NotCreated* why);
+  std::unique_ptr<NewBackup> CreateBackup(const char* backup_name, Created* why);
 
  protected:
   // Creates `temp_name` in the save's folder, only if no entry has the name.

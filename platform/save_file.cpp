@@ -28,19 +28,13 @@ Kept NewBackup::Keep(SaveFile& save, const std::function<bool()>& another_save_i
   return MoveIntoPlace() ? Kept::kKept : Kept::kFailed;
 }
 
-std::unique_ptr<NewBackup> SaveFile::CreateBackup(const char* backup_name, NotCreated* why) {
+std::unique_ptr<NewBackup> SaveFile::CreateBackup(const char* backup_name, Created* why) {
   unsigned& number = NextTempNumber();
   std::unique_ptr<NewBackup> backup;
-  for (unsigned tries = 0; tries < kTempNameTries; ++tries, ++number) {
-    switch (CreateNew(TempFileName(number), backup_name, &backup)) {
-      case Created::kMade: return backup;
-      case Created::kNameTaken: continue;
-      case Created::kNotAllowed: *why = NotCreated::kNotAllowed; return nullptr;
-      case Created::kDiskFull: *why = NotCreated::kDiskFull; return nullptr;
-      case Created::kFailed: break;
-    }
-    break;
+  *why = Created::kNameTaken;
+  for (unsigned tries = 0; tries < kTempNameTries && *why == Created::kNameTaken; ++tries) {
+    *why = CreateNew(TempFileName(number), backup_name, &backup);
+    if (*why == Created::kNameTaken) ++number;
   }
-  *why = NotCreated::kFailed;
-  return nullptr;
+  return backup;
 }

@@ -156,7 +156,7 @@ TEST_P(Contract, Holds) {
       std::unique_ptr<SaveFile> save;
       ASSERT_EQ(install.OpenSave(path.c_str(), &save), Opened::kOpened);
       const std::string backup_name = row.name.substr(0, row.name.find(".HDR")) + ".BAK";
-      NotCreated why;
+      Created why;
       std::unique_ptr<NewBackup> copy = save->CreateBackup(backup_name.c_str(), &why);
       ASSERT_TRUE(copy);
       const std::string bytes = lab->Bytes(row.name);
