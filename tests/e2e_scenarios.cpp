@@ -146,8 +146,38 @@ std::vector<Scenario> BuildScenarios() {
        .items = {Save("A.HDR", 300)},
        .args = {"{FOLDER}", "{FOLDER}/nosuch.HDR"},
        .exit_status = 2,
+       .error = "' is neither a folder nor a save\n\nUsage: savefix",
        .ends_at_option = true,
        .after = {Unchanged("A.HDR")}},
+      // A pipe or a device named is no save: nothing is touched, the save named before it neither.
+      {.label = "NamedPipeOrDevice",
+       .items = {Save("A.HDR", 300), Pipe("P.HDR"), SymLink("D.HDR", "/dev/zero")},
+       .args = {"{FOLDER}/A.HDR", "{FOLDER}/P.HDR", "{FOLDER}/D.HDR"},
+       .exit_status = 2,
+       .error = "P.HDR' is neither a folder nor a save",
+       .ends_at_option = true,
+       .after = {StillLink("D.HDR", "/dev/zero"), Unchanged("A.HDR"), StillPipe("P.HDR")}},
+      // Two saves of one backup name: once one is fixed, the backup is its
+      // original, named together, after a registry run or named on its own.
+      {.label = "SharedBackupNamedTogether",
+       .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
+       .args = {"{FOLDER}/X.HDR", "{FOLDER}/X.HDR.HDR"},
+       .expected = Shown(BackedUp("X.HDR")) + Shown(BackupTaken("X.HDR.HDR")),
+       .after = {CopyOf("X.BAK", "X.HDR"), Patched("X.HDR"), Unchanged("X.HDR.HDR")}},
+      {.label = "SharedBackupAfterRegistryRun",
+       .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
+       .earlier_runs = {{}},
+       .args = {"{FOLDER}/X.HDR.HDR"},
+       .expected = Shown(BackupTaken("X.HDR.HDR")),
+       .after = {CopyOf("X.BAK", "X.HDR"), Patched("X.HDR"), Unchanged("X.HDR.HDR")}},
+      // 245 characters, "SaveGames\" and "A.HDR" make a path of 260, past
+      // what the ANSI calls take: named, the save is fixed as in its folder's run.
+      {.label = "NamedSavePastMaxPath",
+       .install_length = 245,
+       .items = {Save("A.HDR", 300)},
+       .args = {"{FOLDER}/A.HDR"},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR")}},
 
       // Without the trailing separator "SaveGames\" runs straight on from the
       // install directory's name, which names no directory.
@@ -238,7 +268,11 @@ std::vector<Scenario> BuildScenarios() {
       Option("Help", "--help", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n\nBacks up", 0),
       Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n", 0),
       Option("Version", "--version", "savefix " SAVEFIX_VERSION "\n", 0),
-      Option("UnknownOption", "--dry-run", "", 2),
+      {.label = "UnknownOption",
+       .args = {"--dry-run"},
+       .exit_status = 2,
+       .error = "savefix: unknown option '--dry-run'\n\nUsage: savefix",
+       .ends_at_option = true},
 
       // A backup is a new file moved into place: a link there is replaced
       // itself, and nothing is written through it.

@@ -65,6 +65,7 @@ struct Scenario {
   // stored; '\n' is a line end.
   std::string expected = "";
   int exit_status = 0;
+  std::string error = "";  // what standard error holds, among what else the system prints there
   // The run ends at an option: nothing is printed before `expected`, which
   // is only the start of the output, and there is no prompt.
   bool ends_at_option = false;

@@ -35,14 +35,16 @@ pid_t Start(const std::vector<std::string>& args, posix_spawn_file_actions_t* ac
   return pid;
 }
 
-// The same with standard input from `input_file` and standard output into
-// `output_file`; standard error stays the test's own.
-pid_t Start(const std::vector<std::string>& args, const std::string& input_file, const std::string& output_file) {
+// The same with standard input from `input_file`, standard output into
+// `output_file` and standard error into `error_file`.
+pid_t Start(const std::vector<std::string>& args, const std::string& input_file, const std::string& output_file,
+            const std::string& error_file = "/dev/null") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input_file.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   return Start(args, &actions);
 }
 
@@ -59,9 +61,10 @@ RunResult RunWith(std::vector<std::string> command, const std::string& input, co
   WriteFileBytes(scratch + "input.txt", input);
   command.insert(command.end(), args.begin(), args.end());
   RunResult result;
-  result.exit_status = ExitStatus(Start(command, scratch + "input.txt", scratch + "output.txt"));
+  result.exit_status = ExitStatus(Start(command, scratch + "input.txt", scratch + "output.txt", scratch + "errors.txt"));
   result.ran = result.exit_status >= 0;
   result.output = result.ran ? ReadFileBytes(scratch + "output.txt") : "did not start or end: " + command[0];
+  result.errors = ReadFileBytes(scratch + "errors.txt");
   return result;
 }
 

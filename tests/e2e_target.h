@@ -40,6 +40,7 @@ struct RunResult {
   bool ran = false;
   int exit_status = -1;
   std::string output;  // standard output, byte for byte
+  std::string errors;  // standard error
 };
 
 // Runs `command` followed by `args` with `input` on standard input; files
