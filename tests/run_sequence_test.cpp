@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,102 @@ TEST(RunSequence, ListingThatFailsFindsNoSave) {
   EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, world, {}), 0);
   EXPECT_EQ(capture.Finish(),
             "Save game directory: C:\\G\\SaveGames\\\nNo save game found\nPress any key to close...");
+}
+
+// ---- The run's rules, over installs in memory ------------------------------
+
+const std::string kFolder = "C:\\G\\SaveGames\\";
+
+std::unique_ptr<FakeInstall> WithSaves(const std::vector<std::string>& names, Found how = {Found::How::kThisMachine}) {
+  auto install = std::make_unique<FakeInstall>();
+  install->how = std::move(how);
+  install->save_directory = kFolder;
+  for (const std::string& name : names) install->Add(kFolder + name, FakeFile{SampleBytes(300, 2)});
+  return install;
+}
+
+// What one run prints before its prompt, "{D}" the save folder.
+std::string RunOver(FakeWorld& world) {
+  TempDir dir;
+  WriteFileBytes(dir.path() + "input", "\n");
+  EXPECT_NE(std::freopen((dir.path() + "input").c_str(), "r", stdin), nullptr);
+  StdoutCapture capture;
+  EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, world, {}), 0);
+  std::string printed = capture.Finish();
+  for (std::size_t at; (at = printed.find(kFolder)) != std::string::npos;) printed.replace(at, kFolder.size(), "{D}");
+  return printed.substr(0, printed.rfind("Press any key to close..."));
+}
+
+std::string Made(const std::string& save, const std::string& backup) {
+  return "Processing file {D}" + save + "\nBackup made {D}" + backup + "\nFile Processed\n\n";
+}
+
+struct RunCase {
+  const char* label;
+  std::function<void(FakeWorld&)> installs;
+  std::string expected;
+};
+
+TEST(RunSequence, KeepsItsRulesInEveryInstall) {
+  const std::string long_name = std::string(490, 'n') + ".HDR";
+  const RunCase cases[] = {
+      {"NamesLeadingOutOrDevices",
+       [](FakeWorld& w) { w.installs.push_back(WithSaves({"a/b.HDR", "CON.HDR", "nul.x.HDR", "S.HDR"})); },
+       "Save game directory: {D}\nInvalid file name CON.HDR... Skipping file\n\n" + Made("S.HDR", "S.BAK") +
+           "Invalid file name a/b.HDR... Skipping file\n\nInvalid file name nul.x.HDR... Skipping file\n\n"},
+      {"NameTooLongForTheBuffer", [&](FakeWorld& w) { w.installs.push_back(WithSaves({long_name})); },
+       "Save game directory: {D}\nFile name too long " + long_name + "... Skipping file\n\n"},
+      {"OnlyTheNamedSave",
+       [](FakeWorld& w) {
+         w.installs.push_back(WithSaves({"A.HDR", "B.HDR"}, {Found::How::kNamed}));
+         static_cast<FakeInstall&>(*w.installs.back()).only = "B.HDR";
+       },
+       "Save game directory: {D}\n" + Made("B.HDR", "B.BAK")},
+      // Each install is named as it was found, control characters shown as '?'.
+      {"EveryInstallNamed",
+       [](FakeWorld& w) {
+         w.installs.push_back(WithSaves({"A.HDR"}, {Found::How::kPrefix, "/p\n1\x1b"}));
+         w.installs.push_back(WithSaves({}, {Found::How::kNotAPrefix, "/c/7", "/c/7/pfx"}));
+         w.installs.push_back(WithSaves({}, {Found::How::kNoInstallPath, "/q"}));
+         static_cast<FakeInstall&>(*w.installs.back()).reading = SaveDirectory::kNoInstallPath;
+         w.installs.push_back(WithSaves({}, {Found::How::kNowhere, "", "", {{"/h/.wine", false}, {"/s", true}}}));
+         static_cast<FakeInstall&>(*w.installs.back()).save_directory = "";
+       },
+       "Wine prefix: /p?1?\nSave game directory: {D}\n" + Made("A.HDR", "A.BAK") +
+           "Not a Wine prefix: /c/7\nIts Wine prefix is /c/7/pfx: add /pfx to WINEPREFIX\nSave game directory: {D}\n"
+           "No save game found\nNo game install path in: /q\nGame not found in: /h/.wine (not found)\n"
+           "Game not found in: /s\nFailed reading registry\n"},
+  };
+  for (const RunCase& c : cases) {
+    FakeWorld world;
+    c.installs(world);
+    EXPECT_EQ(RunOver(world), c.expected) << c.label;
+  }
+}
+
+// A save whose backup name is a fixed save's keeps that backup, though the
+// fixed save was alone in its folder when it was fixed.
+TEST(RunSequence, BackupOfAFixedSaveOfTheSameNameStays) {
+  // The files outlive each run's install.
+  using Files = std::map<std::string, std::shared_ptr<FakeFile>>;
+  struct Lasting : FakeInstall {
+    explicit Lasting(Files* files_after) : files_after_(files_after) {
+      save_directory = kFolder;
+      files = *files_after;
+    }
+    ~Lasting() override { *files_after_ = files; }
+    Files* files_after_;
+  };
+  Files files = {{kFolder + "X.HDR.HDR", std::make_shared<FakeFile>(FakeFile{SampleBytes(300, 2)})}};
+  FakeWorld world;
+  world.installs.push_back(std::make_unique<Lasting>(&files));
+  EXPECT_EQ(RunOver(world), "Save game directory: {D}\n" + Made("X.HDR.HDR", "X.BAK"));
+  files[kFolder + "X.HDR"] = std::make_shared<FakeFile>(FakeFile{SampleBytes(400, 3)});
+  world.installs.push_back(std::make_unique<Lasting>(&files));
+  EXPECT_EQ(RunOver(world), "Save game directory: {D}\nProcessing file {D}X.HDR\n"
+                            "Backup already made {D}X.BAK... Skipping file\n\n"
+                            "Processing file {D}X.HDR.HDR\nAlready fixed {D}X.HDR.HDR... Skipping file\n\n");
+  EXPECT_TRUE(SameBytes(files.at(kFolder + "X.BAK")->bytes, SampleBytes(300, 2)));
 }
 
 // ---- Registry strings -------------------------------------------------------
