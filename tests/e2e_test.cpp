@@ -240,7 +240,7 @@ TEST_P(EndToEnd, PrintsExitsAndLeavesFilesAsExpected) {
     EXPECT_EQ(result.output, expected);
   }
   EXPECT_EQ(result.exit_status, s.exit_status);
-  EXPECT_NE(result.errors.find(s.error), std::string::npos) << result.errors;
+  EXPECT_NE(result.errors.find(Replace(s.error, "\n", target->line_end)), std::string::npos) << result.errors;
   CheckSaveDirectory(s, p);
 }
 
