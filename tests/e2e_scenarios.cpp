@@ -101,9 +101,6 @@ Scenario LongInstallPath(const std::string& label, Runs runs, std::size_t length
 }
 
 std::vector<Scenario> BuildScenarios() {
-  const std::string long_name = std::string(200, 'L') + ".HDR";
-  const std::string fills = std::string(205, 'N') + ".HDR";
-  const std::string overflows = std::string(206, 'O') + "\\.HDR";
   const std::string longest = std::string(246, 'n') + ".HDR";
   const std::string at_259 = std::string(45, 'd') + ".HDR";
   const std::string at_260 = std::string(46, 'e') + ".HDR";
@@ -298,14 +295,6 @@ std::vector<Scenario> BuildScenarios() {
        .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR") + BackupFailed("C.HDR")),
        .after = {StillPipe("A.BAK"), Unchanged("A.HDR"), Unchanged("B.BAK"), Unchanged("B.HDR"),
                  StillFolder("C.BAK"), Unchanged("C.HDR")}},
-      // Names Windows opens as devices are skipped on both builds.
-      {.label = "DeviceNames",
-       .items = {Save("A.HDR", 300), Save("AUX .HDR", 300), Save("com1.x.HDR", 300), Save("CON.HDR", 300),
-                 Save("NUL.HDR", 300), Save("nul.hdr.HDR", 300)},
-       .expected = Shown(BackedUp("A.HDR") + InvalidName("AUX .HDR") + InvalidName("com1.x.HDR") +
-                         InvalidName("CON.HDR") + InvalidName("NUL.HDR") + InvalidName("nul.hdr.HDR")),
-       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("AUX .HDR"), Unchanged("com1.x.HDR"),
-                 Unchanged("CON.HDR"), Unchanged("NUL.HDR"), Unchanged("nul.hdr.HDR")}},
       // 245 characters, "SaveGames\" and "*.HDR" make a pattern of 260.
       LongInstallPath("PatternOfMaxPath", Runs::kEverywhere, 245, true),
       LongInstallPath("PatternPastMaxPath", Runs::kWindowsOnly, 246, false),
@@ -325,24 +314,6 @@ std::vector<Scenario> BuildScenarios() {
       {.label = "PatternJustFitsWindows", .runs = Runs::kWindowsOnly, .pad_to = 484, .expected = Shown(kTooLong)},
       {.label = "PatternTooLong", .pad_to = 485, .expected = kTooLong},
 
-      // 320 characters and "SaveGames\" leave no room for this name in the
-      // 500-byte path buffer.
-      {.label = "EntryNameTooLong",
-       .runs = Runs::kNativeOnly,
-       .install_length = 320,
-       .items = {Save("A.HDR", 300), Save(long_name, 300)},
-       .expected = Shown(BackedUp("A.HDR") + NameTooLong(long_name)),
-       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged(long_name)}},
-      // With a save directory of 290 characters, a name of 209 and its
-      // terminator fill the 500-byte path buffer exactly; one more does not
-      // fit, whatever else is wrong with the name.
-      {.label = "EntryNameFillsPathBuffer",
-       .runs = Runs::kNativeOnly,
-       .install_length = 280,
-       .items = {Save(fills, 300), Save("N" + fills, 300), Save(overflows, 300)},
-       .expected = Shown(BackedUp(fills) + NameTooLong("N" + fills) + NameTooLong(overflows)),
-       .after = {CopyOf(BackupName(fills), fills), Patched(fills), Unchanged("N" + fills), Unchanged(overflows)}},
-
       // The backup is the entry of exactly its name; one in another case,
       // read-only, is left alone.
       {.label = "ReadOnlyCaseVariantOfBackup",
@@ -356,6 +327,12 @@ std::vector<Scenario> BuildScenarios() {
        .expected = Shown(BackedUp("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
        .after = {Unchanged("CAMP~NX4.HDR"), CopyOf("Campaign One.BAK", "Campaign One.HDR"),
                  Patched("Campaign One.HDR")}},
+      // An earlier run fixed "Campaign One.HDR"; its backup is the only
+      // original, and "CAMP~NX4.BAK" is that backup's short name.
+      {.label = "ShortNameOfAnOriginal",
+       .items = {FixedSave("Campaign One.HDR", 300), File("Campaign One.BAK", 300), Save("CAMP~NX4.HDR", 400)},
+       .expected = Shown(AlreadyFixed("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
+       .after = {Unchanged("CAMP~NX4.HDR"), Unchanged("Campaign One.BAK"), Unchanged("Campaign One.HDR")}},
       // A save and its backup of 250 bytes each; the copy's own name fits too.
       {.label = "LongSaveNames",
        .items = {Save(longest, 300)},

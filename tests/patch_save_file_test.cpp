@@ -1,16 +1,10 @@
-// PatchSaveFile against real files in a temporary save directory, reached
-// through a Wine prefix's drive Z: (the exact messages, the backup and the
-// patched save), and against an install in memory whose every step fails
-// on cue.
+// PatchSaveFile against an install in memory whose every step fails on cue:
+// the exact messages, the backup and the patched save.
 #include "patch/patch_save_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,182 +15,54 @@
 
 namespace {
 
-// A save directory as the run sequence forms it: the on-disk directory
-// "<tmp>/Old.HDR saves/SaveGames/", reached through drive Z: of a Wine prefix
-// and written with the program's trailing backslash. The ".HDR" in a folder
-// name must never be taken for a save's.
-class SaveDirectory {
- public:
-  SaveDirectory()
-      : disk_(temp_.path() + "Old.HDR saves/SaveGames/"),
-        written_("Z:" + temp_.path() + "Old.HDR saves/SaveGames\\") {
-    mkdir((temp_.path() + "Old.HDR saves").c_str(), 0755);
-    mkdir(disk_.c_str(), 0755);
-    const std::string prefix = temp_.path() + "prefix";
-    LayOutPrefix(prefix, "");
-    install_ = std::move(ThisMachine({prefix, {}, {}})->FindInstalls({"SOFTWARE\\Game", "AppPath", "", "*.HDR"}).front());
-  }
-  std::string Disk(const std::string& name) const { return disk_ + name; }
-  const std::string& Written() const { return written_; }
-  std::vector<std::string> Names() const { return ListDirectory(disk_); }
-
-  // Calls PatchSaveFile on `name` the way the run sequence does and returns
-  // what it printed.
-  std::string Patch(const std::string& name, std::string* buffer_after = nullptr) const {
-    char path[kPathBufferSize];
-    std::memset(path, 'Z', sizeof path);
-    std::string full = written_ + name;
-    std::memcpy(path, full.c_str(), full.size() + 1);
-    StdoutCapture capture;
-    PatchSaveFile(*install_, path, written_.size(), {});
-    std::string printed = capture.Finish();
-    if (buffer_after != nullptr) *buffer_after = path;
-    return printed;
-  }
-
-  // Replaces every "{D}" in `text` by the save directory as written.
-  std::string Expand(std::string text) const {
-    for (std::size_t at; (at = text.find("{D}")) != std::string::npos;) {
-      text.replace(at, 3, written_);
-    }
-    return text;
-  }
-
- private:
-  TempDir temp_;
-  std::unique_ptr<Install> install_;
-  std::string disk_;
-  std::string written_;
-};
-
 std::string Patched(std::string bytes) {
   if (bytes.size() >= 252) bytes[bytes.size() - 252] = 4;
   return bytes;
 }
 
-const char kSuccess[] = "Processing file {D}A.HDR\nBackup made {D}A.BAK\nFile Processed\n\n";
+const char kSave[] = "C:\\G\\SaveGames\\A.HDR";
+const char kBackup[] = "C:\\G\\SaveGames\\A.BAK";
+const std::size_t kFolderLength = std::strlen("C:\\G\\SaveGames\\");
 
-// ---- Message sequences and what is left on disk ---------------------------
-
-// kFixedSave already holds the patch byte; kReadOnly is an old backup
-// without write permission.
-enum class Entry { kSave, kFixedSave, kOldBackup, kReadOnly, kDirectory, kPipe };
-enum class After { kPatched, kUnchanged, kCopyOfSave, kDirectory, kPipe };
-
-struct MessageCase {
-  const char* label;
-  const char* name;  // the entry handed to PatchSaveFile
-  std::vector<std::pair<std::string, Entry>> before;
-  const char* expected;
-  const char* buffer_after;  // the buffer's name part on return
-  std::map<std::string, std::pair<After, std::string>> after;  // every name left
-};
-
-void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.label; }
-
-class MessageSequence : public testing::TestWithParam<MessageCase> {};
-
-TEST_P(MessageSequence, PrintsAndLeavesFilesAsExpected) {
-  const MessageCase& c = GetParam();
-  SaveDirectory dir;
-  std::map<std::string, std::string> original;
-  unsigned tag = 1;
-  for (const auto& [name, kind] : c.before) {
-    if (kind == Entry::kDirectory) mkdir(dir.Disk(name).c_str(), 0755);
-    if (kind == Entry::kPipe) mkfifo(dir.Disk(name).c_str(), 0644);
-    if (kind == Entry::kDirectory || kind == Entry::kPipe) continue;
-    const bool save = kind == Entry::kSave || kind == Entry::kFixedSave;
-    original[name] = SampleBytes(save ? 300 : 1000, tag++);
-    if (kind == Entry::kFixedSave) original[name] = Patched(original[name]);
-    WriteFileBytes(dir.Disk(name), original[name]);
-    if (kind == Entry::kReadOnly) chmod(dir.Disk(name).c_str(), 0444);
-  }
-
-  std::string buffer;
-  EXPECT_EQ(dir.Patch(c.name, &buffer), dir.Expand(c.expected));
-  EXPECT_EQ(buffer, dir.Written() + c.buffer_after);
-
-  std::vector<std::string> expected_names;
-  for (const auto& [name, state] : c.after) {
-    expected_names.push_back(name);
-    const std::string path = dir.Disk(name);
-    switch (state.first) {
-      case After::kPatched: EXPECT_TRUE(SameBytes(ReadFileBytes(path), Patched(original[name]))) << name; break;
-      case After::kUnchanged: EXPECT_TRUE(SameBytes(ReadFileBytes(path), original[name])) << name; break;
-      case After::kCopyOfSave: EXPECT_TRUE(SameBytes(ReadFileBytes(path), original[state.second])) << name; break;
-      case After::kDirectory:
-      case After::kPipe: {
-        struct stat info;
-        const auto type = state.first == After::kPipe ? S_IFIFO : S_IFDIR;
-        EXPECT_TRUE(lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == static_cast<mode_t>(type)) << name;
-        break;
-      }
-    }
-  }
-  EXPECT_EQ(dir.Names(), expected_names);
+// Patches kSave in `install` as the run does; what it printed.
+std::string Patch(FakeInstall& install) {
+  char path[kPathBufferSize];
+  std::memcpy(path, kSave, sizeof kSave);
+  StdoutCapture capture;
+  PatchSaveFile(install, path, kFolderLength, {});
+  return capture.Finish();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MessageSequence,
-    testing::Values(
-        MessageCase{"Success", "A.HDR", {{"A.HDR", Entry::kSave}}, kSuccess, "A.BAK",
-                    {{"A.BAK", {After::kCopyOfSave, "A.HDR"}}, {"A.HDR", {After::kPatched, ""}}}},
-        MessageCase{"MissingSaveLeavesOldBackup", "A.HDR", {{"A.BAK", Entry::kOldBackup}},
-                    "Failed to open file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
-                    "A.BAK", {{"A.BAK", {After::kUnchanged, ""}}}},
-        MessageCase{"SaveIsDirectory", "D.HDR", {{"D.HDR", Entry::kDirectory}},
-                    "Failed to open file {D}D.HDR\nFailed to make backup {D}D.BAK... Skipping file\n\n",
-                    "D.BAK", {{"D.HDR", {After::kDirectory, ""}}}},
-        MessageCase{"BackupCannotOpen", "A.HDR", {{"A.HDR", Entry::kSave}, {"A.BAK", Entry::kDirectory}},
-                    "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
-                    "A.BAK",
-                    {{"A.BAK", {After::kDirectory, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
-        MessageCase{"FirstOfTwoExtensions", "X.HDR.HDR", {{"X.HDR.HDR", Entry::kSave}},
-                    "Processing file {D}X.HDR.HDR\nBackup made {D}X.BAK\nFile Processed\n\n", "X.BAK",
-                    {{"X.BAK", {After::kCopyOfSave, "X.HDR.HDR"}},
-                     {"X.HDR.HDR", {After::kPatched, ""}}}},
-        MessageCase{"TailAfterExtensionDropped", "A.HDRX", {{"A.HDRX", Entry::kSave}},
-                    "Processing file {D}A.HDRX\nBackup made {D}A.BAK\nFile Processed\n\n", "A.BAK",
-                    {{"A.BAK", {After::kCopyOfSave, "A.HDRX"}}, {"A.HDRX", {After::kPatched, ""}}}},
-        MessageCase{"LowerCaseExtension", "slot1.hdr", {{"slot1.hdr", Entry::kSave}},
-                    "Processing file {D}slot1.hdr\nFailed to make backup {D}slot1.hdr... Skipping file\n\n",
-                    "slot1.hdr", {{"slot1.hdr", {After::kUnchanged, ""}}}},
-        MessageCase{"LowerCaseDirectory", "d.hdr", {{"d.hdr", Entry::kDirectory}},
-                    "Failed to open file {D}d.hdr\nFailed to make backup {D}d.hdr... Skipping file\n\n",
-                    "d.hdr", {{"d.hdr", {After::kDirectory, ""}}}},
-        // A second run finds the save fixed and keeps its first backup.
-        MessageCase{"AlreadyFixed", "A.HDR", {{"A.HDR", Entry::kFixedSave}, {"A.BAK", Entry::kOldBackup}},
-                    "Processing file {D}A.HDR\nAlready fixed {D}A.HDR... Skipping file\n\n", "A.BAK",
-                    {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
-        // Read, a pipe would block the run; opened for writing, it would take the backup.
-        MessageCase{"SaveIsPipe", "A.HDR", {{"A.HDR", Entry::kPipe}, {"A.BAK", Entry::kOldBackup}},
-                    "Failed to open file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
-                    "A.BAK", {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kPipe, ""}}}},
-        MessageCase{"BackupIsPipe", "A.HDR", {{"A.HDR", Entry::kSave}, {"A.BAK", Entry::kPipe}},
-                    "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
-                    "A.BAK", {{"A.BAK", {After::kPipe, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
-        MessageCase{"BackupIsReadOnly", "A.HDR", {{"A.HDR", Entry::kSave}, {"A.BAK", Entry::kReadOnly}},
-                    "Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n",
-                    "A.BAK", {{"A.BAK", {After::kUnchanged, ""}}, {"A.HDR", {After::kUnchanged, ""}}}},
-        MessageCase{"ExtensionOnlyInDirectoryPart", "plain", {{"plain", Entry::kSave}},
-                    "Processing file {D}plain\nFailed to make backup {D}plain... Skipping file\n\n",
-                    "plain", {{"plain", {After::kUnchanged, ""}}}}),
-    [](const testing::TestParamInfo<MessageCase>& param) { return std::string(param.param.label); });
+// ---- Backup names: the first ".HDR" behind the folder becomes ".BAK" ------
+
+TEST(FormBackupPath, ReplacesTheFirstExtensionOfTheName) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"A.HDR", "A.BAK"}, {"X.HDR.HDR", "X.BAK"}, {"A.HDRX", "A.BAK"},
+      {"slot1.hdr", ""},  // no name: the extension is matched with case
+      {"plain", ""},      // the ".HDR" of the folder is not the name's
+  };
+  for (const auto& [name, backup] : cases) {
+    char path[kPathBufferSize];
+    const std::string folder = "C:\\Old.HDR saves\\";
+    std::memcpy(path, (folder + name).c_str(), folder.size() + name.size() + 1);
+    EXPECT_EQ(FormBackupPath(path, folder.size()), !backup.empty()) << name;
+    EXPECT_EQ(std::string(path), folder + (backup.empty() ? name : backup)) << name;
+  }
+}
 
 // ---- Lengths: the patch byte lands at length - 252 and nowhere else -------
 
 class SaveLength : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(SaveLength, BacksUpWholeAndPatchesOneByte) {
-  SaveDirectory dir;
+  FakeInstall install;
   const std::string original = SampleBytes(GetParam(), 7);
-  WriteFileBytes(dir.Disk("A.HDR"), original);
+  install.Add(kSave, FakeFile{original});
   // A longer backup from an earlier run must be replaced whole.
-  WriteFileBytes(dir.Disk("A.BAK"), SampleBytes(GetParam() + 5000, 8));
-
-  dir.Patch("A.HDR");
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), original));
-  const std::string after = ReadFileBytes(dir.Disk("A.HDR"));
+  install.Add(kBackup, FakeFile{SampleBytes(GetParam() + 5000, 8)});
+  Patch(install);
+  EXPECT_TRUE(SameBytes(install.Bytes(kBackup), original));
+  const std::string after = install.Bytes(kSave);
   ASSERT_EQ(after.size(), original.size());
   std::vector<std::size_t> changed;
   for (std::size_t i = 0; i < after.size(); ++i) {
@@ -213,35 +79,7 @@ TEST_P(SaveLength, BacksUpWholeAndPatchesOneByte) {
 INSTANTIATE_TEST_SUITE_P(Lengths, SaveLength,
                          testing::Values(0, 1, 99, 100, 101, 251, 252, 253, 4096, (1u << 20) + 37));
 
-TEST(PatchSaveFile, SecondRunKeepsTheFirstBackup) {
-  SaveDirectory dir;
-  const std::string original = SampleBytes(1000, 3);
-  WriteFileBytes(dir.Disk("A.HDR"), original);
-  EXPECT_EQ(dir.Patch("A.HDR"), dir.Expand(kSuccess));
-  EXPECT_EQ(dir.Patch("A.HDR"), dir.Expand("Processing file {D}A.HDR\nAlready fixed {D}A.HDR... Skipping file\n\n"));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.BAK")), original));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), Patched(original)));
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"A.BAK", "A.HDR"}));
-}
-
-// A device is never replaced, so nothing is written to it; the link stays.
-TEST(PatchSaveFile, BackupOnFullDeviceIsRefused) {
-  SaveDirectory dir;
-  const std::string original = SampleBytes(300, 4);
-  WriteFileBytes(dir.Disk("A.HDR"), original);
-  ASSERT_EQ(symlink("/dev/full", dir.Disk("A.BAK").c_str()), 0);
-
-  EXPECT_EQ(dir.Patch("A.HDR"),
-            dir.Expand("Processing file {D}A.HDR\nFailed to make backup {D}A.BAK... Skipping file\n\n"));
-  EXPECT_TRUE(SameBytes(ReadFileBytes(dir.Disk("A.HDR")), original));
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"A.BAK", "A.HDR"}));
-}
-
 // ---- Steps that fail on cue -------------------------------------------------
-
-const char kSave[] = "C:\\G\\SaveGames\\A.HDR";
-const char kBackup[] = "C:\\G\\SaveGames\\A.BAK";
-const std::size_t kFolderLength = std::strlen("C:\\G\\SaveGames\\");
 
 // What stands at the backup's name before the run.
 enum class Before { kOldBackup, kNothing, kReadOnly, kDirectory, kLinkToSave, kAliasOfOther };
@@ -283,14 +121,11 @@ TEST_P(FailingStep, ReportsItAndKeepsTheSaveSafe) {
   }
   const std::string backup_before = install.Bytes(kBackup);
 
-  char path[kPathBufferSize];
-  std::memcpy(path, kSave, sizeof kSave);
-  StdoutCapture capture;
-  PatchSaveFile(install, path, kFolderLength, {});
+  const std::string printed = Patch(install);
   std::string expected = c.expected;
   for (std::size_t at; (at = expected.find("{S}")) != std::string::npos;) expected.replace(at, 3, kSave);
   for (std::size_t at; (at = expected.find("{B}")) != std::string::npos;) expected.replace(at, 3, kBackup);
-  EXPECT_EQ(capture.Finish(), expected);
+  EXPECT_EQ(printed, expected);
 
   const bool linked = c.before == Before::kLinkToSave;
   EXPECT_TRUE(SameBytes(install.Bytes(kSave), c.patched ? Patched(original) : original));
@@ -324,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                   .steps = {"create", "discard"}},
         FaultCase{.label = "ReadErrorMidCopy", .faults = {.read_fails_after = 650}, .expected = kRefused},
         FaultCase{.label = "CreateFails", .faults = {.create = Created::kFailed}, .expected = kNotCreated},
+        FaultCase{.label = "CreateNotAllowed", .faults = {.create = Created::kNotAllowed},
+                  .expected = "Processing file {S}\nFailed to make backup {B}... Skipping file\n"
+                              "No new file may be made in the save folder (access denied)\n\n"},
         FaultCase{.label = "ShortWrite", .faults = {.write_fails_after = 150}, .expected = kRefused},
         FaultCase{.label = "SyncFails", .faults = {.sync = true}, .expected = kRefused,
                   .steps = {"create", "sync", "discard"}},

@@ -1,6 +1,5 @@
-// The run sequence in-process where the end-to-end table cannot reach: a
-// failing buffer source, an install in memory, and how a registry string
-// is ended.
+// The run sequence in-process: a failing buffer source, and its rules over
+// installs in memory.
 #include "run/run_sequence.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 #include <vector>
 
 #include "platform/install.h"
-#include "platform/windows_rules.h"
 #include "tests/fake_install.h"
 #include "tests/test_support.h"
 
@@ -126,14 +124,34 @@ struct RunCase {
 };
 
 TEST(RunSequence, KeepsItsRulesInEveryInstall) {
-  const std::string long_name = std::string(490, 'n') + ".HDR";
+  const std::string fills = std::string(480, 'n') + ".HDR";
+  const std::string overflows = std::string(481, 'o') + "/.HDR";
   const RunCase cases[] = {
       {"NamesLeadingOutOrDevices",
-       [](FakeWorld& w) { w.installs.push_back(WithSaves({"a/b.HDR", "CON.HDR", "nul.x.HDR", "S.HDR"})); },
-       "Save game directory: {D}\nInvalid file name CON.HDR... Skipping file\n\n" + Made("S.HDR", "S.BAK") +
-           "Invalid file name a/b.HDR... Skipping file\n\nInvalid file name nul.x.HDR... Skipping file\n\n"},
-      {"NameTooLongForTheBuffer", [&](FakeWorld& w) { w.installs.push_back(WithSaves({long_name})); },
-       "Save game directory: {D}\nFile name too long " + long_name + "... Skipping file\n\n"},
+       [](FakeWorld& w) {
+         w.installs.push_back(WithSaves({"a/b.HDR", "AUX .HDR", "CON.HDR", "NUL.HDR", "nul.hdr.HDR", "com1.x.HDR",
+                                         "S.HDR"}));
+       },
+       "Save game directory: {D}\nInvalid file name AUX .HDR... Skipping file\n\n"
+       "Invalid file name CON.HDR... Skipping file\n\nInvalid file name NUL.HDR... Skipping file\n\n" +
+           Made("S.HDR", "S.BAK") +
+           "Invalid file name a/b.HDR... Skipping file\n\nInvalid file name com1.x.HDR... Skipping file\n\n"
+           "Invalid file name nul.hdr.HDR... Skipping file\n\n"},
+      // No backup name without ".HDR" as written; a folder does not open.
+      {"LowerCaseNames",
+       [](FakeWorld& w) {
+         w.installs.push_back(WithSaves({"slot1.hdr"}));
+         static_cast<FakeInstall&>(*w.installs.back()).Add(kFolder + "d.hdr", FakeFile{"", FakeFile::Kind::kDirectory});
+       },
+       "Save game directory: {D}\nFailed to open file {D}d.hdr\nFailed to make backup {D}d.hdr... Skipping file\n\n"
+       "Processing file {D}slot1.hdr\nFailed to make backup {D}slot1.hdr... Skipping file\n\n"},
+      // With the 15 characters of the folder, a name of 484 and its
+      // terminator fill the 500-byte path buffer exactly; one more does not
+      // fit, whatever else is wrong with the name.
+      {"NamesAndThePathBuffer",
+       [&](FakeWorld& w) { w.installs.push_back(WithSaves({fills, "N" + fills, overflows})); },
+       "Save game directory: {D}\nFile name too long N" + fills + "... Skipping file\n\n" +
+           Made(fills, fills.substr(0, 480) + ".BAK") + "File name too long " + overflows + "... Skipping file\n\n"},
       {"OnlyTheNamedSave",
        [](FakeWorld& w) {
          w.installs.push_back(WithSaves({"A.HDR", "B.HDR"}, {Found::How::kNamed}));
@@ -185,35 +203,6 @@ TEST(RunSequence, BackupOfAFixedSaveOfTheSameNameStays) {
                             "Backup already made {D}X.BAK... Skipping file\n\n"
                             "Processing file {D}X.HDR.HDR\nAlready fixed {D}X.HDR.HDR... Skipping file\n\n");
   EXPECT_TRUE(SameBytes(files.at(kFolder + "X.BAK")->bytes, SampleBytes(300, 2)));
-}
-
-// ---- Registry strings -------------------------------------------------------
-
-struct StringCase {
-  std::string data;
-  std::size_t capacity;
-  bool ok;
-  std::string result;
-};
-
-TEST(EndRegistryString, EndsAtFirstZeroOrBehindTheDataIfThereIsRoom) {
-  const std::vector<StringCase> cases = {
-      {std::string("C:\\G\\\0", 6), 500, true, "C:\\G\\"},
-      {std::string("AB\0CD\0", 6), 500, true, "AB"},
-      {"ABC", 500, true, "ABC"},               // stored without a terminator
-      {"", 500, true, ""},                     // empty data
-      {std::string(499, 'a'), 500, true, std::string(499, 'a')},
-      {std::string(500, 'a'), 500, false, ""},  // fills the buffer, no terminator
-      {std::string(499, 'a') + '\0', 500, true, std::string(499, 'a')},
-  };
-  for (const StringCase& c : cases) {
-    std::vector<char> buffer(c.capacity, 'Z');
-    std::memcpy(buffer.data(), c.data.data(), c.data.size());
-    ASSERT_EQ(EndRegistryString(buffer.data(), c.data.size(), c.capacity), c.ok) << c.data.size();
-    if (c.ok) {
-      EXPECT_EQ(std::string(buffer.data()), c.result);
-    }
-  }
 }
 
 }  // namespace
