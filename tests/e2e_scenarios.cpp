@@ -101,7 +101,6 @@ Scenario LongInstallPath(const std::string& label, Runs runs, std::size_t length
 }
 
 std::vector<Scenario> BuildScenarios() {
-  const std::string longest = std::string(246, 'n') + ".HDR";
   const std::string at_259 = std::string(45, 'd') + ".HDR";
   const std::string at_260 = std::string(46, 'e') + ".HDR";
   return {
@@ -333,17 +332,6 @@ std::vector<Scenario> BuildScenarios() {
        .items = {FixedSave("Campaign One.HDR", 300), File("Campaign One.BAK", 300), Save("CAMP~NX4.HDR", 400)},
        .expected = Shown(AlreadyFixed("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
        .after = {Unchanged("CAMP~NX4.HDR"), Unchanged("Campaign One.BAK"), Unchanged("Campaign One.HDR")}},
-      // A save and its backup of 250 bytes each; the copy's own name fits too.
-      {.label = "LongSaveNames",
-       .items = {Save(longest, 300)},
-       .expected = Shown(BackedUp(longest)),
-       .after = {CopyOf(std::string(246, 'n') + ".BAK", longest), Patched(longest)}},
-      // The copy goes into a new file of a name not in use: a link of that
-      // name to the save is passed over, not written through.
-      {.label = "LinkAtTheCopysName",
-       .items = {Save("A.HDR", 300), SymLink("savefix-0.tmp", "A.HDR")},
-       .expected = Shown(BackedUp("A.HDR")),
-       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), StillLink("savefix-0.tmp", "A.HDR")}},
       // The patch byte of a save of 252 bytes is its first.
       {.label = "AlreadyFixedAtExactly252",
        .items = {FixedSave("A.HDR", 252), File("A.BAK", 50)},

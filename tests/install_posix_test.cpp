@@ -51,6 +51,69 @@ TEST(FindInstalls, SaysHowThePrefixWineprefixNamesHoldsTheGame) {
   }
 }
 
+// ---- As players run it: no WINEPREFIX, a home holding ~/.wine and Steam
+// libraries. Paths are relative to the test's root; "home" is $HOME.
+
+struct HomeCase {
+  std::string label;
+  std::vector<std::string> links = {};  // "name>target", made before the prefixes
+  std::vector<std::pair<std::string, bool>> prefixes;  // each prefix, and whether it holds the game
+  std::string vdf = "";              // home/.local/share/Steam's library list, "@" the root
+  std::vector<std::string> found;    // each prefix found, in order, as spelt; or each place looked in
+  bool nowhere = false;
+};
+
+const std::string kSteam = "home/.local/share/Steam/steamapps/compatdata/";
+
+TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
+  const HomeCase cases[] = {
+      // ~/.steam/steam is the same Steam root, reached first: its spelling is kept.
+      {.label = "PrefixOrderAndDedupe",
+       .links = {"home/.steam/steam>../.local/share/Steam"},
+       .prefixes = {{"home/.wine", true}, {kSteam + "20/pfx", true}, {kSteam + "3/pfx", true}},
+       .vdf = "\"libraryfolders\" { \"0\" { \"path\" \"@home/.local/share/Steam\" } }",
+       .found = {"home/.wine", "home/.steam/steam/steamapps/compatdata/3/pfx",
+                 "home/.steam/steam/steamapps/compatdata/20/pfx"}},
+      {.label = "WineWithoutTheGameBesideSteam",
+       .prefixes = {{"home/.wine", false}, {kSteam + "7/pfx", true}},
+       .found = {kSteam + "7/pfx"}},
+      // Every place looked in is named, those not there too: no ~/.wine, a
+      // library on a card not mounted.
+      {.label = "GameNowhere",
+       .prefixes = {{"lib/steamapps/compatdata/7/pfx", false}},
+       .vdf = "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } \"2\" { \"path\" \"@card\" } }",
+       .found = {"home/.wine (not found)", "home/.local/share/Steam", "lib", "card (not found)"},
+       .nowhere = true},
+  };
+  for (const HomeCase& c : cases) {
+    TempDir root;
+    const std::string r = root.path();
+    for (const std::string& link : c.links) {
+      const std::size_t mark = link.find('>');
+      const std::string path = r + link.substr(0, mark);
+      ASSERT_TRUE(MakeDirectories(path.substr(0, path.rfind('/'))));
+      ASSERT_EQ(symlink(link.substr(mark + 1).c_str(), path.c_str()), 0);
+    }
+    for (const auto& [prefix, has_game] : c.prefixes) {
+      ASSERT_TRUE(LayOutPrefix(r + prefix, SystemReg("C:\\Game\\", has_game ? Registry::kString : Registry::kOtherKey)));
+    }
+    if (!c.vdf.empty()) {
+      ASSERT_TRUE(MakeDirectories(r + "home/.local/share/Steam/steamapps"));
+      std::string vdf = c.vdf;
+      for (std::size_t at; (at = vdf.find('@')) != std::string::npos;) vdf.replace(at, 1, r);
+      WriteFileBytes(r + "home/.local/share/Steam/steamapps/libraryfolders.vdf", vdf);
+    }
+    std::vector<std::string> found;
+    for (const std::unique_ptr<Install>& install : ThisMachine({{}, r + "home", {}})->FindInstalls(kTestGame)) {
+      const Found how = install->HowFound();
+      EXPECT_EQ(how.how, c.nowhere ? Found::How::kNowhere : Found::How::kPrefix) << c.label;
+      if (!c.nowhere) found.push_back(how.prefix.substr(r.size()));
+      for (const Place& place : how.places) found.push_back(place.path.substr(r.size()) + (place.exists ? "" : " (not found)"));
+    }
+    EXPECT_EQ(found, c.found) << c.label;
+  }
+}
+
 struct FolderCase {
   std::string app_path;
   std::string expected;  // the folder; "@" stands for the prefix, "|" starts the part not there
