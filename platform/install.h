@@ -138,7 +138,7 @@ struct Found {
   std::vector<Place> places = {};  // kNowhere: every place looked in
 };
 
-enum class SaveDirectory { kRead, kRegistryFailed, kNoInstallPath, kTooLong };
+enum class SaveDirectory { kRead, kRegistryFailed, kTooLong };
 enum class Opened { kOpened, kFailed, kTooLong };
 enum class Listed { kListed, kNothing, kTooLong };
 

@@ -71,12 +71,12 @@ class PrefixInstall : public PosixInstall {
       case WineRegistryLookup::kMalformed: return {Found::How::kNotAPrefix, found_.prefix, found_.proton_prefix};
       case WineRegistryLookup::kNoValue:
       case WineRegistryLookup::kNotString: return {Found::How::kNoInstallPath, found_.prefix};
+      case WineRegistryLookup::kNoKey: return {Found::How::kNowhere, "", "", {{found_.prefix, true}}};
       default: return {Found::How::kPrefix, found_.prefix};
     }
   }
 
   SaveDirectory ReadSaveDirectory(char* path) override {
-    if (HowFound().how == Found::How::kNoInstallPath) return SaveDirectory::kNoInstallPath;
     if (found_.lookup != WineRegistryLookup::kFound || !PutInPathBuffer(found_.value, path)) {
       return SaveDirectory::kRegistryFailed;
     }

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kRegistryFailedHint[] = "To fix the saves in a folder, name it: savefix FOLDER\n";
+const char kRegistryFailedHint[] = "To fix the saves in a folder, drop it on savefix, or name it: savefix FOLDER\n";
 
 // `text` with every control character shown as '?', so that a name printed
 // never breaks a line or drives the terminal.
@@ -100,15 +100,14 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
 }
 
 // Everything between obtaining the buffers and the closing prompt, for one install.
-void PatchInstalledGame(Install& install, bool hint, char* path, char* pattern) {
+void PatchInstalledGame(Install& install, char* path, char* pattern) {
   SayHowFound(install.HowFound());
   switch (install.ReadSaveDirectory(path)) {
     case SaveDirectory::kRead: break;
     case SaveDirectory::kRegistryFailed:
       PrintMessage(kRegistryFailedMessage);
-      if (hint) PrintMessage(kRegistryFailedHint);
+      PrintMessage(kRegistryFailedHint);
       return;
-    case SaveDirectory::kNoInstallPath: return;
     case SaveDirectory::kTooLong: PrintMessage(kSaveDirectoryTooLongMessage); return;
   }
   std::strcpy(pattern, path);
@@ -144,7 +143,7 @@ int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::uniqu
 
   const std::vector<std::unique_ptr<Install>> installs = named.empty() ? world.FindInstalls(kGame) : std::move(named);
   for (const std::unique_ptr<Install>& install : installs) {
-    PatchInstalledGame(*install, world.FindsWinePrefixes(), path, pattern);
+    PatchInstalledGame(*install, path, pattern);
   }
   WaitForEnter();
 

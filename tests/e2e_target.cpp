@@ -168,19 +168,13 @@ bool LayOutScratchPrefix(Registry registry, const std::string& value, const std:
   return LayOutPrefix(scratch + "prefix", SystemReg(value, registry));
 }
 
-// A prefix holding the game's key without a string "AppPath" is named so,
-// with nothing more said about it.
-bool KeyWithoutPath(Registry registry) { return registry == Registry::kKeyNoValue || registry == Registry::kDword; }
-
+// The prefix is named as what it holds of the game.
 std::string NamePrefix(Registry registry, const std::string& scratch) {
-  const bool usable = registry != Registry::kNothing && registry != Registry::kMalformed;
-  const char* label = KeyWithoutPath(registry) ? "No game install path in: " : usable ? "Wine prefix: " : "Not a Wine prefix: ";
+  const char* label = registry == Registry::kKeyNoValue || registry == Registry::kDword ? "No game install path in: "
+                      : registry == Registry::kNothing || registry == Registry::kMalformed ? "Not a Wine prefix: "
+                      : registry == Registry::kOtherKey                                   ? "Game not found in: "
+                                                                                          : "Wine prefix: ";
   return label + scratch + "prefix\n";
-}
-
-std::string NativeRegistryFailure(Registry registry) {
-  if (KeyWithoutPath(registry)) return "";
-  return "Failed reading registry\nTo fix the saves in a folder, name it: savefix FOLDER\n";
 }
 
 std::string NameFolder(const std::string& disk_path) {
@@ -228,7 +222,6 @@ const Target kTargets[] = {
      .put_registry = LayOutScratchPrefix,
      .preamble = NamePrefix,
      .folder_line = NameFolder,
-     .registry_failed = NativeRegistryFailure,
      .spell_path = [](const std::string& disk_path) { return disk_path; }},
     {.name = "wine",
      .launcher = {"wine"},
@@ -238,7 +231,6 @@ const Target kTargets[] = {
      .put_registry = ImportWithReg,
      .preamble = nullptr,
      .folder_line = nullptr,
-     .registry_failed = [](Registry) { return std::string("Failed reading registry\n"); },
      .spell_path = ThroughDriveZ},
 };
 

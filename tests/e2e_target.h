@@ -23,9 +23,6 @@ struct Target {
   // `disk_path` on this machine; null where it prints nothing.
   std::string (*preamble)(Registry registry, const std::string& scratch);
   std::string (*folder_line)(const std::string& disk_path);
-  // What the program prints where the registry does not give it the
-  // install path, with `registry` in place.
-  std::string (*registry_failed)(Registry registry);
   // How it spells the path `disk_path` given on its command line, and the separator it puts there.
   std::string (*spell_path)(const std::string& disk_path);
 };

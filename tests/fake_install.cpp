@@ -152,7 +152,7 @@ SaveDirectory FakeInstall::ReadSaveDirectory(char* path) {
   if (save_directory.empty()) return SaveDirectory::kRegistryFailed;
   if (save_directory.size() + 6 > kPathBufferSize) return SaveDirectory::kTooLong;
   std::memcpy(path, save_directory.c_str(), save_directory.size() + 1);
-  return reading;
+  return SaveDirectory::kRead;
 }
 
 // Every entry in the pattern's folder whose name ends as the pattern does,

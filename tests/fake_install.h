@@ -54,7 +54,6 @@ class FakeInstall : public Install {
 
   Found how{Found::How::kThisMachine};
   std::string save_directory;  // "": the registry holds none
-  SaveDirectory reading = SaveDirectory::kRead;  // what reading it gives when there is one
   std::string only;            // the one save named, or ""
   std::map<std::string, std::shared_ptr<FakeFile>> files;
   std::map<std::string, std::string> aliases;  // a short name to the name it stands for

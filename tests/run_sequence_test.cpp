@@ -18,6 +18,9 @@
 
 namespace {
 
+const std::string kFailed =
+    "Failed reading registry\nTo fix the saves in a folder, drop it on savefix, or name it: savefix FOLDER\n";
+
 // ---- Memory ----------------------------------------------------------------
 
 int buffers_before_failure = 0;
@@ -67,8 +70,7 @@ TEST(Prompt, ReadsExactlyOneLine) {
   world.installs.push_back(std::make_unique<FakeInstall>());
   StdoutCapture capture;
   EXPECT_EQ(RunSavefix(BufferSource{std::malloc, std::free}, world, {}), 0);
-  EXPECT_EQ(capture.Finish(), "Failed reading registry\nTo fix the saves in a folder, name it: savefix FOLDER\n"
-                              "Press any key to close...");
+  EXPECT_EQ(capture.Finish(), kFailed + "Press any key to close...");
   EXPECT_EQ(std::ftell(stdin), 4);
 }
 
@@ -164,14 +166,14 @@ TEST(RunSequence, KeepsItsRulesInEveryInstall) {
          w.installs.push_back(WithSaves({"A.HDR"}, {Found::How::kPrefix, "/p\n1\x1b"}));
          w.installs.push_back(WithSaves({}, {Found::How::kNotAPrefix, "/c/7", "/c/7/pfx"}));
          w.installs.push_back(WithSaves({}, {Found::How::kNoInstallPath, "/q"}));
-         static_cast<FakeInstall&>(*w.installs.back()).reading = SaveDirectory::kNoInstallPath;
+         static_cast<FakeInstall&>(*w.installs.back()).save_directory = "";
          w.installs.push_back(WithSaves({}, {Found::How::kNowhere, "", "", {{"/h/.wine", false}, {"/s", true}}}));
          static_cast<FakeInstall&>(*w.installs.back()).save_directory = "";
        },
        "Wine prefix: /p?1?\nSave game directory: {D}\n" + Made("A.HDR", "A.BAK") +
            "Not a Wine prefix: /c/7\nIts Wine prefix is /c/7/pfx: add /pfx to WINEPREFIX\nSave game directory: {D}\n"
-           "No save game found\nNo game install path in: /q\nGame not found in: /h/.wine (not found)\n"
-           "Game not found in: /s\nFailed reading registry\n"},
+           "No save game found\nNo game install path in: /q\n" + kFailed +
+           "Game not found in: /h/.wine (not found)\nGame not found in: /s\n" + kFailed},
   };
   for (const RunCase& c : cases) {
     FakeWorld world;
