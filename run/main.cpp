@@ -90,12 +90,18 @@ int main(int argc, char** argv) {
   const std::unique_ptr<World> world = ThisMachine({Variable("WINEPREFIX"), Variable("HOME"), Variable("PWD")});
   int status = 0;
   if (HandleOption(argc, argv, *world, &status)) return status;
-  // Every name is checked before anything is touched.
+  SetUpConsoleOutput();
+  // Every name is checked before anything is touched. A name dropped on the
+  // program opened its window: the run ends at the prompt, so that what was
+  // wrong can be read there.
   std::vector<std::unique_ptr<Install>> named;
   for (int i = 1; i < argc; ++i) {
     named.push_back(world->NamedInstall(kGame, argv[i]));
-    if (!named.back()) return ReportUsageError(*world, "savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
+    if (!named.back()) {
+      ReportUsageError(*world, "savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
+      WaitForEnter();
+      return kExitUsage;
+    }
   }
-  SetUpConsoleOutput();
   return RunSavefix({std::malloc, std::free}, *world, std::move(named));
 }

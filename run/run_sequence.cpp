@@ -119,8 +119,8 @@ void PatchInstalledGame(Install& install, char* path, char* pattern) {
   PatchAllSaves(install, path, std::strlen(path), pattern);
 }
 
-// Shows the prompt, then reads and discards one line of input (or up to the
-// end of input).
+}  // namespace
+
 void WaitForEnter() {
   PrintMessage(kClosePrompt);
   std::fflush(stdout);
@@ -129,8 +129,6 @@ void WaitForEnter() {
     c = std::getchar();
   } while (c != EOF && c != '\n');
 }
-
-}  // namespace
 
 int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named) {
   char* path = static_cast<char*>(buffers.obtain(kPathBufferSize));

@@ -35,4 +35,8 @@ struct BufferSource {
 // exit status.
 int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named);
 
+// Shows the closing prompt, then reads and discards one line of input (or
+// up to the end of input).
+void WaitForEnter();
+
 #endif

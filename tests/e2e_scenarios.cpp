@@ -143,7 +143,6 @@ std::vector<Scenario> BuildScenarios() {
        .args = {"{FOLDER}", "{FOLDER}/nosuch.HDR"},
        .exit_status = 2,
        .error = "' is neither a folder nor a save\n\nUsage: savefix",
-       .ends_at_option = true,
        .after = {Unchanged("A.HDR")}},
       // A pipe or a device named is no save: nothing is touched, the save named before it neither.
       {.label = "NamedPipeOrDevice",
@@ -151,7 +150,6 @@ std::vector<Scenario> BuildScenarios() {
        .args = {"{FOLDER}/A.HDR", "{FOLDER}/P.HDR", "{FOLDER}/D.HDR"},
        .exit_status = 2,
        .error = "P.HDR' is neither a folder nor a save",
-       .ends_at_option = true,
        .after = {StillLink("D.HDR", "/dev/zero"), Unchanged("A.HDR"), StillPipe("P.HDR")}},
       // Two saves of one backup name: once one is fixed, the backup is its
       // original, named together, after a registry run or named on its own.
