@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -194,7 +195,12 @@ class PosixWorld : public World {
     const std::string path = CleanPath(name, environment_.pwd);
     struct stat info;
     if (stat(path.empty() ? "/" : path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      return std::make_unique<FolderInstall>(game, path + "/", "");
+      // The game's own folder: its saves are in its save folder.
+      std::string saves(game.save_folder, std::strlen(game.save_folder) - 1);
+      DirectoryIndex index;
+      const bool game_folder = FindEntry(path + "/", saves, &saves, &index) == Lookup::kFound &&
+                               stat((path + "/" + saves).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+      return std::make_unique<FolderInstall>(game, path + "/" + (game_folder ? saves + "/" : ""), "");
     }
     const std::string folder = path.substr(0, path.rfind('/') + 1);
     std::string entry = path.substr(folder.size());

@@ -331,7 +331,11 @@ class WindowsWorld : public World {
     full.resize(length);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       if (full.back() != L'\\') full += L'\\';
-      return std::make_unique<FolderInstall>(game, ToAnsi(full), std::string());
+      // The game's own folder: its saves are in its save folder.
+      const std::wstring saves = full + ToWide(game.save_folder);
+      const DWORD inside = GetFileAttributesW(saves.c_str());
+      const bool game_folder = inside != INVALID_FILE_ATTRIBUTES && (inside & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      return std::make_unique<FolderInstall>(game, ToAnsi(game_folder ? saves : full), std::string());
     }
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(full.c_str(), &found);

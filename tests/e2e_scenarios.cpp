@@ -127,6 +127,12 @@ std::vector<Scenario> BuildScenarios() {
        .args = {"{FOLDER}"},
        .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR")),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
+      // The game's own folder dropped: its SaveGames folder is searched.
+      {.label = "NamedGameFolder",
+       .items = {Save("A.HDR", 300), File("../B.HDR", 300)},
+       .args = {"{GAMEFOLDER}"},
+       .expected = Shown(BackedUp("A.HDR")),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("../B.HDR")}},
       {.label = "NamedFolderRelative",
        .items = {Save("A.HDR", 300)},
        .args = {"{HERE}"},

@@ -57,7 +57,8 @@ struct Scenario {
   std::vector<Item> items = {};
   std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
   // The command line. "{FOLDER}" stands for the save directory as the
-  // program spells a path, "{HERE}" for it relative to where it starts.
+  // program spells a path, "{HERE}" for it relative to where it starts,
+  // "{GAMEFOLDER}" for the install directory.
   std::vector<std::string> args = {};
   std::string input = "\n";  // standard input
   // What the program prints before its closing prompt. "{SAVES}" is the save

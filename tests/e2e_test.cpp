@@ -131,8 +131,9 @@ void Prepare(const Scenario& s, const std::string& root, Prepared* p) {
   const std::string folder = p->saves.substr(0, p->saves.size() - 1);
   for (const std::string& arg : s.args) {
     const bool here = arg.compare(0, 6, "{HERE}") == 0;
-    p->named = p->named || here || arg.compare(0, 8, "{FOLDER}") == 0;
+    p->named = p->named || here || arg.compare(0, 8, "{FOLDER}") == 0 || arg == "{GAMEFOLDER}";
     std::string spelt = here ? Replace(arg, "{HERE}", folder.substr(root.size())) : Replace(arg, "{FOLDER}", folder);
+    spelt = Replace(spelt, "{GAMEFOLDER}", game.substr(0, game.size() - 1));
     p->args.push_back(spelt == arg ? arg : target->spell_path(spelt));
   }
   ASSERT_TRUE(target->put_registry(s.registry, p->value, root));
