@@ -164,6 +164,9 @@ class Install : NotCopied {
   virtual Listed ListSaves(const char* pattern, std::vector<std::string>* names) = 0;
   // True for a listed entry to patch: every one, or those named.
   virtual bool Chosen(const std::string& /*name*/) const { return true; }
+  // Takes the saves `other` stands for, if it is a named install of the
+  // same folder; false, unchanged, otherwise.
+  virtual bool TakeSavesOf(const Install& /*other*/) { return false; }
   // Opens the save `path` to read and write it; only a regular file opens,
   // and nothing waits on a pipe or a device.
   virtual Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) = 0;
@@ -172,6 +175,19 @@ class Install : NotCopied {
   virtual std::string NameKey(const char* name) = 0;
   // True if the system opens `name` as a device (NUL, COM1...).
   virtual bool IsDeviceName(const char* name) = 0;
+};
+
+// The saves named in one folder; none named stands for all of them.
+class NamedSaves {
+ public:
+  explicit NamedSaves(std::string one) {
+    if (!one.empty()) names_.push_back(std::move(one));
+  }
+  bool Hold(const std::string& name) const;
+  void Take(const NamedSaves& other);
+
+ private:
+  std::vector<std::string> names_;
 };
 
 class World : NotCopied {

@@ -287,7 +287,12 @@ class FolderInstall : public WindowsInstall {
   FolderInstall(const Game& game, std::string folder, std::string only)
       : game_(game), folder_(std::move(folder)), only_(std::move(only)) {}
   Found HowFound() const override { return {Found::How::kNamed}; }
-  bool Chosen(const std::string& name) const override { return only_.empty() || name == only_; }
+  bool Chosen(const std::string& name) const override { return only_.Hold(name); }
+  bool TakeSavesOf(const Install& other) override {
+    const auto* same = dynamic_cast<const FolderInstall*>(&other);
+    if (same != nullptr && same->folder_ == folder_) only_.Take(same->only_);
+    return same != nullptr && same->folder_ == folder_;
+  }
   SaveDirectory ReadSaveDirectory(char* path) override {
     return PutInPathBuffer(folder_, path) ? AppendSaveFolder(path, "", game_.pattern) : SaveDirectory::kTooLong;
   }
@@ -295,7 +300,7 @@ class FolderInstall : public WindowsInstall {
  private:
   const Game game_;
   std::string folder_;
-  std::string only_;
+  NamedSaves only_;
 };
 
 // `text` in UTF-16 as the ANSI code page gives it back; empty if it does not convert.

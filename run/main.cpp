@@ -1,6 +1,7 @@
 // savefix: backs up every saved game of the installed game, or of the
 // folders and saves named on its command line, then sets the patch byte in
 // each. Answers --help and --version.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,12 +97,15 @@ int main(int argc, char** argv) {
   // wrong can be read there.
   std::vector<std::unique_ptr<Install>> named;
   for (int i = 1; i < argc; ++i) {
-    named.push_back(world->NamedInstall(kGame, argv[i]));
-    if (!named.back()) {
+    std::unique_ptr<Install> install = world->NamedInstall(kGame, argv[i]);
+    if (!install) {
       ReportUsageError(*world, "savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
       WaitForEnter();
       return kExitUsage;
     }
+    // Saves of one folder are one install.
+    const auto takes = [&install](const std::unique_ptr<Install>& earlier) { return earlier->TakeSavesOf(*install); };
+    if (std::none_of(named.begin(), named.end(), takes)) named.push_back(std::move(install));
   }
   return RunSavefix({std::malloc, std::free}, *world, std::move(named));
 }
