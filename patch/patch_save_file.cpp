@@ -100,7 +100,7 @@ Backup MakeBackup(Install& install, SaveFile& save, const char* save_path, const
   }
 }
 
-void WritePatchByte(SaveFile& save, const char* save_path) {
+Outcome WritePatchByte(SaveFile& save, const char* save_path) {
   const long long length = save.Length();
   if (length < 0) {
     PrintMessage(kParseErrorMessage);
@@ -108,7 +108,9 @@ void WritePatchByte(SaveFile& save, const char* save_path) {
     PrintMessage(kFailedToPatchMessage, save_path);
   } else {
     PrintMessage(kFileProcessedMessage);
+    return Outcome::kFixed;
   }
+  return Outcome::kNotFixed;
 }
 
 }  // namespace
@@ -123,8 +125,8 @@ bool FormBackupPath(char* path, std::size_t save_dir_length) {
   return true;
 }
 
-void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
-                   const std::vector<std::string>& sharing_backup) {
+Outcome PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
+                      const std::vector<std::string>& sharing_backup) {
   // The buffer is about to become the backup path; keep the save path for
   // the messages that name the save.
   char save_path[kPathBufferSize];
@@ -135,24 +137,30 @@ void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
   if (opened == Opened::kTooLong) {
     PrintMessage(kFileNameTooLongMessage, path + save_dir_length);
     PrintMessage(kEntryEndMessage);
-    return;
+    return Outcome::kNotFixed;
   }
   PrintMessage(opened == Opened::kOpened ? kProcessingFileMessage : kFailedToOpenMessage, path);
   const bool named = FormBackupPath(path, save_dir_length);
+  Outcome outcome = Outcome::kNotFixed;
   if (save == nullptr || !named) {
     PrintMessage(kFailedBackupMessage, path);
   } else if (IsFixed(*save)) {
     PrintMessage(kAlreadyFixedMessage, save_path);
+    outcome = Outcome::kAlreadyFixed;
   } else {
     switch (MakeBackup(install, *save, save_path, path, save_dir_length, sharing_backup)) {
       case Backup::kMade:
         PrintMessage(kBackupMadeMessage, path);
-        WritePatchByte(*save, save_path);
+        outcome = WritePatchByte(*save, save_path);
         break;
-      case Backup::kAlreadyFixed: PrintMessage(kAlreadyFixedMessage, save_path); break;
+      case Backup::kAlreadyFixed:
+        PrintMessage(kAlreadyFixedMessage, save_path);
+        outcome = Outcome::kAlreadyFixed;
+        break;
       case Backup::kAlreadyMade: PrintMessage(kBackupAlreadyMadeMessage, path); break;
       case Backup::kFailed: break;
     }
   }
   PrintMessage(kEntryEndMessage);
+  return outcome;
 }

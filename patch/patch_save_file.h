@@ -30,6 +30,10 @@ constexpr char kNotAllowedMessage[] = "No new file may be made in the save folde
 constexpr char kDiskFullMessage[] = "No new file can be made in the save folder: the disk is full\n";
 constexpr char kNotCreatedMessage[] = "No new file can be made in the save folder\n";
 
+constexpr char kFixedCountMessage[] = "Saves fixed: %s";
+constexpr char kAlreadyFixedCountMessage[] = ", already fixed: %s";
+constexpr char kNotFixedCountMessage[] = ", not fixed: %s\n";
+
 // Where the patch byte of a file of `length` bytes is; -1 for a file too
 // short to have one.
 long long PatchOffset(long long length);
@@ -54,7 +58,10 @@ bool FormBackupPath(char* path, std::size_t save_dir_length);
 // entry, or the backup of one of the saves `sharing_backup` (the others in
 // the folder whose backup name is the same) that is fixed, is never
 // replaced, and its save is not patched.
-void PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
-                   const std::vector<std::string>& sharing_backup);
+// What became of one save.
+enum class Outcome { kFixed, kAlreadyFixed, kNotFixed };
+
+Outcome PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
+                      const std::vector<std::string>& sharing_backup);
 
 #endif

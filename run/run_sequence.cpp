@@ -60,24 +60,28 @@ std::string BackupKey(Install& install, const std::string& name) {
   return FormBackupPath(&backup[0], 0) ? install.NameKey(backup.c_str()) : std::string();
 }
 
+// How many saves came to each outcome.
+using Tally = std::map<Outcome, int>;
+
 // Puts `name` behind the save directory and patches that entry, unless the
 // composed path would not fit in the path buffer, the name would lead out of
 // the save directory or it names a device.
-void PatchEntry(Install& install, char* path, std::size_t save_dir_length, const std::string& name,
-                const std::vector<std::string>& sharing_backup) {
+Outcome PatchEntry(Install& install, char* path, std::size_t save_dir_length, const std::string& name,
+                   const std::vector<std::string>& sharing_backup) {
   if (save_dir_length + name.size() + 1 > kPathBufferSize) {
     SkipEntry(kFileNameTooLongMessage, name.c_str());
   } else if (HoldsSeparator(name.c_str()) || install.IsDeviceName(name.c_str())) {
     SkipEntry(kInvalidFileNameMessage, name.c_str());
   } else {
     std::memcpy(path + save_dir_length, name.c_str(), name.size() + 1);
-    PatchSaveFile(install, path, save_dir_length, sharing_backup);
+    return PatchSaveFile(install, path, save_dir_length, sharing_backup);
   }
+  return Outcome::kNotFixed;
 }
 
 // Patches each chosen entry of the listing. Saves whose backup names are one
 // are looked at before one's backup replaces another's.
-void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern) {
+void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern, Tally& tally) {
   std::vector<std::string> names;
   const Listed listed = install.ListSaves(pattern, &names);
   if (listed != Listed::kListed || std::none_of(names.begin(), names.end(), [&install](const std::string& name) {
@@ -95,12 +99,12 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
     for (const std::string& other : key.empty() ? std::vector<std::string>() : by_backup[key]) {
       if (other != name) sharing.push_back(other);
     }
-    PatchEntry(install, path, save_dir_length, name, sharing);
+    ++tally[PatchEntry(install, path, save_dir_length, name, sharing)];
   }
 }
 
 // Everything between obtaining the buffers and the closing prompt, for one install.
-void PatchInstalledGame(Install& install, char* path, char* pattern) {
+void PatchInstalledGame(Install& install, char* path, char* pattern, Tally& tally) {
   SayHowFound(install.HowFound());
   switch (install.ReadSaveDirectory(path)) {
     case SaveDirectory::kRead: break;
@@ -116,7 +120,7 @@ void PatchInstalledGame(Install& install, char* path, char* pattern) {
   if (const std::optional<MachineFolder> folder = install.FolderOnMachine(path)) {
     PrintLine("Folder on this machine: ", folder->existing + folder->missing, folder->missing.empty() ? "" : " (not found)");
   }
-  PatchAllSaves(install, path, std::strlen(path), pattern);
+  PatchAllSaves(install, path, std::strlen(path), pattern, tally);
 }
 
 }  // namespace
@@ -140,8 +144,13 @@ int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::uniqu
   }
 
   const std::vector<std::unique_ptr<Install>> installs = named.empty() ? world.FindInstalls(kGame) : std::move(named);
-  for (const std::unique_ptr<Install>& install : installs) {
-    PatchInstalledGame(*install, path, pattern);
+  Tally tally;
+  for (const std::unique_ptr<Install>& install : installs) PatchInstalledGame(*install, path, pattern, tally);
+  // Where several saves were looked at, what became of them, so that none that failed goes unseen.
+  if (tally[Outcome::kFixed] + tally[Outcome::kAlreadyFixed] + tally[Outcome::kNotFixed] > 1) {
+    PrintMessage(kFixedCountMessage, std::to_string(tally[Outcome::kFixed]).c_str());
+    PrintMessage(kAlreadyFixedCountMessage, std::to_string(tally[Outcome::kAlreadyFixed]).c_str());
+    PrintMessage(kNotFixedCountMessage, std::to_string(tally[Outcome::kNotFixed]).c_str());
   }
   WaitForEnter();
 

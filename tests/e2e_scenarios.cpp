@@ -64,6 +64,12 @@ std::string InvalidName(const std::string& name) { return "Invalid file name " +
 
 std::string NameTooLong(const std::string& name) { return "File name too long " + name + "... Skipping file\n\n"; }
 
+// What the run says of its saves where it looked at more than one.
+std::string Summary(int fixed, int already, int not_fixed) {
+  return "Saves fixed: " + std::to_string(fixed) + ", already fixed: " + std::to_string(already) +
+         ", not fixed: " + std::to_string(not_fixed) + "\n";
+}
+
 // ---- Rows of one shape
 
 // The save "A.HDR", backed up and patched.
@@ -125,7 +131,7 @@ std::vector<Scenario> BuildScenarios() {
        .registry = Registry::kNothing,
        .items = {Save("A.HDR", 300), Save("B.HDR", 400)},
        .args = {"{FOLDER}"},
-       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR")),
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR")) + Summary(2, 0, 0),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
       // The game's own folder dropped: its SaveGames folder is searched.
       {.label = "NamedGameFolder",
@@ -141,7 +147,7 @@ std::vector<Scenario> BuildScenarios() {
       {.label = "NamedSaves",
        .items = {Save("A.HDR", 300), Save("B.HDR", 400), Save("C.HDR", 500)},
        .args = {"{FOLDER}/C.HDR", "{FOLDER}/A.HDR"},
-       .expected = Shown(BackedUp("A.HDR") + BackedUp("C.HDR")),
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("C.HDR")) + Summary(2, 0, 0),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("B.HDR"), CopyOf("C.BAK", "C.HDR"),
                  Patched("C.HDR")}},
       {.label = "NamedNothing",
@@ -162,7 +168,7 @@ std::vector<Scenario> BuildScenarios() {
       {.label = "SharedBackupNamedTogether",
        .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
        .args = {"{FOLDER}/X.HDR", "{FOLDER}/X.HDR.HDR"},
-       .expected = Shown(BackedUp("X.HDR") + BackupTaken("X.HDR.HDR")),
+       .expected = Shown(BackedUp("X.HDR") + BackupTaken("X.HDR.HDR")) + Summary(1, 0, 1),
        .after = {CopyOf("X.BAK", "X.HDR"), Patched("X.HDR"), Unchanged("X.HDR.HDR")}},
       {.label = "SharedBackupAfterRegistryRun",
        .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
@@ -192,7 +198,7 @@ std::vector<Scenario> BuildScenarios() {
 
       {.label = "TwoSavesAndADirectory",
        .items = {Save("A.HDR", 4096), Save("B.HDR", 100), File("B.BAK", 9000), Folder("D.HDR")},
-       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + CannotOpen("D.HDR")),
+       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + CannotOpen("D.HDR")) + Summary(2, 0, 1),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"),
                  StillFolder("D.HDR")}},
 
@@ -202,7 +208,7 @@ std::vector<Scenario> BuildScenarios() {
        .after = {Unchanged("x.hdr")}},
       {.label = "LowerCaseFoundByWindows",
        .items = {Save("a.hdr", 300), Save("B.HDR", 300)},
-       .expected = Shown(BackupFailed("a.hdr") + BackedUp("B.HDR")),
+       .expected = Shown(BackupFailed("a.hdr") + BackedUp("B.HDR")) + Summary(1, 0, 1),
        .after = {CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"), Unchanged("a.hdr")}},
 
       // A device is never replaced by a backup, nor written to.
@@ -234,18 +240,18 @@ std::vector<Scenario> BuildScenarios() {
       // Both names give "X.BAK": the second must not replace the first's backup.
       {.label = "SameBackupName",
        .items = {Save("X.HDR", 300), Save("X.HDR.HDR", 500)},
-       .expected = Shown(BackedUp("X.HDR") + BackupTaken("X.HDR.HDR")),
+       .expected = Shown(BackedUp("X.HDR") + BackupTaken("X.HDR.HDR")) + Summary(1, 0, 1),
        .after = {CopyOf("X.BAK", "X.HDR"), Patched("X.HDR"), Unchanged("X.HDR.HDR")}},
       {.label = "SameBackupNameInAnotherCase",
        .items = {Save("a.HDR", 300), Save("A.HDR.HDR", 500)},
-       .expected = Shown(BackedUp("a.HDR") + BackupTaken("A.HDR.HDR")),
+       .expected = Shown(BackedUp("a.HDR") + BackupTaken("A.HDR.HDR")) + Summary(1, 0, 1),
        .after = {Unchanged("A.HDR.HDR"), CopyOf("a.BAK", "a.HDR"), Patched("a.HDR")}},
       // The ANSI calls return "\u03A9mega.HDR" best-fitted, as "Omega.HDR",
       // which opens the save of that name.
       {.label = "BestFittedName",
        .runs = Runs::kWindowsOnly,
        .items = {Save("Omega.HDR", 300), Save("\u03A9mega.HDR", 500)},
-       .expected = Shown(BackedUp("Omega.HDR") + AlreadyFixed("Omega.HDR")),
+       .expected = Shown(BackedUp("Omega.HDR") + AlreadyFixed("Omega.HDR")) + Summary(1, 1, 0),
        .after = {CopyOf("Omega.BAK", "Omega.HDR"), Patched("Omega.HDR"), Unchanged("\u03A9mega.HDR")}},
       {.label = "EmptySave",
        .items = {Save("A.HDR", 0)},
@@ -255,7 +261,7 @@ std::vector<Scenario> BuildScenarios() {
       // Opening a link to the save as the backup would empty the save.
       {.label = "BackupIsALinkToTheSave",
        .items = {Save("A.HDR", 300), HardLink("A.BAK", "A.HDR"), Save("B.HDR", 400), SymLink("B.BAK", "B.HDR")},
-       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR")),
+       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR")) + Summary(0, 0, 2),
        .after = {CopyOf("A.BAK", "A.HDR"), Unchanged("A.HDR"), StillLink("B.BAK", "B.HDR"), Unchanged("B.HDR")}},
 
       // Another run finds every save fixed, and an option runs nothing: each
@@ -263,7 +269,7 @@ std::vector<Scenario> BuildScenarios() {
       {.label = "SecondRunAndOptions",
        .items = {Save("A.HDR", 300), Save("B.HDR", 4096)},
        .earlier_runs = {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}},
-       .expected = Shown(AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR")),
+       .expected = Shown(AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR")) + Summary(0, 2, 0),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
       Option("Help", "--help", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n\nBacks up", 0),
       Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n", 0),
@@ -281,7 +287,8 @@ std::vector<Scenario> BuildScenarios() {
                  SymLink("A.BAK", "B.HDR"), Save("B.HDR", 500), HardLink("B.BAK", "../outside/victim2"),
                  Save("C.HDR", 400), SymLink("C.BAK", "../outside/victim"), Save("D.HDR", 600),
                  SymLink("D.BAK", "../nowhere/x")},
-       .expected = Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + BackedUp("C.HDR") + BackedUp("D.HDR")),
+       .expected =
+           Shown(BackedUp("A.HDR") + BackedUp("B.HDR") + BackedUp("C.HDR") + BackedUp("D.HDR")) + Summary(4, 0, 0),
        .after = {Unchanged("../outside/victim"), Unchanged("../outside/victim2"), CopyOf("A.BAK", "A.HDR"),
                  Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"), CopyOf("C.BAK", "C.HDR"),
                  Patched("C.HDR"), CopyOf("D.BAK", "D.HDR"), Patched("D.HDR")}},
@@ -289,13 +296,13 @@ std::vector<Scenario> BuildScenarios() {
       {.label = "SavesThatAreNotFiles",
        .items = {Pipe("A.HDR"), File("A.BAK", 50), Save("B.HDR", 300), SymLink("Z.HDR", "/dev/zero"),
                  File("Z.BAK", 60)},
-       .expected = Shown(CannotOpen("A.HDR") + BackedUp("B.HDR") + CannotOpen("Z.HDR")),
+       .expected = Shown(CannotOpen("A.HDR") + BackedUp("B.HDR") + CannotOpen("Z.HDR")) + Summary(1, 0, 2),
        .after = {Unchanged("A.BAK"), StillPipe("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"),
                  Unchanged("Z.BAK"), StillLink("Z.HDR", "/dev/zero")}},
       {.label = "BackupsThatCannotBeReplaced",
        .items = {Save("A.HDR", 300), Pipe("A.BAK"), Save("B.HDR", 300), ReadOnly("B.BAK", 40), Save("C.HDR", 300),
                  Folder("C.BAK")},
-       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR") + BackupFailed("C.HDR")),
+       .expected = Shown(BackupFailed("A.HDR") + BackupFailed("B.HDR") + BackupFailed("C.HDR")) + Summary(0, 0, 3),
        .after = {StillPipe("A.BAK"), Unchanged("A.HDR"), Unchanged("B.BAK"), Unchanged("B.HDR"),
                  StillFolder("C.BAK"), Unchanged("C.HDR")}},
       // 245 characters, "SaveGames\" and "*.HDR" make a pattern of 260.
@@ -327,14 +334,14 @@ std::vector<Scenario> BuildScenarios() {
       // moments before: no backup of "CAMP~NX4.HDR" to replace.
       {.label = "ShortNameOfAnotherBackup",
        .items = {Save("Campaign One.HDR", 300), Save("CAMP~NX4.HDR", 400)},
-       .expected = Shown(BackedUp("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
+       .expected = Shown(BackedUp("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")) + Summary(1, 0, 1),
        .after = {Unchanged("CAMP~NX4.HDR"), CopyOf("Campaign One.BAK", "Campaign One.HDR"),
                  Patched("Campaign One.HDR")}},
       // An earlier run fixed "Campaign One.HDR"; its backup is the only
       // original, and "CAMP~NX4.BAK" is that backup's short name.
       {.label = "ShortNameOfAnOriginal",
        .items = {FixedSave("Campaign One.HDR", 300), File("Campaign One.BAK", 300), Save("CAMP~NX4.HDR", 400)},
-       .expected = Shown(AlreadyFixed("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")),
+       .expected = Shown(AlreadyFixed("Campaign One.HDR") + BackupFailed("CAMP~NX4.HDR")) + Summary(0, 1, 1),
        .after = {Unchanged("CAMP~NX4.HDR"), Unchanged("Campaign One.BAK"), Unchanged("Campaign One.HDR")}},
       // The patch byte of a save of 252 bytes is its first.
       {.label = "AlreadyFixedAtExactly252",
@@ -355,7 +362,7 @@ std::vector<Scenario> BuildScenarios() {
        .runs = Runs::kWindowsOnly,
        .install_length = 200,
        .items = {Folder(at_259), Folder(at_260)},
-       .expected = Shown(CannotOpen(at_259) + NameTooLong(at_260)),
+       .expected = Shown(CannotOpen(at_259) + NameTooLong(at_260)) + Summary(0, 0, 2),
        .after = {StillFolder(at_259), StillFolder(at_260)}},
   };
 }

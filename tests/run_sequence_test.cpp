@@ -138,7 +138,7 @@ TEST(RunSequence, KeepsItsRulesInEveryInstall) {
        "Invalid file name CON.HDR... Skipping file\n\nInvalid file name NUL.HDR... Skipping file\n\n" +
            Made("S.HDR", "S.BAK") +
            "Invalid file name a/b.HDR... Skipping file\n\nInvalid file name com1.x.HDR... Skipping file\n\n"
-           "Invalid file name nul.hdr.HDR... Skipping file\n\n"},
+           "Invalid file name nul.hdr.HDR... Skipping file\n\nSaves fixed: 1, already fixed: 0, not fixed: 6\n"},
       // No backup name without ".HDR" as written; a folder does not open.
       {"LowerCaseNames",
        [](FakeWorld& w) {
@@ -146,14 +146,16 @@ TEST(RunSequence, KeepsItsRulesInEveryInstall) {
          static_cast<FakeInstall&>(*w.installs.back()).Add(kFolder + "d.hdr", FakeFile{"", FakeFile::Kind::kDirectory});
        },
        "Save game directory: {D}\nFailed to open file {D}d.hdr\nFailed to make backup {D}d.hdr... Skipping file\n\n"
-       "Processing file {D}slot1.hdr\nFailed to make backup {D}slot1.hdr... Skipping file\n\n"},
+       "Processing file {D}slot1.hdr\nFailed to make backup {D}slot1.hdr... Skipping file\n\n"
+       "Saves fixed: 0, already fixed: 0, not fixed: 2\n"},
       // With the 15 characters of the folder, a name of 484 and its
       // terminator fill the 500-byte path buffer exactly; one more does not
       // fit, whatever else is wrong with the name.
       {"NamesAndThePathBuffer",
        [&](FakeWorld& w) { w.installs.push_back(WithSaves({fills, "N" + fills, overflows})); },
        "Save game directory: {D}\nFile name too long N" + fills + "... Skipping file\n\n" +
-           Made(fills, fills.substr(0, 480) + ".BAK") + "File name too long " + overflows + "... Skipping file\n\n"},
+           Made(fills, fills.substr(0, 480) + ".BAK") + "File name too long " + overflows + "... Skipping file\n\n" +
+           "Saves fixed: 1, already fixed: 0, not fixed: 2\n"},
       {"OnlyTheNamedSave",
        [](FakeWorld& w) {
          w.installs.push_back(WithSaves({"A.HDR", "B.HDR"}, {Found::How::kNamed}));
@@ -203,7 +205,8 @@ TEST(RunSequence, BackupOfAFixedSaveOfTheSameNameStays) {
   world.installs.push_back(std::make_unique<Lasting>(&files));
   EXPECT_EQ(RunOver(world), "Save game directory: {D}\nProcessing file {D}X.HDR\n"
                             "Backup already made {D}X.BAK... Skipping file\n\n"
-                            "Processing file {D}X.HDR.HDR\nAlready fixed {D}X.HDR.HDR... Skipping file\n\n");
+                            "Processing file {D}X.HDR.HDR\nAlready fixed {D}X.HDR.HDR... Skipping file\n\n"
+                            "Saves fixed: 0, already fixed: 1, not fixed: 1\n");
   EXPECT_TRUE(SameBytes(files.at(kFolder + "X.BAK")->bytes, SampleBytes(300, 2)));
 }
 
