@@ -221,6 +221,11 @@ class WindowsInstall : public Install {
     const std::wstring wide = ToWide(path);
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // On a read-only disk a save opens for reading: whether it is fixed can still be told.
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_WRITE_PROTECT) {
+      handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     FileId id;
     DWORD attributes = 0;
     if (handle != INVALID_HANDLE_VALUE && (GetFileType(handle) != FILE_TYPE_DISK ||

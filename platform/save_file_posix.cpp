@@ -136,8 +136,10 @@ class PosixSaveFile : public SaveFile {
 
 }  // namespace
 
+// On a read-only disk a save opens for reading: whether it is fixed can still be told.
 std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name) {
-  const int descriptor = folder.descriptor >= 0 ? OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDWR) : -1;
+  int descriptor = folder.descriptor >= 0 ? OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDWR) : -1;
+  if (descriptor < 0 && errno == EROFS) descriptor = OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDONLY);
   struct stat info;
   if (descriptor >= 0 && fstat(descriptor, &info) == 0 && !IsReadOnly(info)) {
     return std::make_unique<PosixSaveFile>(folder, descriptor);

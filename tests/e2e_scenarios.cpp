@@ -356,6 +356,14 @@ std::vector<Scenario> BuildScenarios() {
        .items = {FixedSave("A.HDR", 300)},
        .expected = Shown(AlreadyFixed("A.HDR")),
        .after = {Unchanged("A.HDR")}},
+      // On a read-only disk a fixed save is still found fixed.
+      {.label = "AlreadyFixedOnReadOnlyDisk",
+       .read_only_disk = true,
+       .items = {FixedSave("A.HDR", 300), Save("B.HDR", 300)},
+       .expected = Shown(AlreadyFixed("A.HDR") + "Processing file {SAVES}B.HDR\nFailed to make backup {SAVES}B.BAK... "
+                         "Skipping file\nNo new file may be made in the save folder (access denied)\n\n") +
+                   Summary(0, 1, 1),
+       .after = {Unchanged("A.HDR"), Unchanged("B.HDR")}},
       // 200 characters and "SaveGames\" make these folders' paths 259 and 260
       // characters long. Neither opens as a file; the second is past MAX_PATH.
       {.label = "SaveNameAtMaxPath",

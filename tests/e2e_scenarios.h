@@ -54,6 +54,7 @@ struct Scenario {
   std::size_t install_length = 0;
   bool save_directory = true;     // whether SaveGames exists at all
   bool read_only_folder = false;  // SaveGames without write permission, for the program too
+  bool read_only_disk = false;    // SaveGames on a read-only mount
   std::vector<Item> items = {};
   std::vector<std::vector<std::string>> earlier_runs = {};  // their arguments; output not checked
   // The command line. "{FOLDER}" stands for the save directory as the
