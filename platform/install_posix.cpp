@@ -184,7 +184,10 @@ class PosixWorld : public World {
   std::vector<std::unique_ptr<Install>> FindInstalls(const Game& game) override {
     const auto text = [](const std::optional<std::string>& value) { return value ? value->c_str() : nullptr; };
     GameSearch search = FindGame(text(environment_.wineprefix), text(environment_.home), game.key, game.value);
-    const std::optional<std::string> working_directory = UnixWorkingDirectory(text(environment_.pwd));
+    // savefix.exe is started through Debian's wine script, whose shell
+    // empties PWD in a folder that is gone.
+    const std::optional<std::string> working_directory =
+        UnixWorkingDirectory(nullptr) ? UnixWorkingDirectory(text(environment_.pwd)) : std::string();
     std::vector<std::unique_ptr<Install>> installs;
     for (GameInPrefix& found : search.found) {
       installs.push_back(std::make_unique<PrefixInstall>(game, std::move(found), working_directory));

@@ -114,6 +114,27 @@ TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
   }
 }
 
+// Started in a folder since removed, with $PWD still naming it, a relative
+// install path is taken from Wine's "unix\" folder, as savefix.exe started
+// by the wine script takes it, not from C:\windows\.
+TEST(FindInstalls, StartedInARemovedFolderAsTheWineScriptStartsIt) {
+  TempDir root;
+  const std::string prefix = root.path() + "pfx", gone = root.path() + "gone", from = CurrentDirectory();
+  ASSERT_TRUE(LayOutPrefix(prefix, SystemReg("Game\\")));
+  ASSERT_EQ(symlink("../drive_c", (prefix + "/dosdevices/c:").c_str()), 0);
+  ASSERT_TRUE(MakeDirectories(prefix + "/drive_c/windows/Game/SaveGames"));
+  WriteFileBytes(prefix + "/drive_c/windows/Game/SaveGames/A.HDR", "save");
+  ASSERT_TRUE(MakeDirectories(gone));
+  ASSERT_EQ(chdir(gone.c_str()), 0);
+  ASSERT_EQ(rmdir(gone.c_str()), 0);
+  std::unique_ptr<Install> install = std::move(ThisMachine({prefix, {}, gone})->FindInstalls(kTestGame).front());
+  char path[kPathBufferSize];
+  std::vector<std::string> names;
+  ASSERT_EQ(install->ReadSaveDirectory(path), SaveDirectory::kRead);
+  EXPECT_EQ(install->ListSaves((std::string(path) + "*.HDR").c_str(), &names), Listed::kNothing);
+  ASSERT_EQ(chdir(from.c_str()), 0);
+}
+
 struct FolderCase {
   std::string app_path;
   std::string expected;  // the folder; "@" stands for the prefix, "|" starts the part not there
