@@ -65,7 +65,7 @@ bool AnotherIsFixed(Install& install, const char* save_path, std::size_t save_di
   for (const std::string& name : others) {
     std::unique_ptr<SaveFile> other;
     path.replace(save_dir_length, std::string::npos, name);
-    if (install.OpenSave(path.c_str(), &other) == Opened::kOpened && IsFixed(*other)) return true;
+    if (install.OpenSave(path.c_str(), Access::kRead, &other) == Opened::kOpened && IsFixed(*other)) return true;
   }
   return false;
 }
@@ -78,7 +78,7 @@ enum class Backup { kMade, kFailed, kAlreadyFixed, kAlreadyMade };
 Backup MakeBackup(Install& install, SaveFile& save, const char* save_path, const char* backup_path,
                   std::size_t save_dir_length, const std::vector<std::string>& sharing_backup) {
   Created why = Created::kFailed;
-  std::unique_ptr<NewBackup> copy = save.CreateBackup(backup_path + save_dir_length, &why);
+  std::unique_ptr<NewBackup> copy = save.CreateNewFile(backup_path + save_dir_length, &why);
   if (!copy) {
     PrintMessage(kFailedBackupMessage, backup_path);
     PrintMessage(why == Created::kNotAllowed ? kNotAllowedMessage
@@ -133,7 +133,7 @@ Outcome PatchSaveFile(Install& install, char* path, std::size_t save_dir_length,
   std::memcpy(save_path, path, std::strlen(path) + 1);
 
   std::unique_ptr<SaveFile> save;
-  const Opened opened = install.OpenSave(path, &save);
+  const Opened opened = install.OpenSave(path, Access::kReadWrite, &save);
   if (opened == Opened::kTooLong) {
     PrintMessage(kFileNameTooLongMessage, path + save_dir_length);
     PrintMessage(kEntryEndMessage);

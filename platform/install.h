@@ -82,6 +82,9 @@ class NewBackup : NotCopied {
   // step and makes the move durable. `another_save_is_fixed` is asked only
   // where an entry stands there.
   Kept Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed);
+  // The same, the file made to replace `save` itself: the entry at its name
+  // must be that save, a writable file reached by its own name.
+  Kept PutBack(SaveFile& save);
 
  protected:
   virtual bool Sync() = 0;
@@ -89,6 +92,9 @@ class NewBackup : NotCopied {
   // Looks up the entry at the backup's name, the one MoveIntoPlace replaces.
   virtual bool LookAtTarget(BackupTarget* target) = 0;
   virtual bool MoveIntoPlace() = 0;
+
+ private:
+  Kept Finish(SaveFile& save, bool replaces_save, const std::function<bool()>& another_save_is_fixed);
 };
 
 // Making a new file: made, or why not.
@@ -108,17 +114,16 @@ class SaveFile : NotCopied {
   // Writes one byte in place, through to the system.
   virtual bool WriteByte(long long offset, unsigned char byte) = 0;
   virtual bool Identify(FileId* id) = 0;
-  // A new empty file in the save's folder, to be kept as the entry
-  // `backup_name` there; null, and why, if none can be made. It is named
-  // "savefix-N.tmp" by the first N, from where the last search in the
-  // folder ended, whose name is free: a name taken, by a file another run
-  // writes or one a killed run left, is passed over and never touched.
-  std::unique_ptr<NewBackup> CreateBackup(const char* backup_name, Created* why);
+  // A new empty file in the save's folder, to be kept as the entry `name`
+  // there; null, and why, if none can be made. It is named "savefix-N.tmp"
+  // by the first N, from where the last search in the folder ended, whose
+  // name is free: a name taken, by a file another run writes or one a
+  // killed run left, is passed over and never touched.
+  std::unique_ptr<NewBackup> CreateNewFile(const char* name, Created* why);
 
  protected:
   // Creates `temp_name` in the save's folder, only if no entry has the name.
-  virtual Created CreateNew(const std::string& temp_name, const char* backup_name,
-                            std::unique_ptr<NewBackup>* backup) = 0;
+  virtual Created CreateNew(const std::string& temp_name, const char* name, std::unique_ptr<NewBackup>* file) = 0;
   // Where the search for a free name starts in the save's folder.
   virtual unsigned& NextTempNumber() = 0;
 };
@@ -140,6 +145,7 @@ struct Found {
 
 enum class SaveDirectory { kRead, kRegistryFailed, kTooLong };
 enum class Opened { kOpened, kFailed, kTooLong };
+enum class Access { kReadWrite, kRead };
 enum class Listed { kListed, kNothing, kTooLong };
 
 // Where a save directory is on this machine: the part that exists, then the
@@ -167,9 +173,9 @@ class Install : NotCopied {
   // Takes the saves `other` stands for, if it is a named install of the
   // same folder; false, unchanged, otherwise.
   virtual bool TakeSavesOf(const Install& /*other*/) { return false; }
-  // Opens the save `path` to read and write it; only a regular file opens,
-  // and nothing waits on a pipe or a device.
-  virtual Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) = 0;
+  // Opens the save `path`; only a regular file opens, and nothing waits on
+  // a pipe or a device. To write it, it must not be read-only.
+  virtual Opened OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) = 0;
   // The form under which the file system takes names for the same: two
   // names are one if their keys are equal.
   virtual std::string NameKey(const char* name) = 0;

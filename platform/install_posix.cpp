@@ -47,12 +47,12 @@ class PosixInstall : public Install {
 
  protected:
   // The save `name` of the Unix folder `directory`, the folder opened on first need.
-  Opened OpenIn(const std::string& directory, const std::string& name, DirectoryIndex* index,
+  Opened OpenIn(const std::string& directory, const std::string& name, DirectoryIndex* index, Access access,
                 std::unique_ptr<SaveFile>* save) {
     const auto [known, added] = folders_.try_emplace(directory, OpenFolder{directory, -1, index});
     // O_DIRECTORY refuses anything else before it is opened: a pipe never blocks.
     if (added) known->second.descriptor = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    *save = OpenSaveIn(known->second, name);
+    *save = OpenSaveIn(known->second, name, access);
     return *save ? Opened::kOpened : Opened::kFailed;
   }
 
@@ -97,12 +97,12 @@ class PrefixInstall : public PosixInstall {
     return ListIn(directory, wildcard, &prefix_.index, names);
   }
 
-  Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
+  Opened OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) override {
     std::string directory;
     std::string name;
     bool with_case = false;
     if (!ToPrefixEntry(prefix_, path, &directory, &name, &with_case) || name.empty()) return Opened::kFailed;
-    return OpenIn(directory, name, with_case ? nullptr : &prefix_.index, save);
+    return OpenIn(directory, name, with_case ? nullptr : &prefix_.index, access, save);
   }
 
  private:
@@ -134,10 +134,10 @@ class FolderInstall : public PosixInstall {
     return ListIn(folder_, game_.pattern, &index_, names);
   }
 
-  Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
+  Opened OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) override {
     std::string name = std::string(path).substr(folder_.size());
     if (!IsValidName(name) || FindEntry(folder_, name, &name, &index_) == Lookup::kFailed) return Opened::kFailed;
-    return OpenIn(folder_, name, &index_, save);
+    return OpenIn(folder_, name, &index_, access, save);
   }
 
  private:
@@ -156,7 +156,7 @@ class Nowhere : public PosixInstall {
   Found HowFound() const override { return {Found::How::kNowhere, "", "", places_}; }
   SaveDirectory ReadSaveDirectory(char*) override { return SaveDirectory::kRegistryFailed; }
   Listed ListSaves(const char*, std::vector<std::string>*) override { return Listed::kNothing; }
-  Opened OpenSave(const char*, std::unique_ptr<SaveFile>*) override { return Opened::kFailed; }
+  Opened OpenSave(const char*, Access, std::unique_ptr<SaveFile>*) override { return Opened::kFailed; }
 
  private:
   std::vector<Place> places_;

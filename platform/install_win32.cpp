@@ -167,13 +167,12 @@ class WindowsSaveFile : public SaveFile {
 
  protected:
   // The wide call, like the C runtime's opens, is not held to MAX_PATH under Wine.
-  Created CreateNew(const std::string& temp_name, const char* backup_name,
-                    std::unique_ptr<NewBackup>* backup) override {
+  Created CreateNew(const std::string& temp_name, const char* name, std::unique_ptr<NewBackup>* file) override {
     std::wstring path = folder_ + ToWide(temp_name.c_str());
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
-      *backup = std::make_unique<WindowsBackup>(folder_ + ToWide(backup_name), std::move(path), handle);
+      *file = std::make_unique<WindowsBackup>(folder_ + ToWide(name), std::move(path), handle);
       return Created::kMade;
     }
     switch (GetLastError()) {
@@ -217,10 +216,11 @@ class WindowsInstall : public Install {
   // other tools expect. Under Wine a pipe or a device in the folder opens
   // like a file, and so does a read-only file for root; either is closed
   // before anything reads it.
-  Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override {
+  Opened OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) override {
     const std::wstring wide = ToWide(path);
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD rights = access == Access::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    HANDLE handle = CreateFileW(wide.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     // On a read-only disk a save opens for reading: whether it is fixed can still be told.
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_WRITE_PROTECT) {
       handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -228,9 +228,9 @@ class WindowsInstall : public Install {
     }
     FileId id;
     DWORD attributes = 0;
-    if (handle != INVALID_HANDLE_VALUE && (GetFileType(handle) != FILE_TYPE_DISK ||
-                                           !IdentifyHandle(handle, &id, &attributes) ||
-                                           (attributes & FILE_ATTRIBUTE_READONLY) != 0)) {
+    if (handle != INVALID_HANDLE_VALUE &&
+        (GetFileType(handle) != FILE_TYPE_DISK || !IdentifyHandle(handle, &id, &attributes) ||
+         (access == Access::kReadWrite && (attributes & FILE_ATTRIBUTE_READONLY) != 0))) {
       CloseHandle(handle);
       handle = INVALID_HANDLE_VALUE;
     }

@@ -15,29 +15,38 @@ constexpr unsigned kTempNameTries = 1u << 20;
 std::string TempFileName(unsigned number) { return "savefix-" + std::to_string(number) + ".tmp"; }
 
 Kept NewBackup::Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed) {
+  return Finish(save, false, another_save_is_fixed);
+}
+
+Kept NewBackup::PutBack(SaveFile& save) {
+  return Finish(save, true, [] { return false; });
+}
+
+Kept NewBackup::Finish(SaveFile& save, bool replaces_save, const std::function<bool()>& another_save_is_fixed) {
   BackupTarget target;
-  if (!Sync() || !Close() || !LookAtTarget(&target)) return Kept::kFailed;
+  FileId save_id;
+  if (!Sync() || !Close() || !LookAtTarget(&target) || !save.Identify(&save_id)) return Kept::kFailed;
   if (target.exists) {
-    FileId save_id;
     if (!target.regular_file) return Kept::kNotAFile;
     if (target.alias) return Kept::kAlias;
     if (target.read_only) return Kept::kReadOnly;
-    if (!save.Identify(&save_id)) return Kept::kFailed;
-    if (target.id == save_id) return Kept::kIsTheSave;
-    if (another_save_is_fixed()) return Kept::kAnotherSavesOriginal;
+    if (!replaces_save && target.id == save_id) return Kept::kIsTheSave;
+    if (!replaces_save && another_save_is_fixed()) return Kept::kAnotherSavesOriginal;
   }
+  // What replaces a save replaces that very save, not what took its name meanwhile.
+  if (replaces_save && !(target.exists && target.id == save_id)) return Kept::kFailed;
   return MoveIntoPlace() ? Kept::kKept : Kept::kFailed;
 }
 
-std::unique_ptr<NewBackup> SaveFile::CreateBackup(const char* backup_name, Created* why) {
+std::unique_ptr<NewBackup> SaveFile::CreateNewFile(const char* name, Created* why) {
   unsigned& number = NextTempNumber();
-  std::unique_ptr<NewBackup> backup;
+  std::unique_ptr<NewBackup> file;
   *why = Created::kNameTaken;
   for (unsigned tries = 0; tries < kTempNameTries && *why == Created::kNameTaken; ++tries) {
-    *why = CreateNew(TempFileName(number), backup_name, &backup);
+    *why = CreateNew(TempFileName(number), name, &file);
     if (*why == Created::kNameTaken) ++number;
   }
-  return backup;
+  return file;
 }
 
 bool NamedSaves::Hold(const std::string& name) const {

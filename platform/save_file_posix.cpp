@@ -112,11 +112,10 @@ class PosixSaveFile : public SaveFile {
   }
 
  protected:
-  Created CreateNew(const std::string& temp_name, const char* backup_name,
-                    std::unique_ptr<NewBackup>* backup) override {
+  Created CreateNew(const std::string& temp_name, const char* name, std::unique_ptr<NewBackup>* file) override {
     const int descriptor = openat(folder_.descriptor, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor >= 0) {
-      *backup = std::make_unique<PosixBackup>(folder_, temp_name, backup_name, descriptor);
+      *file = std::make_unique<PosixBackup>(folder_, temp_name, name, descriptor);
       return Created::kMade;
     }
     switch (errno) {
@@ -137,11 +136,12 @@ class PosixSaveFile : public SaveFile {
 }  // namespace
 
 // On a read-only disk a save opens for reading: whether it is fixed can still be told.
-std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name) {
-  int descriptor = folder.descriptor >= 0 ? OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDWR) : -1;
+std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name, Access access) {
+  const int flags = access == Access::kRead ? O_RDONLY : O_RDWR;
+  int descriptor = folder.descriptor >= 0 ? OpenRegularFileAt(folder.descriptor, name.c_str(), flags) : -1;
   if (descriptor < 0 && errno == EROFS) descriptor = OpenRegularFileAt(folder.descriptor, name.c_str(), O_RDONLY);
   struct stat info;
-  if (descriptor >= 0 && fstat(descriptor, &info) == 0 && !IsReadOnly(info)) {
+  if (descriptor >= 0 && fstat(descriptor, &info) == 0 && (access == Access::kRead || !IsReadOnly(info))) {
     return std::make_unique<PosixSaveFile>(folder, descriptor);
   }
   if (descriptor >= 0) close(descriptor);

@@ -22,6 +22,6 @@ struct OpenFolder {
 };
 
 // Opens the entry `name` of `folder` as a save; null if it is no regular file or does not open.
-std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name);
+std::unique_ptr<SaveFile> OpenSaveIn(OpenFolder& folder, const std::string& name, Access access);
 
 #endif

@@ -154,10 +154,10 @@ TEST_P(Contract, Holds) {
   switch (row.action) {
     case Action::kKeep: {
       std::unique_ptr<SaveFile> save;
-      ASSERT_EQ(install.OpenSave(path.c_str(), &save), Opened::kOpened);
+      ASSERT_EQ(install.OpenSave(path.c_str(), Access::kReadWrite, &save), Opened::kOpened);
       const std::string backup_name = row.name.substr(0, row.name.find(".HDR")) + ".BAK";
       Created why;
-      std::unique_ptr<NewBackup> copy = save->CreateBackup(backup_name.c_str(), &why);
+      std::unique_ptr<NewBackup> copy = save->CreateNewFile(backup_name.c_str(), &why);
       ASSERT_TRUE(copy);
       const std::string bytes = lab->Bytes(row.name);
       ASSERT_TRUE(copy->Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
@@ -179,7 +179,7 @@ TEST_P(Contract, Holds) {
     }
     case Action::kOpen: {
       std::unique_ptr<SaveFile> save;
-      EXPECT_EQ(install.OpenSave(path.c_str(), &save), row.opened);
+      EXPECT_EQ(install.OpenSave(path.c_str(), Access::kReadWrite, &save), row.opened);
       EXPECT_EQ(save != nullptr, row.opened == Opened::kOpened);
       break;
     }

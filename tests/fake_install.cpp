@@ -114,13 +114,12 @@ class FakeSave : public SaveFile {
   }
 
  protected:
-  Created CreateNew(const std::string& temp_name, const char* backup_name,
-                    std::unique_ptr<NewBackup>* backup) override {
+  Created CreateNew(const std::string& temp_name, const char* name, std::unique_ptr<NewBackup>* file) override {
     install_.steps.push_back("create");
     const std::string temp = folder_ + temp_name;
     if (install_.Resolve(temp) != temp || install_.files.count(temp) != 0) return Created::kNameTaken;
     if (install_.faults.create != Created::kMade) return install_.faults.create;
-    *backup = std::make_unique<FakeBackup>(install_, temp, folder_ + backup_name);
+    *file = std::make_unique<FakeBackup>(install_, temp, folder_ + name);
     return Created::kMade;
   }
   unsigned& NextTempNumber() override { return install_.next_temp; }
@@ -179,14 +178,14 @@ Listed FakeInstall::ListSaves(const char* pattern, std::vector<std::string>* nam
   return Listed::kListed;
 }
 
-Opened FakeInstall::OpenSave(const char* path, std::unique_ptr<SaveFile>* save) {
+Opened FakeInstall::OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) {
   auto found = files.find(Resolve(path));
   const std::string name = std::string(path).substr(FolderOf(path).size());
   const bool wine_shows_otherwise = std::any_of(name.begin(), name.end(), [](char c) {
     return static_cast<unsigned char>(c) < 0x20 || std::strchr("*?<>|\"", c) != nullptr;
   });
   if (faults.open || wine_shows_otherwise || found == files.end() || found->second->kind != FakeFile::Kind::kFile ||
-      found->second->read_only) {
+      (found->second->read_only && access == Access::kReadWrite)) {
     return Opened::kFailed;
   }
   *save = std::make_unique<FakeSave>(*this, found->second, FolderOf(path));

@@ -48,7 +48,7 @@ class FakeInstall : public Install {
   SaveDirectory ReadSaveDirectory(char* path) override;
   Listed ListSaves(const char* pattern, std::vector<std::string>* names) override;
   bool Chosen(const std::string& name) const override { return only.empty() || name == only; }
-  Opened OpenSave(const char* path, std::unique_ptr<SaveFile>* save) override;
+  Opened OpenSave(const char* path, Access access, std::unique_ptr<SaveFile>* save) override;
   std::string NameKey(const char* name) override;
   bool IsDeviceName(const char* name) override;
 
