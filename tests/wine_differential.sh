@@ -104,13 +104,16 @@ snapshot() {
 }
 
 # Writes the key for one case: in the 32-bit view, the one savefix.exe
-# reads, or only in the 64-bit view.
+# reads, or only in the 64-bit view. The 64-bit reg tool reaches both views;
+# Debian's "wine" would start the 32-bit one, which some machines run only
+# emulated, seconds a start. This way savefix.exe is a case's only 32-bit
+# process.
 write_key() {
-  local type=$1 view=$2 value=$3
+  local type=$1 view=$2 value=$3 reg=(/usr/lib/wine/wine64 reg)
   if [ "$view" = 64 ]; then
-    wine reg delete "HKLM\\SOFTWARE\\$savefix_vendor" /reg:32 /f < /dev/null > /dev/null 2>&1
+    "${reg[@]}" delete "HKLM\\SOFTWARE\\$savefix_vendor" /reg:32 /f < /dev/null > /dev/null 2>&1
   fi
-  wine reg add "HKLM\\$savefix_key" /v "$savefix_value" /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
+  "${reg[@]}" add "HKLM\\$savefix_key" /v "$savefix_value" /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
 }
 
 # ---- Hand edits of system.reg (wineserver stopped) --------------------------
