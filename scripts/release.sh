@@ -22,7 +22,9 @@
 # --no-wine-tests is given. Two releases of the same commit are the same
 # bytes: SOURCE_DATE_EPOCH is the commit's time (from the environment when
 # there is no .git), and every archive member gets that time, fixed modes and
-# owners, in a fixed order.
+# owners, in a fixed order. When no release is made, the last line says so
+# and why: which step failed, or which tests, and whether they failed, timed
+# out or found differences between the two programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -37,7 +39,66 @@ case "$*" in
   *) savefix_usage ;;
 esac
 
-step() { echo "== $*"; }
+# Whatever ends this script before the release is made, its last line says
+# so: $why, or else the step that was under way.
+why='' doing="checking the source" stage='' log=''
+finish() {
+  local status=$?
+  rm -rf "$stage" "$log"
+  [ "$status" -eq 0 ] || echo "No release: ${why:-$doing failed (exit status $status)}" >&2
+}
+trap finish EXIT
+no_release() {
+  why=$*
+  exit 1
+}
+step() {
+  doing=$*
+  echo "== $*"
+}
+
+# Which tests ctest's output (standard input) lists as failed, and how, in
+# one line, or nothing: "wine.differential.3 timed out; differences in
+# wine.differential.2 (3 cases); 2 tests failed: A, B". A test's output
+# follows its result line, which is how a differential part's count of
+# differing cases is told apart from another's.
+failed_tests() {
+  LC_ALL=C awk '
+    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { test = $0; sub(/^.*Test +#/, "", test); sub(/:.*/, "", test); next }
+    /^ *Start +[0-9]+: / { test = ""; next }
+    /^[0-9]+ case\(s\) differ/ && test != "" { differ[test] = $1 }
+    /^The following tests FAILED:/ { listed = 1; next }
+    listed && /^[ \t]+[0-9]+ - .* \([^()]*\)$/ {
+      number = $1; line = $0
+      sub(/^[ \t]+[0-9]+ - /, "", line)
+      reason = line; sub(/.* \(/, "", reason); sub(/\)$/, "", reason)
+      name = line; sub(/ \([^()]*\)$/, "", name); sub(/ +# GetParam\(\) = .*/, "", name)
+      if (reason == "Timeout") {
+        timed_out = timed_out (timed_out == "" ? "" : ", ") name
+      } else if (reason == "Failed" && number in differ) {
+        n = differ[number]
+        differing = differing (differing == "" ? "" : ", ") name " (" n (n == 1 ? " case)" : " cases)")
+      } else {
+        failed++
+        names = names (names == "" ? "" : ", ") name (reason == "Failed" ? "" : " (" reason ")")
+      }
+    }
+    END {
+      if (timed_out != "") why = timed_out " timed out"
+      if (differing != "") why = why (why == "" ? "" : "; ") "differences in " differing
+      if (failed > 0) why = why (why == "" ? "" : "; ") failed (failed == 1 ? " test" : " tests") " failed: " names
+      print why
+    }'
+}
+# Runs COMMAND... (a workflow or ctest), its output also kept; when it fails,
+# $why names the tests that failed, if it names any.
+run_tests() {
+  local status=0
+  log=${log:-$(mktemp "${TMPDIR:-/tmp}/savefix-release-log.XXXXXX")}
+  "$@" 2>&1 | tee "$log" || status=$?
+  [ "$status" -eq 0 ] || why=$(failed_tests < "$log")
+  return "$status"
+}
 # True when this source tree is a git checkout of its own (not a copy that
 # happens to lie inside another repository).
 in_git_checkout() { [ "$(git rev-parse --show-toplevel 2> /dev/null)" = "$root" ]; }
@@ -46,38 +107,39 @@ in_git_checkout() { [ "$(git rev-parse --show-toplevel 2> /dev/null)" = "$root" 
 
 if in_git_checkout; then
   [ -z "$(git status --porcelain --untracked-files=no)" ] ||
-    savefix_die "the checkout has uncommitted changes; a release is made from a commit as it is"
+    no_release "the checkout has uncommitted changes; a release is made from a commit as it is"
   SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
   source_name="commit $(git rev-parse HEAD)"
 else
   [[ "${SOURCE_DATE_EPOCH:-}" =~ ^[0-9]+$ ]] ||
-    savefix_die "no .git here: set SOURCE_DATE_EPOCH to the release commit's time (git log -1 --format=%ct)"
+    no_release "no .git here: set SOURCE_DATE_EPOCH to the release commit's time (git log -1 --format=%ct)"
   source_name="a source tree without .git"
 fi
 export SOURCE_DATE_EPOCH
 
+doing="installing what is missing"
 bash scripts/install-deps.sh release
-desktop-file-validate docs/savefix.desktop || savefix_die "docs/savefix.desktop is not a valid desktop entry"
+desktop-file-validate docs/savefix.desktop || no_release "docs/savefix.desktop is not a valid desktop entry"
 
 # THIRD-PARTY-NOTICES names the Debian packages whose libraries end up inside
 # the programs; it must name the ones this machine links.
 arch=$(dpkg --print-architecture)
 for package in "libc6-dev:$arch" "libstdc++-12-dev:$arch" mingw-w64-i686-dev g++-mingw-w64-i686-posix; do
   built_from=$(dpkg-query -W -f='${source:Package} ${source:Version}' "$package" 2> /dev/null) ||
-    savefix_die "package $package is not installed"
+    no_release "package $package is not installed"
   grep -qF "Debian source package $built_from" THIRD-PARTY-NOTICES && continue
   message="this machine links $package from $built_from, which THIRD-PARTY-NOTICES does not name; update it"
   # A trial build (the reproducibility test) may go on; a release may not.
-  [ "${SAVEFIX_TRIAL_RELEASE:-0}" = 1 ] || savefix_die "$message"
+  [ "${SAVEFIX_TRIAL_RELEASE:-0}" = 1 ] || no_release "$message"
   echo "release.sh: warning: $message" >&2
 done
 
 # ---- Build and test both programs -------------------------------------------
 
 step "savefix.exe (win32 preset)"
-cmake --workflow --preset win32
+run_tests cmake --workflow --preset win32
 step "Static savefix for Linux and the scenario table on it (release preset)"
-cmake --workflow --preset release
+run_tests cmake --workflow --preset release
 if [ "$wine_tests" = 1 ]; then
   # The differential test of the wine preset compares savefix.exe with the
   # native program: here, the two programs of the release.
@@ -86,19 +148,17 @@ if [ "$wine_tests" = 1 ]; then
   cmake --preset wine -DSAVEFIX_NATIVE_EXE="$root/build/release/savefix"
   cmake --build --preset wine
   wine_status=0
-  ctest --preset wine || wine_status=$?
-  # ctest lists the rows that skip themselves under Wine as not run.
-  echo "(The wine.Homes/FromHome.* rows that did not run are native only: they test how the native savefix finds Wine prefixes, and ran in the native table above.)"
+  run_tests ctest --preset wine || wine_status=$?
   [ "$wine_status" = 0 ] || exit "$wine_status"
 fi
 
 version=$(cat build/release/VERSION)
-[ "$(cat build/win32/VERSION)" = "$version" ] || savefix_die "build/win32 and build/release disagree on the version"
+[ "$(cat build/win32/VERSION)" = "$version" ] || no_release "build/win32 and build/release disagree on the version"
 tag=v$version
 if in_git_checkout; then
   tags=$(git tag --points-at HEAD 'v*')
   if [ -n "$tags" ] && ! grep -qx "$tag" <<< "$tags"; then
-    savefix_die "HEAD is tagged $(tr '\n' ' ' <<< "$tags")but the project version is $version"
+    no_release "HEAD is tagged $(tr '\n' ' ' <<< "$tags")but the project version is $version"
   fi
 fi
 
@@ -110,7 +170,6 @@ windows_zip=savefix-$version-windows-x86.zip
 linux_dir=savefix-$version-linux-x86_64
 linux_tar=$linux_dir.tar.gz
 stage=$(mktemp -d "${TMPDIR:-/tmp}/savefix-release.XXXXXX")
-trap 'rm -rf "$stage"' EXIT
 # The Linux archive unpacks into one folder of its own name; the zip stays
 # flat, as Windows' "Extract all" makes the folder.
 linux=$stage/linux/$linux_dir

@@ -2,33 +2,80 @@
 # Runs savefix.exe under Wine and the native savefix on the same Wine prefix,
 # made by Wine itself, case by case, each on a fresh copy of the same saves:
 #
-#   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX
+#   wine_differential.sh WORKDIR SAVEFIX_EXE NATIVE_SAVEFIX [PART/PARTS]
+#   wine_differential.sh --prefix WORKDIR
+#   wine_differential.sh --done WORKDIR
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
 # with CR LF as LF and the native "Wine prefix:", "Folder on this
 # machine:" and "To fix the saves in a folder" lines are set aside, and
 # the files left behind must match byte for byte. Some cases edit system.reg by hand (lines Wine passes over, other
-# spellings); both programs then read the edited file. WORKDIR, an absolute
-# path, is replaced; it holds the prefix, and is removed again when every
-# case matches.
+# spellings); both programs then read the edited file. WORKDIR is an
+# absolute path.
+#
+# Without PART/PARTS every case runs, in a prefix made for the run in
+# WORKDIR, which is replaced, and removed again when every case matches.
+# With it, every PARTS-th case from the PART-th on runs (2/4: the 2nd, 6th,
+# 10th...), in the prefix "--prefix WORKDIR" made there for the parts, with
+# the part's own files in WORKDIR/partPART, removed again when its cases
+# match. The parts share that prefix, so they must run one at a time.
+# "--done WORKDIR" stops the prefix's wineserver and removes WORKDIR,
+# unless a part kept its files there.
 set -uo pipefail -f  # no globbing: save names such as [x].HDR stay as written
 . "$(dirname "$0")/../scripts/lib.sh"
 savefix_help "$@"
-[ $# -eq 3 ] || savefix_usage
-work=$1 exe=$2 native=$3
+mode=run
+case ${1-} in
+  --prefix | --done) mode=${1#--} && shift && [ $# -eq 1 ] || savefix_usage ;;
+  *) [ $# -eq 3 ] || [ $# -eq 4 ] || savefix_usage ;;
+esac
+work=$1
 case $work in /?*) ;; *) savefix_usage ;; esac
-prefix=$work/prefix games=$work/games
+prefix=$work/prefix
 savefix_wine_env "$prefix"
+stop_server() { wineserver -k 2> /dev/null; wineserver -w 2> /dev/null; }
+
+# A fresh prefix in WORKDIR, made by Wine, and beside it its system.reg as
+# Wine left it, which every case starts from.
+make_prefix() {
+  [ ! -d "$prefix" ] || stop_server
+  rm -rf "$work"
+  mkdir -p "$work"
+  bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$prefix" > /dev/null &&
+    cp "$prefix/system.reg" "$work/fresh.reg"
+}
+
+case $mode in
+  prefix) make_prefix; exit ;;
+  done)
+    [ ! -d "$prefix" ] || stop_server
+    if [ -n "$(find "$work" -mindepth 1 -maxdepth 1 -name 'part*' 2> /dev/null)" ]; then
+      echo "a part's files are kept in $work, and the prefix with them"
+    else
+      rm -rf "$work"
+    fi
+    exit 0 ;;
+esac
+
+exe=$2 native=$3
 [ -f "$exe" ] || { echo "no savefix.exe at '$exe': build the win32 preset first" >&2; exit 1; }
 [ -x "$native" ] || echo "no native savefix at '$native': build the native preset first" >&2
-
-stop_server() { wineserver -k 2> /dev/null; wineserver -w 2> /dev/null; }
-[ -d "$prefix" ] && stop_server
-rm -rf "$work"
+if [ $# -eq 4 ]; then
+  [[ $4 =~ ^([1-9][0-9]*)/([1-9][0-9]*)$ ]] && [ "${BASH_REMATCH[1]}" -le "${BASH_REMATCH[2]}" ] || savefix_usage
+  part=${BASH_REMATCH[1]} parts=${BASH_REMATCH[2]} run=$work/part${BASH_REMATCH[1]}
+  [ -f "$work/fresh.reg" ] ||
+    { echo "no prefix in $work: make it first with wine_differential.sh --prefix $work" >&2; exit 1; }
+  # A part stopped halfway may have left the server up and z: elsewhere.
+  stop_server
+  ln -sfn / "$prefix/dosdevices/z:"
+  rm -rf "$run"
+else
+  part=1 parts=1 run=$work
+  make_prefix || exit 1
+fi
+games=$run/games
 mkdir -p "$games"
 trap stop_server EXIT
-bash "$(dirname "$0")/../scripts/wine-prefix.sh" "$prefix" > /dev/null || exit 1
-cp "$prefix/system.reg" "$work/fresh.reg"
 
 # Windows spelling of a Unix path, through the Z: drive.
 z=$(savefix_z_path "$games")
@@ -57,13 +104,16 @@ snapshot() {
 }
 
 # Writes the key for one case: in the 32-bit view, the one savefix.exe
-# reads, or only in the 64-bit view.
+# reads, or only in the 64-bit view. The 64-bit reg tool reaches both views;
+# Debian's "wine" would start the 32-bit one, which some machines run only
+# emulated, seconds a start. This way savefix.exe is a case's only 32-bit
+# process.
 write_key() {
-  local type=$1 view=$2 value=$3
+  local type=$1 view=$2 value=$3 reg=(/usr/lib/wine/wine64 reg)
   if [ "$view" = 64 ]; then
-    wine reg delete "HKLM\\SOFTWARE\\$savefix_vendor" /reg:32 /f < /dev/null > /dev/null 2>&1
+    "${reg[@]}" delete "HKLM\\SOFTWARE\\$savefix_vendor" /reg:32 /f < /dev/null > /dev/null 2>&1
   fi
-  wine reg add "HKLM\\$savefix_key" /v "$savefix_value" /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
+  "${reg[@]}" add "HKLM\\$savefix_key" /v "$savefix_value" /t "$type" /d "$value" /reg:"$view" /f < /dev/null > /dev/null 2>&1
 }
 
 # ---- Hand edits of system.reg (wineserver stopped) --------------------------
@@ -147,8 +197,8 @@ exe=$(realpath "$exe") native=$(realpath -m "$native")
 # A link whose $PWD lies on Z: where getcwd() lies on C:; a place for z: that
 # leaves the working directory under no drive; the games folder as rooted at
 # the working directory's first component ("\dir" for "/first/dir").
-ln -s "$prefix/drive_c/users" "$work/cusers"
-mkdir -p "$work/zroot"
+ln -s "$prefix/drive_c/users" "$run/cusers"
+mkdir -p "$run/zroot"
 below_first=$(printf %s "${games#/*/}" | tr / '\\')
 games_bs=$(printf %s "$games" | tr / '\\')
 # The games folder relative to the Unix root.
@@ -173,11 +223,11 @@ in_directory() {
 }
 # ---- end of the working-directory block -----------------------------------
 
-failed=0 cases=0
-# One case: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [EDIT [WORKING_DIR [Z_TARGET]]].
+failed=0 ran=0 number=0
+# One case, the NUMBERth of the table: NAME TYPE VIEW APPPATH INSTALL_DIR ENTRIES [EDIT [WORKING_DIR [Z_TARGET]]].
 run_case() {
   local name=$1 type=$2 view=$3 value=$4 dir=$5 entries=$6 edit=${7-} cwd=${8-} z_target=${9-}
-  local out=$work/case$((++cases)) problem=
+  local out=$run/case$number problem=
   mkdir -p "$out"
   cp "$work/fresh.reg" "$prefix/system.reg"
   lay_out "$dir" "$entries"
@@ -224,6 +274,8 @@ run_case() {
 }
 
 while IFS='|' read -r name type view value dir entries edit cwd z_target; do
+  [ $((number++ % parts + 1)) -eq "$part" ] || continue
+  ran=$((ran + 1))
   run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit" "$cwd" "$z_target"
 done << EOF
 plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
@@ -254,21 +306,22 @@ dword data ending in a backslash|REG_SZ|32|$z\dword\|$games/dword|SaveGames/A.HD
 rooted path on the working directory's drive C:|REG_SZ|32|\Games\Rooted\|$prefix/drive_c/Games/Rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
 drive-relative path on the working directory's drive|REG_SZ|32|Z:here\|$games/here|SaveGames/A.HDR=300||$games
 drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_c/Games/Elsewhere|SaveGames/A.HDR=300||$games
-working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$work/cusers
-working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$work/zroot
+working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$run/cusers
+working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$run/zroot
 Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
 Unix path from a working directory on C:|REG_SZ|32|$games/slashc/|$games/slashc|SaveGames/A.HDR=300||$prefix/drive_c/users
-Unix path of no folder, rooted on C:|REG_SZ|32|$work/rooted/|$prefix/drive_c$work/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
+Unix path of no folder, rooted on C:|REG_SZ|32|$run/rooted/|$prefix/drive_c$run/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
 8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
 8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
 saves matching *.HDR only by their 8.3 aliases|REG_SZ|32|$z\aliasmatch\|$games/aliasmatch|SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302
-relative path from a removed working directory, names matched with case|REG_SZ|32|$games_rel\gonecwd\|$games/gonecwd|SaveGames/A.HDR=300 SaveGames/a.bak=50||removed:$work/gone
+relative path from a removed working directory, names matched with case|REG_SZ|32|$games_rel\gonecwd\|$games/gonecwd|SaveGames/A.HDR=300 SaveGames/a.bak=50||removed:$run/gone
 EOF
 
+[ "$ran" -gt 0 ] || { rm -rf "$run"; echo "no case is part $part of $parts"; exit 1; }
 if [ "$failed" -ne 0 ]; then
-  echo "$failed case(s) differ; everything is kept in $work"
+  echo "$failed case(s) differ; everything is kept in $run, the prefix in $prefix"
   exit 1
 fi
 trap - EXIT
-rm -rf "$work"
-echo "every case the same"
+rm -rf "$run"
+echo "every case the same ($ran)"
