@@ -7,8 +7,8 @@
 #   wine_differential.sh --done WORKDIR
 #
 # The outputs must match once savefix.exe's is decoded from code page 1252
-# with CR LF as LF and the native "Wine prefix:", "Folder on this
-# machine:" and "To fix the saves in a folder" lines are set aside, and
+# with CR LF as LF and the native lines naming the prefix and the
+# "Folder on this machine:" line are set aside, and
 # the files left behind must match byte for byte. Some cases edit system.reg by hand (lines Wine passes over, other
 # spellings); both programs then read the edited file. WORKDIR is an
 # absolute path.
@@ -248,8 +248,8 @@ run_case() {
   lay_out "$dir" "$entries"
   in_directory "$cwd" "$z_target" "$native" < /dev/null > "$out/native.raw" 2> "$out/native.err"
   printf '\n[exit status %d]\n' $? >> "$out/native.raw"
-  sed -e '1{/^Wine prefix: /d;s/^/[no "Wine prefix:" line] /}' -e '/^Folder on this machine: /d' \
-    -e '/^To fix the saves in a folder, name it: /d' "$out/native.raw" > "$out/native.out"
+  sed -e '1{/^\(Wine prefix\|Game not found in\|No game install path in\): /d;s/^/[no prefix line] /}' \
+    -e '/^Folder on this machine: /d' "$out/native.raw" > "$out/native.out"
   snapshot "$dir" > "$out/native.files"
 
   # Guards against two runs that agree only because the key never arrived.
