@@ -82,9 +82,11 @@ class NewBackup : NotCopied {
   // step and makes the move durable. `another_save_is_fixed` is asked only
   // where an entry stands there.
   Kept Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed);
-  // The same, the file made to replace `save` itself: the entry at its name
-  // must be that save, a writable file reached by its own name.
-  Kept PutBack(SaveFile& save);
+  // The same, the file made to replace the save `save_id` itself: the entry
+  // at its name must be that save, a writable file reached by its own name.
+  // Nothing may hold the save open meanwhile: Windows moves nothing over an
+  // open file.
+  Kept PutBack(const FileId& save_id);
 
  protected:
   virtual bool Sync() = 0;
@@ -94,7 +96,7 @@ class NewBackup : NotCopied {
   virtual bool MoveIntoPlace() = 0;
 
  private:
-  Kept Finish(SaveFile& save, bool replaces_save, const std::function<bool()>& another_save_is_fixed);
+  Kept Finish(const FileId* save_id, bool replaces_save, const std::function<bool()>& another_save_is_fixed);
 };
 
 // Making a new file: made, or why not.

@@ -221,8 +221,10 @@ class WindowsInstall : public Install {
     const DWORD rights = access == Access::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     HANDLE handle = CreateFileW(wide.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    // On a read-only disk a save opens for reading: whether it is fixed can still be told.
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_WRITE_PROTECT) {
+    // On a read-only disk a save opens for reading: whether it is fixed can
+    // still be told. Wine reports such a disk as access denied.
+    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED) {
       handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }

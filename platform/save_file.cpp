@@ -15,26 +15,28 @@ constexpr unsigned kTempNameTries = 1u << 20;
 std::string TempFileName(unsigned number) { return "savefix-" + std::to_string(number) + ".tmp"; }
 
 Kept NewBackup::Keep(SaveFile& save, const std::function<bool()>& another_save_is_fixed) {
-  return Finish(save, false, another_save_is_fixed);
-}
-
-Kept NewBackup::PutBack(SaveFile& save) {
-  return Finish(save, true, [] { return false; });
-}
-
-Kept NewBackup::Finish(SaveFile& save, bool replaces_save, const std::function<bool()>& another_save_is_fixed) {
-  BackupTarget target;
   FileId save_id;
-  if (!Sync() || !Close() || !LookAtTarget(&target) || !save.Identify(&save_id)) return Kept::kFailed;
+  return Finish(save.Identify(&save_id) ? &save_id : nullptr, false, another_save_is_fixed);
+}
+
+Kept NewBackup::PutBack(const FileId& save_id) {
+  return Finish(&save_id, true, [] { return false; });
+}
+
+// `save_id` is null where the save could not be identified.
+Kept NewBackup::Finish(const FileId* save_id, bool replaces_save,
+                       const std::function<bool()>& another_save_is_fixed) {
+  BackupTarget target;
+  if (!Sync() || !Close() || !LookAtTarget(&target) || save_id == nullptr) return Kept::kFailed;
   if (target.exists) {
     if (!target.regular_file) return Kept::kNotAFile;
     if (target.alias) return Kept::kAlias;
     if (target.read_only) return Kept::kReadOnly;
-    if (!replaces_save && target.id == save_id) return Kept::kIsTheSave;
+    if (!replaces_save && target.id == *save_id) return Kept::kIsTheSave;
     if (!replaces_save && another_save_is_fixed()) return Kept::kAnotherSavesOriginal;
   }
   // What replaces a save replaces that very save, not what took its name meanwhile.
-  if (replaces_save && !(target.exists && target.id == save_id)) return Kept::kFailed;
+  if (replaces_save && !(target.exists && target.id == *save_id)) return Kept::kFailed;
   return MoveIntoPlace() ? Kept::kKept : Kept::kFailed;
 }
 

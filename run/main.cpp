@@ -18,7 +18,7 @@ namespace {
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n"
+    "Usage: savefix [--help | --version | --restore] [FOLDER | SAVE.HDR]...\n"
     "\n"
     "Backs up every saved game of Vellmoor, then fixes it. In the game's\n"
     "SaveGames folder, each save file (*.HDR) is first copied beside it,\n"
@@ -29,9 +29,11 @@ const char kUsage[] =
     "saves fixed the same way, and a SAVE.HDR that one save: no registry.\n"
     "\n"
     "A save that is already fixed is left alone and keeps its first backup,\n"
-    "so running savefix again never loses an original save. To put a save\n"
-    "back, delete the fixed X.HDR and rename X.BAK to X.HDR.\n"
+    "so running savefix again never loses an original save.\n"
     "\n"
+    "  --restore       put each save back as it was before it was fixed,\n"
+    "                  from its .BAK, only where the .BAK is its original\n"
+    "                  and the save was not played on since\n"
     "  -h, --help, /?  show this help\n"
     "  --version       show the version\n";
 
@@ -72,7 +74,7 @@ int ReportUsageError(const World& world, const char* format, const char* text) {
 // ahead (no argument, or one that is not an option, such as a file dropped
 // on the program). Other options are refused rather than run the fix.
 bool HandleOption(int argc, const char* const* argv, const World& world, int* status) {
-  if (argc < 2 || (argv[1][0] != '-' && !IsHelp(argv[1]))) return false;
+  if (argc < 2 || (argv[1][0] != '-' && !IsHelp(argv[1])) || std::strcmp(argv[1], "--restore") == 0) return false;
   const char* arg = argv[1];
   *status = 0;
   if (IsHelp(arg)) {
@@ -91,12 +93,13 @@ int main(int argc, char** argv) {
   const std::unique_ptr<World> world = ThisMachine({Variable("WINEPREFIX"), Variable("HOME"), Variable("PWD")});
   int status = 0;
   if (HandleOption(argc, argv, *world, &status)) return status;
+  const Mode mode = argc > 1 && std::strcmp(argv[1], "--restore") == 0 ? Mode::kPutBack : Mode::kFix;
   SetUpConsoleOutput();
   // Every name is checked before anything is touched. A name dropped on the
   // program opened its window: the run ends at the prompt, so that what was
   // wrong can be read there.
   std::vector<std::unique_ptr<Install>> named;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = mode == Mode::kFix ? 1 : 2; i < argc; ++i) {
     std::unique_ptr<Install> install = world->NamedInstall(kGame, argv[i]);
     if (!install) {
       ReportUsageError(*world, "savefix: '%s' is neither a folder nor a save\n\n", argv[i]);
@@ -107,5 +110,5 @@ int main(int argc, char** argv) {
     const auto takes = [&install](const std::unique_ptr<Install>& earlier) { return earlier->TakeSavesOf(*install); };
     if (std::none_of(named.begin(), named.end(), takes)) named.push_back(std::move(install));
   }
-  return RunSavefix({std::malloc, std::free}, *world, std::move(named));
+  return RunSavefix({std::malloc, std::free}, *world, std::move(named), mode);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patch/patch_save_file.h"
+#include "patch/put_back.h"
 #include "platform/console.h"
 #include "platform/install.h"
 
@@ -67,21 +68,23 @@ using Tally = std::map<Outcome, int>;
 // composed path would not fit in the path buffer, the name would lead out of
 // the save directory or it names a device.
 Outcome PatchEntry(Install& install, char* path, std::size_t save_dir_length, const std::string& name,
-                   const std::vector<std::string>& sharing_backup) {
+                   const std::vector<std::string>& sharing_backup, Mode mode) {
   if (save_dir_length + name.size() + 1 > kPathBufferSize) {
     SkipEntry(kFileNameTooLongMessage, name.c_str());
   } else if (HoldsSeparator(name.c_str()) || install.IsDeviceName(name.c_str())) {
     SkipEntry(kInvalidFileNameMessage, name.c_str());
   } else {
     std::memcpy(path + save_dir_length, name.c_str(), name.size() + 1);
-    return PatchSaveFile(install, path, save_dir_length, sharing_backup);
+    return mode == Mode::kFix ? PatchSaveFile(install, path, save_dir_length, sharing_backup)
+                              : PutBackSaveFile(install, path, save_dir_length);
   }
   return Outcome::kNotFixed;
 }
 
 // Patches each chosen entry of the listing. Saves whose backup names are one
 // are looked at before one's backup replaces another's.
-void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern, Tally& tally) {
+void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, const char* pattern, Mode mode,
+                   Tally& tally) {
   std::vector<std::string> names;
   const Listed listed = install.ListSaves(pattern, &names);
   if (listed != Listed::kListed || std::none_of(names.begin(), names.end(), [&install](const std::string& name) {
@@ -99,12 +102,12 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
     for (const std::string& other : key.empty() ? std::vector<std::string>() : by_backup[key]) {
       if (other != name) sharing.push_back(other);
     }
-    ++tally[PatchEntry(install, path, save_dir_length, name, sharing)];
+    ++tally[PatchEntry(install, path, save_dir_length, name, sharing, mode)];
   }
 }
 
 // Everything between obtaining the buffers and the closing prompt, for one install.
-void PatchInstalledGame(Install& install, char* path, char* pattern, Tally& tally) {
+void PatchInstalledGame(Install& install, char* path, char* pattern, Mode mode, Tally& tally) {
   SayHowFound(install.HowFound());
   switch (install.ReadSaveDirectory(path)) {
     case SaveDirectory::kRead: break;
@@ -120,7 +123,7 @@ void PatchInstalledGame(Install& install, char* path, char* pattern, Tally& tall
   if (const std::optional<MachineFolder> folder = install.FolderOnMachine(path)) {
     PrintLine("Folder on this machine: ", folder->existing + folder->missing, folder->missing.empty() ? "" : " (not found)");
   }
-  PatchAllSaves(install, path, std::strlen(path), pattern, tally);
+  PatchAllSaves(install, path, std::strlen(path), pattern, mode, tally);
 }
 
 }  // namespace
@@ -134,7 +137,7 @@ void WaitForEnter() {
   } while (c != EOF && c != '\n');
 }
 
-int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named) {
+int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named, Mode mode) {
   char* path = static_cast<char*>(buffers.obtain(kPathBufferSize));
   char* pattern = path != nullptr ? static_cast<char*>(buffers.obtain(kPathBufferSize)) : nullptr;
   if (path == nullptr || pattern == nullptr) {
@@ -145,12 +148,15 @@ int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::uniqu
 
   const std::vector<std::unique_ptr<Install>> installs = named.empty() ? world.FindInstalls(kGame) : std::move(named);
   Tally tally;
-  for (const std::unique_ptr<Install>& install : installs) PatchInstalledGame(*install, path, pattern, tally);
+  for (const std::unique_ptr<Install>& install : installs) PatchInstalledGame(*install, path, pattern, mode, tally);
   // Where several saves were looked at, what became of them, so that none that failed goes unseen.
   if (tally[Outcome::kFixed] + tally[Outcome::kAlreadyFixed] + tally[Outcome::kNotFixed] > 1) {
-    PrintMessage(kFixedCountMessage, std::to_string(tally[Outcome::kFixed]).c_str());
-    PrintMessage(kAlreadyFixedCountMessage, std::to_string(tally[Outcome::kAlreadyFixed]).c_str());
-    PrintMessage(kNotFixedCountMessage, std::to_string(tally[Outcome::kNotFixed]).c_str());
+    const bool fix = mode == Mode::kFix;
+    PrintMessage(fix ? kFixedCountMessage : kPutBackCountMessage, std::to_string(tally[Outcome::kFixed]).c_str());
+    PrintMessage(fix ? kAlreadyFixedCountMessage : kAlreadyOriginalCountMessage,
+                 std::to_string(tally[Outcome::kAlreadyFixed]).c_str());
+    PrintMessage(fix ? kNotFixedCountMessage : kNotPutBackCountMessage,
+                 std::to_string(tally[Outcome::kNotFixed]).c_str());
   }
   WaitForEnter();
 

@@ -23,6 +23,9 @@ constexpr char kClosePrompt[] = "Press any key to close...";
 constexpr int kExitOk = 0;
 constexpr int kExitNoMemory = 1;
 
+// What the run does to each save: fix it, or put its original back.
+enum class Mode { kFix, kPutBack };
+
 // Where the run gets its two buffers from; tests hand in one that fails.
 struct BufferSource {
   void* (*obtain)(std::size_t size);
@@ -31,9 +34,10 @@ struct BufferSource {
 
 // Backs up and patches every save file of `named`, the installs named on the
 // command line, or, with none named, of every install `world` finds of the
-// game; then prompts and waits for a line of standard input. Returns the
-// exit status.
-int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named);
+// game (or puts back the original of each); then prompts and waits for a
+// line of standard input. Returns the exit status.
+int RunSavefix(const BufferSource& buffers, World& world, std::vector<std::unique_ptr<Install>> named,
+               Mode mode = Mode::kFix);
 
 // Shows the closing prompt, then reads and discards one line of input (or
 // up to the end of input).

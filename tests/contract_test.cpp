@@ -17,6 +17,7 @@ enum class Action {
   kOpen,  // open the save `name`
   kList,  // list "*.HDR"
   kName,  // name `name` on the command line
+  kPutBack,  // open the save `name`, copy into a new file what it held before, and put that in its place
 };
 
 struct Row {
@@ -88,6 +89,11 @@ const Row kRows[] = {
      .action = Action::kKeep},
     {.label = "LongestName", .before = {{kLong, Kind::kSave}}, .action = Action::kKeep, .name = kLong,
      .backup = std::string(251, 'L') + ".BAK"},
+
+    // What puts a save back replaces that very save, and nothing else.
+    {.label = "PutsBackTheSave", .before = {{"S.HDR", Kind::kSave}, {"S.BAK", Kind::kFile}}, .action = Action::kPutBack},
+    {.label = "PutsBackNoReadOnlySave", .before = {{"S.HDR", Kind::kReadOnly}}, .action = Action::kPutBack,
+     .kept = Kept::kReadOnly},
 
     // Only a regular file opens as a save.
     {.label = "OpensAFile", .before = {{"S.HDR", Kind::kSave}}, .action = Action::kOpen},
@@ -175,6 +181,25 @@ TEST_P(Contract, Holds) {
       }
       std::sort(names.begin(), names.end());
       EXPECT_EQ(lab->Names(), names);
+      break;
+    }
+    case Action::kPutBack: {
+      std::unique_ptr<SaveFile> save;
+      FileId id;
+      Created why;
+      ASSERT_EQ(install.OpenSave(path.c_str(), Access::kRead, &save), Opened::kOpened);
+      ASSERT_TRUE(save->Identify(&id));
+      std::unique_ptr<NewBackup> copy = save->CreateNewFile(row.name.c_str(), &why);
+      ASSERT_TRUE(copy);
+      const std::string before_fix = "as it was";
+      ASSERT_TRUE(copy->Write(reinterpret_cast<const unsigned char*>(before_fix.data()), before_fix.size()));
+      save.reset();
+      EXPECT_EQ(copy->PutBack(id), row.kept);
+      copy.reset();
+      for (const auto& [name, old] : before) {
+        EXPECT_EQ(lab->Bytes(name), name == row.name && row.kept == Kept::kKept ? before_fix : old) << name;
+      }
+      EXPECT_EQ(lab->Names().size(), before.size());
       break;
     }
     case Action::kOpen: {

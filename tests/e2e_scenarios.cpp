@@ -70,6 +70,10 @@ std::string Summary(int fixed, int already, int not_fixed) {
          ", not fixed: " + std::to_string(not_fixed) + "\n";
 }
 
+std::string PutBack(const std::string& save) {
+  return "Processing file {SAVES}" + save + "\nOriginal put back from {SAVES}" + BackupName(save) + "\n\n";
+}
+
 // ---- Rows of one shape
 
 // The save "A.HDR", backed up and patched.
@@ -271,8 +275,8 @@ std::vector<Scenario> BuildScenarios() {
        .earlier_runs = {{}, {"--help"}, {"--version"}, {"--dry-run"}, {"-h"}, {"/?"}},
        .expected = Shown(AlreadyFixed("A.HDR") + AlreadyFixed("B.HDR")) + Summary(0, 2, 0),
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR")}},
-      Option("Help", "--help", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n\nBacks up", 0),
-      Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version] [FOLDER | SAVE.HDR]...\n", 0),
+      Option("Help", "--help", "Usage: savefix [--help | --version | --restore] [FOLDER | SAVE.HDR]...\n\nBacks up", 0),
+      Option("HelpWindowsStyle", "/?", "Usage: savefix [--help | --version | --restore] [FOLDER | SAVE.HDR]...\n", 0),
       Option("Version", "--version", "savefix " SAVEFIX_VERSION "\n", 0),
       {.label = "UnknownOption",
        .args = {"--dry-run"},
@@ -364,6 +368,30 @@ std::vector<Scenario> BuildScenarios() {
                          "Skipping file\nNo new file may be made in the save folder (access denied)\n\n") +
                    Summary(0, 1, 1),
        .after = {Unchanged("A.HDR"), Unchanged("B.HDR")}},
+      // Putting back: a fixed save gets its original again, once; a save
+      // changed since, a backup of another length and no backup are named.
+      {.label = "RestorePutsBack",
+       .items = {Save("A.HDR", 300), Save("B.HDR", 4096)},
+       .earlier_runs = {{}},
+       .args = {"--restore"},
+       .expected = Shown(PutBack("A.HDR") + PutBack("B.HDR")) + "Saves put back: 2, already original: 0, not put back: 0\n",
+       .after = {CopyOf("A.BAK", "A.HDR"), Unchanged("A.HDR"), CopyOf("B.BAK", "B.HDR"), Unchanged("B.HDR")}},
+      {.label = "RestoreTwice",
+       .items = {Save("A.HDR", 300)},
+       .earlier_runs = {{}, {"--restore"}},
+       .args = {"--restore", "{FOLDER}"},
+       .expected = Shown("Processing file {SAVES}A.HDR\nAlready original {SAVES}A.HDR... Skipping file\n\n"),
+       .after = {CopyOf("A.BAK", "A.HDR"), Unchanged("A.HDR")}},
+      {.label = "RestoreRefuses",
+       .items = {FixedSave("A.HDR", 300), File("A.BAK", 300), FixedSave("B.HDR", 300), File("B.BAK", 299),
+                 FixedSave("C.HDR", 300)},
+       .args = {"--restore"},
+       .expected = Shown("Processing file {SAVES}A.HDR\nChanged since it was fixed {SAVES}A.HDR... Skipping file "
+                         "(putting it back would lose that play)\n\nProcessing file {SAVES}B.HDR\n"
+                         "Backup is not this save's {SAVES}B.BAK... Skipping file\n\nProcessing file {SAVES}C.HDR\n"
+                         "No backup {SAVES}C.BAK... Skipping file\n\n") +
+                   "Saves put back: 0, already original: 0, not put back: 3\n",
+       .after = {Unchanged("A.BAK"), Unchanged("A.HDR"), Unchanged("B.BAK"), Unchanged("B.HDR"), Unchanged("C.HDR")}},
       // 200 characters and "SaveGames\" make these folders' paths 259 and 260
       // characters long. Neither opens as a file; the second is past MAX_PATH.
       {.label = "SaveNameAtMaxPath",

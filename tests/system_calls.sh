@@ -10,7 +10,9 @@
 #   folder leaves the save unpatched, with "Failed to make backup";
 # - killed at any one of its system calls, the run leaves the save and an
 #   original of it: the save as it was beside its old or a new whole backup,
-#   or the save fixed beside a whole backup.
+#   or the save fixed beside a whole backup;
+# - killed at any one of the system calls of --restore, the save is fixed or
+#   put back, and its backup stays the original.
 # Prints "system calls: N passed, N failed" and exits 1 on any failure.
 set -uo pipefail
 . "$(dirname "$0")/../scripts/lib.sh"
@@ -40,7 +42,9 @@ lay_out() {
 }
 
 # A run killed by strace is reported by the shell that ran it: a subshell of its own.
-run() { (WINEPREFIX=$work/pfx strace -f -qq -o "$work/trace" "$@" "$program" <<< "" > "$work/out"; true) 2> /dev/null; }
+# The program's own arguments are in `args`.
+args=()
+run() { (WINEPREFIX=$work/pfx strace -f -qq -o "$work/trace" "$@" "$program" "${args[@]}" <<< "" > "$work/out"; true) 2> /dev/null; }
 
 same() { cmp -s "$1" "$2"; }
 
@@ -77,21 +81,42 @@ for fault in fsync:when=1 renameat fsync:when=2; do
   fi
 done
 
-# Killed at each call of each system call, in turn.
-lay_out
+# Killed at each call of each system call, in turn, after LAY_OUT: the
+# run leaves what WHOLE accepts.   kill_sweep LAY_OUT WHOLE
+kill_sweep() {
+  local count name when
+  $1
+  run
+  calls=$(sed -E 's/^[0-9]+ +//; /^\+\+\+|^---/d; s/\(.*//' "$work/trace" | sort | uniq -c)
+  while read -r count name; do
+    for ((when = 1; when <= count; when++)); do
+      $1
+      run -e inject="$name:signal=KILL:when=$when"
+      if $2; then
+        passed=$((passed + 1))
+      else
+        fail "${args[*]} killed at $name #$when"
+      fi
+    done
+  done <<< "$calls"
+}
+kill_sweep lay_out left_whole
+
+# Putting back: the save fixed beside its original; killed anywhere, the
+# save is fixed or original again, and the backup stays the original.
+lay_out_fixed() { lay_out && cp "$work/fixed" "$saves/A.HDR" && cp "$work/original" "$saves/A.BAK"; }
+put_back_whole() {
+  same "$saves/A.BAK" "$work/original" && { same "$saves/A.HDR" "$work/fixed" || same "$saves/A.HDR" "$work/original"; }
+}
+args=(--restore)
+lay_out_fixed
 run
-calls=$(sed -E 's/^[0-9]+ +//; /^\+\+\+|^---/d; s/\(.*//' "$work/trace" | sort | uniq -c)
-while read -r count name; do
-  for ((when = 1; when <= count; when++)); do
-    lay_out
-    run -e inject="$name:signal=KILL:when=$when"
-    if left_whole; then
-      passed=$((passed + 1))
-    else
-      fail "killed at $name #$when"
-    fi
-  done
-done <<< "$calls"
+if grep -q 'Original put back' "$work/out" && same "$saves/A.HDR" "$work/original" && same "$saves/A.BAK" "$work/original"; then
+  passed=$((passed + 1))
+else
+  fail "--restore: $(cat "$work/out")"
+fi
+kill_sweep lay_out_fixed put_back_whole
 
 echo "system calls: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
