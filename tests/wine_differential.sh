@@ -273,49 +273,93 @@ run_case() {
   echo
 }
 
-while IFS='|' read -r name type view value dir entries edit cwd z_target; do
-  [ $((number++ % parts + 1)) -eq "$part" ] || continue
+# One case of the table, its fields by name: name (what it tests), value
+# ("AppPath"), dir (the install folder on disk), entries (laid out there, see
+# lay_out) and, where they are not REG_SZ, the 32-bit view or none: type,
+# view, edit (of system.reg, see edit_registry), cwd (see in_directory) and z
+# (the target of drive z:). A part runs every PARTSth case.
+case_row() {
+  local name= type=REG_SZ view=32 value= dir= entries= edit= cwd= z= field
+  for field; do local "$field"; done
+  [ $((number++ % parts + 1)) -eq "$part" ] || return 0
   ran=$((ran + 1))
-  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit" "$cwd" "$z_target"
-done << EOF
-plain on C:|REG_SZ|32|C:\Games\Vellmoor\|$prefix/drive_c/Games/Vellmoor|SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300
-install path in another case|REG_SZ|32|$zu\CASEFOLD\GAME\|$games/CaseFold/Game|SaveGames/A.HDR=300
-accented install path|REG_SZ|32|$z\Mes jeux\Café\|$games/Mes jeux/Café|SaveGames/Crème.HDR=300
-save directory in another case|REG_SZ|32|$z\lower\|$games/lower|savegames/A.HDR=300 savegames/B.HDR=400
-backup in another case|REG_SZ|32|$z\bakcase\|$games/bakcase|SaveGames/A.HDR=400 SaveGames/a.bak=50
-lower-case extension|REG_SZ|32|$z\lowerhdr\|$games/lowerhdr|SaveGames/b.hdr=300 SaveGames/C.HDR=400
-directory named like a save|REG_SZ|32|$z\dirhdr\|$games/dirhdr|SaveGames/D.HDR/ SaveGames/E.HDR=300
-Wine's directory order|REG_SZ|32|$z\order\|$games/order|SaveGames/Save_1.HDR=300 SaveGames/SaveA.HDR=301 SaveGames/savea2.HDR=302 SaveGames/[x].HDR=303 SaveGames/x~y.HDR=304 SaveGames/Zeta.HDR=305 SaveGames/zeta.HDR=306 SaveGames/éclair.HDR=307
-REG_EXPAND_SZ used as read|REG_EXPAND_SZ|32|$z\%TEMP%\|$games/%TEMP%|SaveGames/A.HDR=300
-key only in the 64-bit view|REG_SZ|64|$z\only64\|$games/only64|SaveGames/A.HDR=300
-second .HDR in a name|REG_SZ|32|$z\hdrhdr\|$games/hdrhdr|SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300
-stray text line in another key|REG_SZ|32|$z\stray\|$games/stray|SaveGames/A.HDR=300|stray
-value of no known form in another key|REG_SZ|32|$z\garbage\|$games/garbage|SaveGames/A.HDR=300|garbage
-key line starting with a separator|REG_SZ|32|$z\separator\|$games/separator|SaveGames/A.HDR=300|separator
-zero byte in another value|REG_SZ|32|$z\zero\|$games/zero|SaveGames/A.HDR=300|zero
-zero-filled tail|REG_SZ|32|$z\tail\|$games/tail|SaveGames/A.HDR=300|tail
-CR LF line ends|REG_SZ|32|$z\crlf\|$games/crlf|SaveGames/A.HDR=300|crlf
-hex(1) with spaces behind the commas|REG_SZ|32|$z\Mes jeux\spaced\|$games/Mes jeux/spaced|SaveGames/A.HDR=300|spaced
-hex(0x1) and 0x bytes|REG_SZ|32|$z\hex0x\|$games/hex0x|SaveGames/A.HDR=300|hex0x
-continued hex data taking a key line|REG_SZ|32|$z\swallow\|$games/swallow|SaveGames/A.HDR=300|swallow
-dword data ending in a backslash|REG_SZ|32|$z\dword\|$games/dword|SaveGames/A.HDR=300|dword
-\\\\?\ path as written, in another case, to a name with a final dot|REG_SZ|32|\\\\?\\$zu\TRAIL.\|$games/trail.|SaveGames/A.HDR=300 SaveGames/b.hdr=400
-\\\\?\unix\ path|REG_SZ|32|\\\\?\unix$games_bs\unixns\|$games/unixns|SaveGames/A.HDR=300
-\\\\.\ path cleaned up|REG_SZ|32|\\\\.\\$z\devform\x\..\|$games/devform|SaveGames/A.HDR=300
-\??\ path as written|REG_SZ|32|\??\\$z\ntform\|$games/ntform|SaveGames/A.HDR=300
-rooted path on the working directory's drive C:|REG_SZ|32|\Games\Rooted\|$prefix/drive_c/Games/Rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
-drive-relative path on the working directory's drive|REG_SZ|32|Z:here\|$games/here|SaveGames/A.HDR=300||$games
-drive-relative path on another drive|REG_SZ|32|C:Games\Elsewhere\|$prefix/drive_c/Games/Elsewhere|SaveGames/A.HDR=300||$games
-working directory entered through a link|REG_SZ|32|Z:linked\|$prefix/drive_c/users/linked|SaveGames/A.HDR=300||$run/cusers
-working directory under no drive, rooted path|REG_SZ|32|\\$below_first\nodrive\|$games/nodrive|SaveGames/A.HDR=300||$games/nodrive|$run/zroot
-Unix path|REG_SZ|32|$games/slash/|$games/slash|SaveGames/A.HDR=300||$games
-Unix path from a working directory on C:|REG_SZ|32|$games/slashc/|$games/slashc|SaveGames/A.HDR=300||$prefix/drive_c/users
-Unix path of no folder, rooted on C:|REG_SZ|32|$run/rooted/|$prefix/drive_c$run/rooted|SaveGames/A.HDR=300||$prefix/drive_c/users
-8.3 alias of the install folder|REG_SZ|32|C:\Games\VELL~G3P\|$prefix/drive_c/Games/Vellmoor Game|SaveGames/A.HDR=300
-8.3 alias and a name spelt as it in another case|REG_SZ|32|C:\Aliased\VELL~KI4\|$prefix/drive_c/Aliased|VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301
-saves matching *.HDR only by their 8.3 aliases|REG_SZ|32|$z\aliasmatch\|$games/aliasmatch|SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302
-relative path from a removed working directory, names matched with case|REG_SZ|32|$games_rel\gonecwd\|$games/gonecwd|SaveGames/A.HDR=300 SaveGames/a.bak=50||removed:$run/gone
-EOF
+  run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit" "$cwd" "$z"
+}
+
+case_row name="plain on C:" value="C:\Games\Vellmoor\\" \
+  dir="$prefix/drive_c/Games/Vellmoor" entries="SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300"
+case_row name="install path in another case" value="$zu\CASEFOLD\GAME\\" \
+  dir="$games/CaseFold/Game" entries="SaveGames/A.HDR=300"
+case_row name="accented install path" value="$z\Mes jeux\Café\\" \
+  dir="$games/Mes jeux/Café" entries="SaveGames/Crème.HDR=300"
+case_row name="save directory in another case" value="$z\lower\\" \
+  dir="$games/lower" entries="savegames/A.HDR=300 savegames/B.HDR=400"
+case_row name="backup in another case" value="$z\bakcase\\" \
+  dir="$games/bakcase" entries="SaveGames/A.HDR=400 SaveGames/a.bak=50"
+case_row name="lower-case extension" value="$z\lowerhdr\\" \
+  dir="$games/lowerhdr" entries="SaveGames/b.hdr=300 SaveGames/C.HDR=400"
+case_row name="directory named like a save" value="$z\dirhdr\\" \
+  dir="$games/dirhdr" entries="SaveGames/D.HDR/ SaveGames/E.HDR=300"
+case_row name="Wine's directory order" value="$z\order\\" \
+  dir="$games/order" entries="SaveGames/Save_1.HDR=300 SaveGames/SaveA.HDR=301 SaveGames/savea2.HDR=302 SaveGames/[x].HDR=303 SaveGames/x~y.HDR=304 SaveGames/Zeta.HDR=305 SaveGames/zeta.HDR=306 SaveGames/éclair.HDR=307"
+case_row name="REG_EXPAND_SZ used as read" type=REG_EXPAND_SZ value="$z\%TEMP%\\" \
+  dir="$games/%TEMP%" entries="SaveGames/A.HDR=300"
+case_row name="key only in the 64-bit view" view=64 value="$z\only64\\" \
+  dir="$games/only64" entries="SaveGames/A.HDR=300"
+case_row name="second .HDR in a name" value="$z\hdrhdr\\" \
+  dir="$games/hdrhdr" entries="SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300"
+case_row name="stray text line in another key" value="$z\stray\\" \
+  dir="$games/stray" entries="SaveGames/A.HDR=300" edit=stray
+case_row name="value of no known form in another key" value="$z\garbage\\" \
+  dir="$games/garbage" entries="SaveGames/A.HDR=300" edit=garbage
+case_row name="key line starting with a separator" value="$z\separator\\" \
+  dir="$games/separator" entries="SaveGames/A.HDR=300" edit=separator
+case_row name="zero byte in another value" value="$z\zero\\" \
+  dir="$games/zero" entries="SaveGames/A.HDR=300" edit=zero
+case_row name="zero-filled tail" value="$z\tail\\" \
+  dir="$games/tail" entries="SaveGames/A.HDR=300" edit=tail
+case_row name="CR LF line ends" value="$z\crlf\\" \
+  dir="$games/crlf" entries="SaveGames/A.HDR=300" edit=crlf
+case_row name="hex(1) with spaces behind the commas" value="$z\Mes jeux\spaced\\" \
+  dir="$games/Mes jeux/spaced" entries="SaveGames/A.HDR=300" edit=spaced
+case_row name="hex(0x1) and 0x bytes" value="$z\hex0x\\" \
+  dir="$games/hex0x" entries="SaveGames/A.HDR=300" edit=hex0x
+case_row name="continued hex data taking a key line" value="$z\swallow\\" \
+  dir="$games/swallow" entries="SaveGames/A.HDR=300" edit=swallow
+case_row name="dword data ending in a backslash" value="$z\dword\\" \
+  dir="$games/dword" entries="SaveGames/A.HDR=300" edit=dword
+case_row name="\\\\?\ path as written, in another case, to a name with a final dot" value="\\\\?\\$zu\TRAIL.\\" \
+  dir="$games/trail." entries="SaveGames/A.HDR=300 SaveGames/b.hdr=400"
+case_row name="\\\\?\unix\ path" value="\\\\?\unix$games_bs\unixns\\" \
+  dir="$games/unixns" entries="SaveGames/A.HDR=300"
+case_row name="\\\\.\ path cleaned up" value="\\\\.\\$z\devform\x\..\\" \
+  dir="$games/devform" entries="SaveGames/A.HDR=300"
+case_row name="\??\ path as written" value="\??\\$z\ntform\\" \
+  dir="$games/ntform" entries="SaveGames/A.HDR=300"
+case_row name="rooted path on the working directory's drive C:" value="\Games\Rooted\\" \
+  dir="$prefix/drive_c/Games/Rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="drive-relative path on the working directory's drive" value="Z:here\\" \
+  dir="$games/here" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="drive-relative path on another drive" value="C:Games\Elsewhere\\" \
+  dir="$prefix/drive_c/Games/Elsewhere" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="working directory entered through a link" value="Z:linked\\" \
+  dir="$prefix/drive_c/users/linked" entries="SaveGames/A.HDR=300" cwd="$run/cusers"
+case_row name="working directory under no drive, rooted path" value="\\$below_first\nodrive\\" \
+  dir="$games/nodrive" entries="SaveGames/A.HDR=300" cwd="$games/nodrive" z="$run/zroot"
+case_row name="Unix path" value="$games/slash/" \
+  dir="$games/slash" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="Unix path from a working directory on C:" value="$games/slashc/" \
+  dir="$games/slashc" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="Unix path of no folder, rooted on C:" value="$run/rooted/" \
+  dir="$prefix/drive_c$run/rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="8.3 alias of the install folder" value="C:\Games\VELL~G3P\\" \
+  dir="$prefix/drive_c/Games/Vellmoor Game" entries="SaveGames/A.HDR=300"
+case_row name="8.3 alias and a name spelt as it in another case" value="C:\Aliased\VELL~KI4\\" \
+  dir="$prefix/drive_c/Aliased" entries="VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301"
+case_row name="saves matching *.HDR only by their 8.3 aliases" value="$z\aliasmatch\\" \
+  dir="$games/aliasmatch" entries="SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302"
+case_row name="relative path from a removed working directory, names matched with case" value="$games_rel\gonecwd\\" \
+  dir="$games/gonecwd" entries="SaveGames/A.HDR=300 SaveGames/a.bak=50" cwd="removed:$run/gone"
 
 [ "$ran" -gt 0 ] || { rm -rf "$run"; echo "no case is part $part of $parts"; exit 1; }
 if [ "$failed" -ne 0 ]; then
