@@ -42,9 +42,10 @@ const char kFoundThroughRegistry[] =
     "game's installer made.\n";
 
 const char kFoundInWinePrefixes[] =
-    "It reads the game's Wine prefix: the one WINEPREFIX names, else\n"
-    "~/.wine and the Proton prefixes of every Steam library, each that\n"
-    "holds the game.\n";
+    "It reads the game's Wine prefix: the one WINEPREFIX names, else each\n"
+    "one holding the game: ~/.wine, the Proton prefixes of every Steam\n"
+    "library and the prefixes of Lutris, Heroic, Bottles, PlayOnLinux and\n"
+    "CrossOver.\n";
 
 bool IsHelp(const char* arg) {
   return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0;

@@ -59,11 +59,13 @@ struct HomeCase {
   std::vector<std::string> links = {};  // "name>target", made before the prefixes
   std::vector<std::pair<std::string, bool>> prefixes;  // each prefix, and whether it holds the game
   std::string vdf = "";              // home/.local/share/Steam's library list, "@" the root
+  std::vector<std::string> files = {};  // "path=text", "@" in the text the root
   std::vector<std::string> found;    // each prefix found, in order, as spelt; or each place looked in
   bool nowhere = false;
 };
 
 const std::string kSteam = "home/.local/share/Steam/steamapps/compatdata/";
+const std::string kFlatpakBottles = "home/.var/app/com.usebottles.bottles/data/bottles/bottles/";
 
 TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
   const HomeCase cases[] = {
@@ -82,8 +84,21 @@ TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
       {.label = "GameNowhere",
        .prefixes = {{"lib/steamapps/compatdata/7/pfx", false}},
        .vdf = "\"libraryfolders\" { \"1\" { \"path\" \"@lib\" } \"2\" { \"path\" \"@card\" } }",
-       .found = {"home/.wine (not found)", "home/.local/share/Steam", "lib", "card (not found)"},
+       .found = {"home/.wine (not found)", "home/.steam/steam (not found)", "home/.local/share/Steam", "lib",
+                 "card (not found)", "home/.var/app/com.valvesoftware.Steam/.local/share/Steam (not found)"},
        .nowhere = true},
+      // One prefix per launcher; H is reached twice, by its game file and in its folder;
+      // the game files that are not well formed lead to L2.
+      {.label = "EveryLauncher",
+       .prefixes = {{"home/.wine", false}, {kSteam + "7/pfx", true}, {"L1", true}, {"L2", true}, {"home/Games/G", true},
+                    {"home/Games/Heroic/Prefixes/default/H", true}, {"home/.local/share/bottles/bottles/B", false},
+                    {kFlatpakBottles + "F", true}, {"home/.PlayOnLinux/wineprefix/P", true}, {"home/.cxoffice/C", false}},
+       .files = {"home/.config/lutris/games/a.yml=game:\n  prefix: @L1\n",
+                 "home/.config/lutris/games/0.yml=game:\n  prefix: '@L2/",
+                 "home/.config/heroic/GamesConfig/0.json={\"winePrefix\": \"@L2",
+                 "home/.config/heroic/GamesConfig/H.json={\"winePrefix\": \"@home/Games/Heroic/Prefixes/default/H\"}"},
+       .found = {kSteam + "7/pfx", "L1", "home/Games/G", "home/Games/Heroic/Prefixes/default/H", kFlatpakBottles + "F",
+                 "home/.PlayOnLinux/wineprefix/P"}},
   };
   for (const HomeCase& c : cases) {
     TempDir root;
@@ -103,6 +118,12 @@ TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
       for (std::size_t at; (at = vdf.find('@')) != std::string::npos;) vdf.replace(at, 1, r);
       WriteFileBytes(r + "home/.local/share/Steam/steamapps/libraryfolders.vdf", vdf);
     }
+    for (std::string file : c.files) {
+      for (std::size_t at; (at = file.find('@')) != std::string::npos;) file.replace(at, 1, r);
+      const std::string path = r + file.substr(0, file.find('='));
+      ASSERT_TRUE(MakeDirectories(path.substr(0, path.rfind('/'))));
+      WriteFileBytes(path, file.substr(file.find('=') + 1));
+    }
     std::vector<std::string> found;
     for (const std::unique_ptr<Install>& install : ThisMachine({{}, r + "home", {}})->FindInstalls(kTestGame)) {
       const Found how = install->HowFound();
@@ -110,7 +131,9 @@ TEST(FindInstalls, FindsEveryPrefixOnceInOrder) {
       if (!c.nowhere) found.push_back(how.prefix.substr(r.size()));
       for (const Place& place : how.places) found.push_back(place.path.substr(r.size()) + (place.exists ? "" : " (not found)"));
     }
-    EXPECT_EQ(found, c.found) << c.label;
+    std::vector<std::string> nowhere = c.found;  // and then every launcher's place, none there
+    for (const std::string& place : kLauncherPlaces) nowhere.push_back("home/" + place + " (not found)");
+    EXPECT_EQ(found, c.nowhere ? nowhere : c.found) << c.label;
   }
 }
 

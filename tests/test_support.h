@@ -34,6 +34,12 @@ std::vector<std::string> ListDirectory(const std::string& dir);
 // Makes `path` and every missing folder above it; true if it is a folder then.
 bool MakeDirectories(const std::string& path);
 
+// Where launchers other than Wine and Steam keep prefixes, below a home, in
+// the order the native build looks in them.
+inline const std::string kLauncherPlaces[] = {".config/lutris/games", ".local/share/lutris/games", "Games",
+    ".config/heroic/GamesConfig", "Games/Heroic/Prefixes/default", ".local/share/bottles/bottles",
+    ".var/app/com.usebottles.bottles/data/bottles/bottles", ".PlayOnLinux/wineprefix", ".cxoffice"};
+
 // What a registry holds for the game, whose key is Quarrelstone\Vellmoor\1.0
 // in the 32-bit view below HKEY_LOCAL_MACHINE\Software.
 enum class Registry {

@@ -56,6 +56,7 @@ class WinePrefixTest : public testing::Test {
     const std::string steam = "home/.local/share/Steam";
     const std::string flatpak = "home/.var/app/com.valvesoftware.Steam/.local/share/Steam";
     const std::string saves = "pfx/drive_c/Games/Vellmoor/SaveGames/";
+    const std::string lutris = "home/.config/lutris/games/", heroic = "home/.config/heroic/GamesConfig/";
     Build(root_.path(), {
         // $HOME: .wine, two spellings of one Steam root, the Flatpak root, two more libraries.
         "home/.wine/", steam + "/steamapps/compatdata/5/pfx/", "home/.steam/steam>@" + steam,
@@ -69,6 +70,20 @@ class WinePrefixTest : public testing::Test {
         "lib2/steamapps/compatdata/1/pfx/",
         // Where the vdf's relative "path" would lead from the working directory: never taken.
         "relative/steamapps/compatdata/4/pfx/",
+        // One place per launcher; lut/no is where game files that are passed over would lead.
+        "lut/1/", "lut/2 x/", "lut/3/", "lut/no/", "lut/no # c/", "home/Games/g/", "home/Games/file=",
+        lutris + "a.yml=game:\n  exe: x\n  prefix: '@lut/1'\nsystem:\n  prefix: @lut/no\n",
+        lutris + "b.yml=game:\n  prefix: lut/no\n  prefix: '@lut/no/\n  prefix:@lut/no\n# c\n   prefix: @lut/no\n"
+            "  prefix: \"@lut/2 x\"\n  prefix: @lut/no # c\nwine:\n  prefix: @lut/no\ngame:\n  prefix: @lut/no\n    x\n",
+        lutris + "c.yml.bak=game:\n  prefix: @lut/no\n", "home/.cxoffice/c/",
+        "home/.local/share/lutris/games/big.yml=game:\n  prefix: @lut/no\n#" + std::string(300000, 'x'),
+        "home/.local/share/lutris/games/d.yml=game:\n  prefix: @home/.PlayOnLinux/wineprefix/p\n",
+        heroic + "h.json={\"H\": {\"winePrefix\": \"@home/Games\\/Heroic/Prefixes/default/H\"}}",
+        heroic + "x.json={\"winePrefix\": \"@lut/n\\o\", \"a\": [\"winePrefix\", \"@lut/no\"], \"winePrefix\":"
+            " {\"winePrefix\": \"lut/no\"}, \"c\": \"\\\"winePrefix\\\": \\\"@lut/no\", \"winePrefix\" : \"@lut/3\"}",
+        heroic + "y.json={\"winePrefix\": \"@lut/no", heroic + "z.log={\"winePrefix\": \"@lut/no\"}",
+        "home/Games/Heroic/Prefixes/default/H/", "home/.local/share/bottles/bottles/b/", "home/.PlayOnLinux/wineprefix/p/",
+        "home/" + kLauncherPlaces[6] + "/fb/", "home/" + kLauncherPlaces[6] + "/link>@home/" + kLauncherPlaces[5] + "/b",
         // A prefix: drives c: and z:, links that are no drives, names in several cases.
         "pfx/dosdevices/c:>../drive_c", "pfx/dosdevices/z:>@zroot", "pfx/dosdevices/E:>../drive_c",
         "pfx/dosdevices/d::>../drive_c", "zroot/file=z", "pfx/secret/f=s", "pfx/drive_c/Data/x=1",
@@ -83,6 +98,7 @@ class WinePrefixTest : public testing::Test {
     // A library list that is a named pipe is not waited on.
     Build(root_.path(), {"fifohome/.wine/", "fifohome/.local/share/Steam/steamapps/"});
     mkfifo((root_.path() + "fifohome/.local/share/Steam/steamapps/libraryfolders.vdf").c_str(), 0644);
+    for (const std::string& fifo : {lutris + "f.yml", heroic + "f.json"}) mkfifo((root_.path() + fifo).c_str(), 0644);
   }
   static TempDir root_;
 };
@@ -91,10 +107,19 @@ TempDir WinePrefixTest::root_;
 TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
   const std::string ids = std::string(" ") + kLib1 + "/steamapps/compatdata/";
   const std::string all = "home/.wine home/.steam/steam/steamapps/compatdata/5/pfx" + ids + "9/pfx" + ids + "010/pfx" +
-                          ids + "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx";
+                          ids + "10/pfx" + ids + "2147483649/pfx" + ids + "abc/pfx lib2/steamapps/compatdata/1/pfx" +
+                          " lut/1 lut/2 x home/.PlayOnLinux/wineprefix/p home/Games/Heroic home/Games/g"
+                          " home/Games/Heroic/Prefixes/default/H lut/3 home/Games/Heroic/Prefixes/default"
+                          " home/.local/share/bottles/bottles/b home/" + kLauncherPlaces[6] + "/fb home/.cxoffice/c";
   // Each place looked in once, "!" behind one not there.
-  const std::string home_places = "home/.wine home/.steam/steam " + std::string(kLib1) +
+  std::string home_places = "home/.wine home/.steam/steam " + std::string(kLib1) +
                              " home/.var/app/com.valvesoftware.Steam/.local/share/Steam lib2";
+  std::string fifo_places = "fifohome/.wine fifohome/.steam/steam! fifohome/.local/share/Steam "
+                            "fifohome/.var/app/com.valvesoftware.Steam/.local/share/Steam!";
+  for (const std::string& place : kLauncherPlaces) {
+    home_places += " home/" + place;
+    fifo_places += " fifohome/" + place + "!";
+  }
   const struct {
     const char* wineprefix;
     const char* home;
@@ -102,7 +127,7 @@ TEST_F(WinePrefixTest, FindsPrefixesInOrderOnce) {
     std::string places;
   } kCases[] = {{nullptr, "home", all, home_places}, {"", "home/", all, home_places}, {"pfx", "home", "pfx", ""},
                 {"nowhere", "home", "", ""}, {nullptr, nullptr, "", ""}, {nullptr, "", "", ""},
-                {nullptr, "fifohome", "fifohome/.wine", "fifohome/.wine fifohome/.local/share/Steam"}};
+                {nullptr, "fifohome", "fifohome/.wine", fifo_places}};
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(root_.path().c_str()), 0);

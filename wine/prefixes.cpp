@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "wine/directory.h"
+#include "wine/launchers.h"
 #include "wine/read_file.h"
 #include "wine/steam_library_list.h"
 
@@ -17,41 +18,25 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
-// Appends `path` to `list` if it is a directory not reached before. True if
-// it is a directory at all.
-bool AddNewDirectory(const std::string& path, std::set<FileId>* seen, std::vector<std::string>* list) {
-  struct stat info;
-  if (!IsDirectory(path, &info)) return false;
-  if (seen->insert({info.st_dev, info.st_ino}).second) list->push_back(path);
-  return true;
-}
+// What a launcher's place holds: prefixes as its folders, itself a prefix
+// too, or game files naming prefixes.
+enum class Holds { kFolders, kItselfAndFolders, kLutrisGames, kHeroicGames };
 
-// Every Steam library once, and each library listed but not there once.
-std::vector<PrefixPlace> SteamLibraries(const std::string& home) {
-  static const char* const kSteamRoots[] = {".steam/steam", ".local/share/Steam",
-                                            ".var/app/com.valvesoftware.Steam/.local/share/Steam"};
-  std::vector<PrefixPlace> places;
-  std::set<FileId> seen;
-  std::set<std::string> missing;
-  // A library reached again (a root through a link, or listed twice) is no new place.
-  const auto add = [&](const std::string& library, bool listed) {
-    struct stat info;
-    if (IsDirectory(library, &info)) {
-      if (seen.insert({info.st_dev, info.st_ino}).second) places.push_back({library, true});
-    } else if (listed && missing.insert(library).second) {
-      places.push_back({library, false});
-    }
-  };
-  for (const char* root : kSteamRoots) {
-    const std::string root_path = JoinPath(home, root);
-    add(root_path, false);
-    std::string vdf;
-    if (ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
-      for (const std::string& library : ParseLibraryFolders(vdf)) add(library, true);
-    }
-  }
-  return places;
-}
+constexpr struct {
+  const char* path;  // below the home folder
+  Holds holds;
+} kLauncherPlaces[] = {{".config/lutris/games", Holds::kLutrisGames},
+                       {".local/share/lutris/games", Holds::kLutrisGames},
+                       {"Games", Holds::kFolders},
+                       {".config/heroic/GamesConfig", Holds::kHeroicGames},
+                       {"Games/Heroic/Prefixes/default", Holds::kItselfAndFolders},
+                       {".local/share/bottles/bottles", Holds::kFolders},
+                       {".var/app/com.usebottles.bottles/data/bottles/bottles", Holds::kFolders},
+                       {".PlayOnLinux/wineprefix", Holds::kFolders},
+                       {".cxoffice", Holds::kFolders}};
+
+const char* const kSteamRoots[] = {".steam/steam", ".local/share/Steam",
+                                   ".var/app/com.valvesoftware.Steam/.local/share/Steam"};
 
 // Where a folder stands in compatdata: app ids first, in numeric order (any
 // length: shortcut ids exceed 32 bits, so by the digits behind their leading
@@ -67,31 +52,98 @@ bool ComesBeforeInCompatdata(const std::string& a, const std::string& b) {
   return CompatdataOrder(a) < CompatdataOrder(b);
 }
 
+bool EndsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The prefixes and places found so far, each once.
+class Finder {
+ public:
+  WinePrefixes found;
+
+  // Appends `path` to the prefixes if it is a directory not reached before.
+  void AddPrefix(const std::string& path) {
+    struct stat info;
+    if (IsDirectory(path, &info) && prefixes_seen_.insert({info.st_dev, info.st_ino}).second) {
+      found.prefixes.push_back(path);
+    }
+  }
+
+  // Names `path` among the places unless it was reached before (the same
+  // directory, or the same spelling of one not there). True if it is a
+  // directory not looked in yet.
+  bool AddPlace(const std::string& path) {
+    struct stat info;
+    if (!IsDirectory(path, &info)) {
+      if (missing_.insert(path).second) found.places.push_back({path, false});
+      return false;
+    }
+    if (!places_seen_.insert({info.st_dev, info.st_ino}).second) return false;
+    found.places.push_back({path, true});
+    return true;
+  }
+
+  void LookInSteamLibrary(const std::string& library) {
+    if (!AddPlace(library)) return;
+    const std::string compatdata = JoinPath(library, "steamapps/compatdata");
+    std::vector<std::string> ids;
+    if (!ListDirectory(compatdata, &ids)) return;
+    std::sort(ids.begin(), ids.end(), ComesBeforeInCompatdata);
+    for (const std::string& id : ids) AddPrefix(JoinPath(JoinPath(compatdata, id), "pfx"));
+  }
+
+  // Only the entries right in the place are looked at, and of a game file
+  // only the prefixes it names.
+  void LookInLauncherPlace(const std::string& place, Holds holds) {
+    if (!AddPlace(place)) return;
+    if (holds == Holds::kItselfAndFolders) AddPrefix(place);
+    std::vector<std::string> names;
+    if (!ListDirectory(place, &names)) return;
+    std::sort(names.begin(), names.end());
+    const bool lutris = holds == Holds::kLutrisGames;
+    std::string text;
+    for (const std::string& name : names) {
+      const std::string path = JoinPath(place, name);
+      if (holds == Holds::kFolders || holds == Holds::kItselfAndFolders) {
+        AddPrefix(path);
+      } else if (EndsWith(name, lutris ? ".yml" : ".json") && ReadRegularFile(path, kMaxLauncherFileSize, &text)) {
+        for (const std::string& prefix : lutris ? LutrisGamePrefixes(text) : HeroicGamePrefixes(text)) {
+          AddPrefix(prefix);
+        }
+      }
+    }
+  }
+
+ private:
+  std::set<FileId> prefixes_seen_;
+  std::set<FileId> places_seen_;
+  std::set<std::string> missing_;
+};
+
 }  // namespace
 
 WinePrefixes FindWinePrefixes(const char* wineprefix, const char* home) {
-  WinePrefixes found;
-  std::set<FileId> seen;
+  Finder finder;
   if (wineprefix != nullptr && wineprefix[0] != '\0') {
-    AddNewDirectory(wineprefix, &seen, &found.prefixes);
-    return found;
+    finder.AddPrefix(wineprefix);
+    return finder.found;
   }
-  if (home == nullptr || home[0] == '\0') return found;
+  if (home == nullptr || home[0] == '\0') return finder.found;
   const std::string wine = JoinPath(home, ".wine");
-  found.places.push_back({wine, AddNewDirectory(wine, &seen, &found.prefixes)});
-  for (const PrefixPlace& library : SteamLibraries(home)) {
-    found.places.push_back(library);
-    const std::string compatdata = JoinPath(library.path, "steamapps/compatdata");
-    std::vector<std::string> ids;
-    if (!library.found || !ListDirectory(compatdata, &ids)) continue;
-    std::sort(ids.begin(), ids.end(), ComesBeforeInCompatdata);
-    for (const std::string& id : ids) {
-      AddNewDirectory(JoinPath(JoinPath(compatdata, id), "pfx"), &seen, &found.prefixes);
+  if (finder.AddPlace(wine)) finder.AddPrefix(wine);
+  // A root's own list is read even where the root was reached before as a
+  // library: it may list more.
+  for (const char* root : kSteamRoots) {
+    const std::string root_path = JoinPath(home, root);
+    finder.LookInSteamLibrary(root_path);
+    std::string vdf;
+    if (ReadRegularFile(JoinPath(root_path, "steamapps/libraryfolders.vdf"), kMaxLibraryFoldersSize, &vdf)) {
+      for (const std::string& library : ParseLibraryFolders(vdf)) finder.LookInSteamLibrary(library);
     }
   }
-  return found;
+  for (const auto& place : kLauncherPlaces) finder.LookInLauncherPlace(JoinPath(home, place.path), place.holds);
+  return finder.found;
 }
-
 
 namespace {
 
