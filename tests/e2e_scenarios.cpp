@@ -206,6 +206,11 @@ std::vector<Scenario> BuildScenarios() {
        .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), CopyOf("B.BAK", "B.HDR"), Patched("B.HDR"),
                  StillFolder("D.HDR")}},
 
+      // The summary's three counts, one save of each kind.
+      {.label = "OneOfEachKind",
+       .items = {Save("A.HDR", 300), FixedSave("B.HDR", 300), Folder("C.HDR")},
+       .expected = Shown(BackedUp("A.HDR") + AlreadyFixed("B.HDR") + CannotOpen("C.HDR")) + Summary(1, 1, 1),
+       .after = {CopyOf("A.BAK", "A.HDR"), Patched("A.HDR"), Unchanged("B.HDR"), StillFolder("C.HDR")}},
       {.label = "LowerCaseExtension",
        .items = {Save("x.hdr", 300)},
        .expected = Shown(BackupFailed("x.hdr")),
