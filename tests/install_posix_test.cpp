@@ -158,6 +158,27 @@ TEST(FindInstalls, StartedInARemovedFolderAsTheWineScriptStartsIt) {
   ASSERT_EQ(chdir(from.c_str()), 0);
 }
 
+// A folder named on the command line is its save folder as written, made
+// absolute and clean; one too long for the path buffer is said to be so.
+TEST(NamedInstall, SpellsTheFolderCleanOrSaysItIsTooLong) {
+  TempDir root;
+  std::string deep = root.path() + "d";
+  while (deep.size() < 520) deep += "/" + std::string(100, 'p');
+  ASSERT_TRUE(MakeDirectories(deep) && MakeDirectories(root.path() + "Saves"));
+  const std::pair<std::string, std::string> cases[] = {
+      {"./Saves", root.path() + "Saves/"}, {"Saves/.//", root.path() + "Saves/"}, {deep, ""}};
+  const std::string from = CurrentDirectory();
+  ASSERT_EQ(chdir(root.path().c_str()), 0);
+  for (const auto& [name, folder] : cases) {
+    const std::unique_ptr<Install> install = ThisMachine({{}, {}, root.path()})->NamedInstall(kTestGame, name.c_str());
+    ASSERT_TRUE(install) << name;
+    char path[kPathBufferSize];
+    EXPECT_EQ(install->ReadSaveDirectory(path), folder.empty() ? SaveDirectory::kTooLong : SaveDirectory::kRead);
+    EXPECT_EQ(folder.empty() ? folder : std::string(path), folder) << name;
+  }
+  ASSERT_EQ(chdir(from.c_str()), 0);
+}
+
 struct FolderCase {
   std::string app_path;
   std::string expected;  // the folder; "@" stands for the prefix, "|" starts the part not there
