@@ -25,7 +25,6 @@ class TempDir {
 };
 
 std::string ReadFileBytes(const std::string& path);
-bool FileExists(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // `size` bytes that vary with `tag`, none of them 4, so a written patch byte shows.
 std::string SampleBytes(std::size_t size, unsigned tag);
