@@ -20,6 +20,8 @@ have g++ || need+=(g++)
 have i686-w64-mingw32-g++ || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
 if [ "$what" != build ]; then
   [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  # Its sources, which the win32 preset builds the Windows contract test with.
+  [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 fi
 if [ "$what" = native ] || [ "$what" = test ]; then
   have strace || need+=(strace)
