@@ -185,19 +185,6 @@ class Install : NotCopied {
   virtual bool IsDeviceName(const char* name) = 0;
 };
 
-// The saves named in one folder; none named stands for all of them.
-class NamedSaves {
- public:
-  explicit NamedSaves(std::string one) {
-    if (!one.empty()) names_.push_back(std::move(one));
-  }
-  bool Hold(const std::string& name) const;
-  void Take(const NamedSaves& other);
-
- private:
-  std::vector<std::string> names_;
-};
-
 class World : NotCopied {
  public:
   virtual ~World() = default;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/install.h"
+#include "platform/named_folder.h"
 #include "platform/save_file_posix.h"
 #include "platform/windows_rules.h"
 #include "wine/directory.h"
@@ -111,24 +112,10 @@ class PrefixInstall : public PosixInstall {
   WinePrefix prefix_;
 };
 
-// A folder named on the command line (absolute, ending in '/'), with all its
-// saves or the one named.
-class FolderInstall : public PosixInstall {
+// A folder named on the command line, whose names are found as Wine finds them.
+class FolderInstall : public NamedFolder<PosixInstall> {
  public:
-  FolderInstall(const Game& game, std::string folder, std::string only)
-      : game_(game), folder_(std::move(folder)), only_(std::move(only)) {}
-
-  Found HowFound() const override { return {Found::How::kNamed}; }
-  bool Chosen(const std::string& name) const override { return only_.Hold(name); }
-  bool TakeSavesOf(const Install& other) override {
-    const auto* same = dynamic_cast<const FolderInstall*>(&other);
-    if (same != nullptr && same->folder_ == folder_) only_.Take(same->only_);
-    return same != nullptr && same->folder_ == folder_;
-  }
-
-  SaveDirectory ReadSaveDirectory(char* path) override {
-    return PutInPathBuffer(folder_, path) ? AppendSaveFolder(path, "", game_.pattern) : SaveDirectory::kTooLong;
-  }
+  using NamedFolder::NamedFolder;
 
   Listed ListSaves(const char* /*pattern*/, std::vector<std::string>* names) override {
     return ListIn(folder_, game_.pattern, &index_, names);
@@ -141,9 +128,6 @@ class FolderInstall : public PosixInstall {
   }
 
  private:
-  const Game game_;
-  std::string folder_;
-  NamedSaves only_;
   DirectoryIndex index_;
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/install.h"
+#include "platform/named_folder.h"
 #include "platform/windows_rules.h"
 
 namespace {
@@ -287,28 +288,8 @@ class RegistryInstall : public WindowsInstall {
   const Game game_;
 };
 
-// A folder named on the command line (full, ending in a separator), with all
-// its saves or the one named.
-class FolderInstall : public WindowsInstall {
- public:
-  FolderInstall(const Game& game, std::string folder, std::string only)
-      : game_(game), folder_(std::move(folder)), only_(std::move(only)) {}
-  Found HowFound() const override { return {Found::How::kNamed}; }
-  bool Chosen(const std::string& name) const override { return only_.Hold(name); }
-  bool TakeSavesOf(const Install& other) override {
-    const auto* same = dynamic_cast<const FolderInstall*>(&other);
-    if (same != nullptr && same->folder_ == folder_) only_.Take(same->only_);
-    return same != nullptr && same->folder_ == folder_;
-  }
-  SaveDirectory ReadSaveDirectory(char* path) override {
-    return PutInPathBuffer(folder_, path) ? AppendSaveFolder(path, "", game_.pattern) : SaveDirectory::kTooLong;
-  }
-
- private:
-  const Game game_;
-  std::string folder_;
-  NamedSaves only_;
-};
+// A folder named on the command line.
+using FolderInstall = NamedFolder<WindowsInstall>;
 
 // `text` in UTF-16 as the ANSI code page gives it back; empty if it does not convert.
 std::string ToAnsi(const std::wstring& text) {

@@ -1,6 +1,5 @@
 // What every world does alike with a save's backup: which entry a backup may
 // replace, and how the new file that becomes it is named.
-#include <algorithm>
 #include <string>
 
 #include "platform/install.h"
@@ -49,16 +48,4 @@ std::unique_ptr<NewBackup> SaveFile::CreateNewFile(const char* name, Created* wh
     if (*why == Created::kNameTaken) ++number;
   }
   return file;
-}
-
-bool NamedSaves::Hold(const std::string& name) const {
-  return names_.empty() || std::find(names_.begin(), names_.end(), name) != names_.end();
-}
-
-void NamedSaves::Take(const NamedSaves& other) {
-  if (names_.empty() || other.names_.empty()) {
-    names_.clear();
-  } else {
-    names_.insert(names_.end(), other.names_.begin(), other.names_.end());
-  }
 }
