@@ -20,7 +20,7 @@ bash scripts/wine-setup.sh
 
 echo "== Building savefix.exe"
 cmake --preset win32 > /dev/null
-cmake --build --preset win32 > /dev/null
+cmake --build --preset win32 --target savefix > /dev/null
 
 demo=$root/build/demo
 game=$demo/Vellmoor
