@@ -27,7 +27,7 @@ struct Row {
   std::string name = "S.HDR";
   bool another_fixed = false;  // kKeep: another save of the backup's name is fixed
   Kept kept = Kept::kKept;
-  std::string backup = "S.BAK";  // kKeep: the entry that holds the copy once kept
+  std::string backup = "S.BAK";  // kKeep, kPutBack: the entry that holds the new file once kept
   Opened opened = Opened::kOpened;
   std::vector<std::string> listed = {};  // kList: the names, sorted; kName: those chosen, none if refused
 };
@@ -91,9 +91,10 @@ const Row kRows[] = {
      .backup = std::string(251, 'L') + ".BAK"},
 
     // What puts a save back replaces that very save, and nothing else.
-    {.label = "PutsBackTheSave", .before = {{"S.HDR", Kind::kSave}, {"S.BAK", Kind::kFile}}, .action = Action::kPutBack},
+    {.label = "PutsBackTheSave", .before = {{"S.HDR", Kind::kSave}, {"S.BAK", Kind::kFile}}, .action = Action::kPutBack,
+     .backup = "S.HDR"},
     {.label = "PutsBackNoReadOnlySave", .before = {{"S.HDR", Kind::kReadOnly}}, .action = Action::kPutBack,
-     .kept = Kept::kReadOnly},
+     .kept = Kept::kReadOnly, .backup = ""},
 
     // Only a regular file opens as a save.
     {.label = "OpensAFile", .before = {{"S.HDR", Kind::kSave}}, .action = Action::kOpen},
@@ -158,22 +159,27 @@ TEST_P(Contract, Holds) {
   Install& install = lab->TheInstall();
   const std::string path = lab->Folder() + row.name;
   switch (row.action) {
-    case Action::kKeep: {
+    case Action::kKeep:
+    case Action::kPutBack: {
+      const bool put_back = row.action == Action::kPutBack;
       std::unique_ptr<SaveFile> save;
-      ASSERT_EQ(install.OpenSave(path.c_str(), Access::kReadWrite, &save), Opened::kOpened);
-      const std::string backup_name = row.name.substr(0, row.name.find(".HDR")) + ".BAK";
+      FileId id;
       Created why;
-      std::unique_ptr<NewBackup> copy = save->CreateNewFile(backup_name.c_str(), &why);
+      ASSERT_EQ(install.OpenSave(path.c_str(), put_back ? Access::kRead : Access::kReadWrite, &save), Opened::kOpened);
+      ASSERT_TRUE(save->Identify(&id));
+      const std::string name = put_back ? row.name : row.name.substr(0, row.name.find(".HDR")) + ".BAK";
+      std::unique_ptr<NewBackup> copy = save->CreateNewFile(name.c_str(), &why);
       ASSERT_TRUE(copy);
-      const std::string bytes = lab->Bytes(row.name);
+      const std::string bytes = put_back ? "as it was" : lab->Bytes(row.name);
       ASSERT_TRUE(copy->Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
-      EXPECT_EQ(copy->Keep(*save, [&row] { return row.another_fixed; }), row.kept);
+      if (put_back) save.reset();  // nothing holds a save open that is put back
+      EXPECT_EQ(put_back ? copy->PutBack(id) : copy->Keep(*save, [&row] { return row.another_fixed; }), row.kept);
       copy.reset();
       save.reset();
       std::vector<std::string> names;
-      for (const auto& [name, old] : before) {
-        names.push_back(name);
-        EXPECT_EQ(lab->Bytes(name), name == row.backup ? bytes : old) << name;
+      for (const auto& [entry, old] : before) {
+        names.push_back(entry);
+        EXPECT_EQ(lab->Bytes(entry), entry == row.backup ? bytes : old) << entry;
       }
       if (!row.backup.empty() && before.count(row.backup) == 0) {
         names.push_back(row.backup);
@@ -181,25 +187,6 @@ TEST_P(Contract, Holds) {
       }
       std::sort(names.begin(), names.end());
       EXPECT_EQ(lab->Names(), names);
-      break;
-    }
-    case Action::kPutBack: {
-      std::unique_ptr<SaveFile> save;
-      FileId id;
-      Created why;
-      ASSERT_EQ(install.OpenSave(path.c_str(), Access::kRead, &save), Opened::kOpened);
-      ASSERT_TRUE(save->Identify(&id));
-      std::unique_ptr<NewBackup> copy = save->CreateNewFile(row.name.c_str(), &why);
-      ASSERT_TRUE(copy);
-      const std::string before_fix = "as it was";
-      ASSERT_TRUE(copy->Write(reinterpret_cast<const unsigned char*>(before_fix.data()), before_fix.size()));
-      save.reset();
-      EXPECT_EQ(copy->PutBack(id), row.kept);
-      copy.reset();
-      for (const auto& [name, old] : before) {
-        EXPECT_EQ(lab->Bytes(name), name == row.name && row.kept == Kept::kKept ? before_fix : old) << name;
-      }
-      EXPECT_EQ(lab->Names().size(), before.size());
       break;
     }
     case Action::kOpen: {
