@@ -154,24 +154,22 @@ SaveDirectory FakeInstall::ReadSaveDirectory(char* path) {
   return SaveDirectory::kRead;
 }
 
-// Every entry in the pattern's folder whose name ends as the pattern does,
-// without regard to case.
+// Every entry in the pattern's folder whose name, or an alias of it, ends as
+// the pattern does, without regard to case.
 Listed FakeInstall::ListSaves(const char* pattern, std::vector<std::string>* names) {
   if (faults.list) return Listed::kNothing;
   const std::string text = pattern;
   const std::string folder = FolderOf(text);
   const std::string ending = Upper(text.substr(text.rfind('*') + 1));
+  const auto matches = [&ending](const std::string& name) {
+    return name.size() >= ending.size() && Upper(name.substr(name.size() - ending.size())) == ending;
+  };
   for (const auto& [path, file] : files) {
-    const std::string name = Upper(path.substr(std::min(folder.size(), path.size())));
-    if (path.compare(0, folder.size(), folder) == 0 && name.find('\\') == std::string::npos &&
-        name.size() >= ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
-      names->push_back(path.substr(folder.size()));
-    }
-  }
-  for (const auto& [alias, path] : aliases) {
     const std::string name = path.substr(std::min(folder.size(), path.size()));
-    if (Upper(alias).size() >= ending.size() && Upper(alias).compare(alias.size() - ending.size(), ending.size(), ending) == 0 &&
-        std::find(names->begin(), names->end(), name) == names->end() && files.count(path) != 0) {
+    const bool by_alias = std::any_of(aliases.begin(), aliases.end(),
+                                      [&](const auto& alias) { return alias.second == path && matches(alias.first); });
+    if (path.compare(0, folder.size(), folder) == 0 && name.find('\\') == std::string::npos &&
+        (matches(name) || by_alias)) {
       names->push_back(name);
     }
   }
