@@ -286,80 +286,43 @@ case_row() {
   run_case "$name" "$type" "$view" "$value" "$dir" "$entries" "$edit" "$cwd" "$z"
 }
 
-case_row name="plain on C:" value="C:\Games\Vellmoor\\" \
-  dir="$prefix/drive_c/Games/Vellmoor" entries="SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300"
-case_row name="install path in another case" value="$zu\CASEFOLD\GAME\\" \
-  dir="$games/CaseFold/Game" entries="SaveGames/A.HDR=300"
-case_row name="accented install path" value="$z\Mes jeux\Café\\" \
-  dir="$games/Mes jeux/Café" entries="SaveGames/Crème.HDR=300"
-case_row name="save directory in another case" value="$z\lower\\" \
-  dir="$games/lower" entries="savegames/A.HDR=300 savegames/B.HDR=400"
-case_row name="backup in another case" value="$z\bakcase\\" \
-  dir="$games/bakcase" entries="SaveGames/A.HDR=400 SaveGames/a.bak=50"
-case_row name="lower-case extension" value="$z\lowerhdr\\" \
-  dir="$games/lowerhdr" entries="SaveGames/b.hdr=300 SaveGames/C.HDR=400"
-case_row name="directory named like a save" value="$z\dirhdr\\" \
-  dir="$games/dirhdr" entries="SaveGames/D.HDR/ SaveGames/E.HDR=300"
-case_row name="Wine's directory order" value="$z\order\\" \
-  dir="$games/order" entries="SaveGames/Save_1.HDR=300 SaveGames/SaveA.HDR=301 SaveGames/savea2.HDR=302 SaveGames/[x].HDR=303 SaveGames/x~y.HDR=304 SaveGames/Zeta.HDR=305 SaveGames/zeta.HDR=306 SaveGames/éclair.HDR=307"
-case_row name="REG_EXPAND_SZ used as read" type=REG_EXPAND_SZ value="$z\%TEMP%\\" \
-  dir="$games/%TEMP%" entries="SaveGames/A.HDR=300"
-case_row name="key only in the 64-bit view" view=64 value="$z\only64\\" \
-  dir="$games/only64" entries="SaveGames/A.HDR=300"
-case_row name="second .HDR in a name" value="$z\hdrhdr\\" \
-  dir="$games/hdrhdr" entries="SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300"
-case_row name="stray text line in another key" value="$z\stray\\" \
-  dir="$games/stray" entries="SaveGames/A.HDR=300" edit=stray
-case_row name="value of no known form in another key" value="$z\garbage\\" \
-  dir="$games/garbage" entries="SaveGames/A.HDR=300" edit=garbage
-case_row name="key line starting with a separator" value="$z\separator\\" \
-  dir="$games/separator" entries="SaveGames/A.HDR=300" edit=separator
-case_row name="zero byte in another value" value="$z\zero\\" \
-  dir="$games/zero" entries="SaveGames/A.HDR=300" edit=zero
-case_row name="zero-filled tail" value="$z\tail\\" \
-  dir="$games/tail" entries="SaveGames/A.HDR=300" edit=tail
-case_row name="CR LF line ends" value="$z\crlf\\" \
-  dir="$games/crlf" entries="SaveGames/A.HDR=300" edit=crlf
-case_row name="hex(1) with spaces behind the commas" value="$z\Mes jeux\spaced\\" \
-  dir="$games/Mes jeux/spaced" entries="SaveGames/A.HDR=300" edit=spaced
-case_row name="hex(0x1) and 0x bytes" value="$z\hex0x\\" \
-  dir="$games/hex0x" entries="SaveGames/A.HDR=300" edit=hex0x
-case_row name="continued hex data taking a key line" value="$z\swallow\\" \
-  dir="$games/swallow" entries="SaveGames/A.HDR=300" edit=swallow
-case_row name="dword data ending in a backslash" value="$z\dword\\" \
-  dir="$games/dword" entries="SaveGames/A.HDR=300" edit=dword
-case_row name="\\\\?\ path as written, in another case, to a name with a final dot" value="\\\\?\\$zu\TRAIL.\\" \
-  dir="$games/trail." entries="SaveGames/A.HDR=300 SaveGames/b.hdr=400"
-case_row name="\\\\?\unix\ path" value="\\\\?\unix$games_bs\unixns\\" \
-  dir="$games/unixns" entries="SaveGames/A.HDR=300"
-case_row name="\\\\.\ path cleaned up" value="\\\\.\\$z\devform\x\..\\" \
-  dir="$games/devform" entries="SaveGames/A.HDR=300"
-case_row name="\??\ path as written" value="\??\\$z\ntform\\" \
-  dir="$games/ntform" entries="SaveGames/A.HDR=300"
-case_row name="rooted path on the working directory's drive C:" value="\Games\Rooted\\" \
-  dir="$prefix/drive_c/Games/Rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
-case_row name="drive-relative path on the working directory's drive" value="Z:here\\" \
-  dir="$games/here" entries="SaveGames/A.HDR=300" cwd="$games"
-case_row name="drive-relative path on another drive" value="C:Games\Elsewhere\\" \
-  dir="$prefix/drive_c/Games/Elsewhere" entries="SaveGames/A.HDR=300" cwd="$games"
-case_row name="working directory entered through a link" value="Z:linked\\" \
-  dir="$prefix/drive_c/users/linked" entries="SaveGames/A.HDR=300" cwd="$run/cusers"
-case_row name="working directory under no drive, rooted path" value="\\$below_first\nodrive\\" \
-  dir="$games/nodrive" entries="SaveGames/A.HDR=300" cwd="$games/nodrive" z="$run/zroot"
-case_row name="Unix path" value="$games/slash/" \
-  dir="$games/slash" entries="SaveGames/A.HDR=300" cwd="$games"
-case_row name="Unix path from a working directory on C:" value="$games/slashc/" \
-  dir="$games/slashc" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
-case_row name="Unix path of no folder, rooted on C:" value="$run/rooted/" \
-  dir="$prefix/drive_c$run/rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
-case_row name="8.3 alias of the install folder" value="C:\Games\VELL~G3P\\" \
-  dir="$prefix/drive_c/Games/Vellmoor Game" entries="SaveGames/A.HDR=300"
-case_row name="8.3 alias and a name spelt as it in another case" value="C:\Aliased\VELL~KI4\\" \
-  dir="$prefix/drive_c/Aliased" entries="VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301"
-case_row name="saves matching *.HDR only by their 8.3 aliases" value="$z\aliasmatch\\" \
-  dir="$games/aliasmatch" entries="SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302"
-case_row name="relative path from a removed working directory, names matched with case" value="$games_rel\gonecwd\\" \
-  dir="$games/gonecwd" entries="SaveGames/A.HDR=300 SaveGames/a.bak=50" cwd="removed:$run/gone"
+case_row name="plain on C:" value="C:\Games\Vellmoor\\" dir="$prefix/drive_c/Games/Vellmoor" entries="SaveGames/Save1.HDR=400 SaveGames/Save2.HDR=300"
+case_row name="install path in another case" value="$zu\CASEFOLD\GAME\\" dir="$games/CaseFold/Game" entries="SaveGames/A.HDR=300"
+case_row name="accented install path" value="$z\Mes jeux\Café\\" dir="$games/Mes jeux/Café" entries="SaveGames/Crème.HDR=300"
+case_row name="save directory in another case" value="$z\lower\\" dir="$games/lower" entries="savegames/A.HDR=300 savegames/B.HDR=400"
+case_row name="backup in another case" value="$z\bakcase\\" dir="$games/bakcase" entries="SaveGames/A.HDR=400 SaveGames/a.bak=50"
+case_row name="lower-case extension" value="$z\lowerhdr\\" dir="$games/lowerhdr" entries="SaveGames/b.hdr=300 SaveGames/C.HDR=400"
+case_row name="directory named like a save" value="$z\dirhdr\\" dir="$games/dirhdr" entries="SaveGames/D.HDR/ SaveGames/E.HDR=300"
+case_row name="Wine's directory order" value="$z\order\\" dir="$games/order" entries="SaveGames/Save_1.HDR=300 SaveGames/SaveA.HDR=301 SaveGames/savea2.HDR=302 SaveGames/[x].HDR=303 SaveGames/x~y.HDR=304 SaveGames/Zeta.HDR=305 SaveGames/zeta.HDR=306 SaveGames/éclair.HDR=307"
+case_row name="REG_EXPAND_SZ used as read" type=REG_EXPAND_SZ value="$z\%TEMP%\\" dir="$games/%TEMP%" entries="SaveGames/A.HDR=300"
+case_row name="key only in the 64-bit view" view=64 value="$z\only64\\" dir="$games/only64" entries="SaveGames/A.HDR=300"
+case_row name="second .HDR in a name" value="$z\hdrhdr\\" dir="$games/hdrhdr" entries="SaveGames/X.HDR=400 SaveGames/X.HDR.HDR=300"
+case_row name="stray text line in another key" value="$z\stray\\" dir="$games/stray" entries="SaveGames/A.HDR=300" edit=stray
+case_row name="value of no known form in another key" value="$z\garbage\\" dir="$games/garbage" entries="SaveGames/A.HDR=300" edit=garbage
+case_row name="key line starting with a separator" value="$z\separator\\" dir="$games/separator" entries="SaveGames/A.HDR=300" edit=separator
+case_row name="zero byte in another value" value="$z\zero\\" dir="$games/zero" entries="SaveGames/A.HDR=300" edit=zero
+case_row name="zero-filled tail" value="$z\tail\\" dir="$games/tail" entries="SaveGames/A.HDR=300" edit=tail
+case_row name="CR LF line ends" value="$z\crlf\\" dir="$games/crlf" entries="SaveGames/A.HDR=300" edit=crlf
+case_row name="hex(1) with spaces behind the commas" value="$z\Mes jeux\spaced\\" dir="$games/Mes jeux/spaced" entries="SaveGames/A.HDR=300" edit=spaced
+case_row name="hex(0x1) and 0x bytes" value="$z\hex0x\\" dir="$games/hex0x" entries="SaveGames/A.HDR=300" edit=hex0x
+case_row name="continued hex data taking a key line" value="$z\swallow\\" dir="$games/swallow" entries="SaveGames/A.HDR=300" edit=swallow
+case_row name="dword data ending in a backslash" value="$z\dword\\" dir="$games/dword" entries="SaveGames/A.HDR=300" edit=dword
+case_row name="\\\\?\ path as written, in another case, to a name with a final dot" value="\\\\?\\$zu\TRAIL.\\" dir="$games/trail." entries="SaveGames/A.HDR=300 SaveGames/b.hdr=400"
+case_row name="\\\\?\unix\ path" value="\\\\?\unix$games_bs\unixns\\" dir="$games/unixns" entries="SaveGames/A.HDR=300"
+case_row name="\\\\.\ path cleaned up" value="\\\\.\\$z\devform\x\..\\" dir="$games/devform" entries="SaveGames/A.HDR=300"
+case_row name="\??\ path as written" value="\??\\$z\ntform\\" dir="$games/ntform" entries="SaveGames/A.HDR=300"
+case_row name="rooted path on the working directory's drive C:" value="\Games\Rooted\\" dir="$prefix/drive_c/Games/Rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="drive-relative path on the working directory's drive" value="Z:here\\" dir="$games/here" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="drive-relative path on another drive" value="C:Games\Elsewhere\\" dir="$prefix/drive_c/Games/Elsewhere" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="working directory entered through a link" value="Z:linked\\" dir="$prefix/drive_c/users/linked" entries="SaveGames/A.HDR=300" cwd="$run/cusers"
+case_row name="working directory under no drive, rooted path" value="\\$below_first\nodrive\\" dir="$games/nodrive" entries="SaveGames/A.HDR=300" cwd="$games/nodrive" z="$run/zroot"
+case_row name="Unix path" value="$games/slash/" dir="$games/slash" entries="SaveGames/A.HDR=300" cwd="$games"
+case_row name="Unix path from a working directory on C:" value="$games/slashc/" dir="$games/slashc" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="Unix path of no folder, rooted on C:" value="$run/rooted/" dir="$prefix/drive_c$run/rooted" entries="SaveGames/A.HDR=300" cwd="$prefix/drive_c/users"
+case_row name="8.3 alias of the install folder" value="C:\Games\VELL~G3P\\" dir="$prefix/drive_c/Games/Vellmoor Game" entries="SaveGames/A.HDR=300"
+case_row name="8.3 alias and a name spelt as it in another case" value="C:\Aliased\VELL~KI4\\" dir="$prefix/drive_c/Aliased" entries="VellmoorGame/SaveGames/A.HDR=300 vell~ki4/SaveGames/A.HDR=301"
+case_row name="saves matching *.HDR only by their 8.3 aliases" value="$z\aliasmatch\\" dir="$games/aliasmatch" entries="SaveGames/A.HDR=300 SaveGames/longname.hdrx=301 SaveGames/Save1.HDR1=302"
+case_row name="relative path from a removed working directory, names matched with case" value="$games_rel\gonecwd\\" dir="$games/gonecwd" entries="SaveGames/A.HDR=300 SaveGames/a.bak=50" cwd="removed:$run/gone"
 
 [ "$ran" -gt 0 ] || { rm -rf "$run"; echo "no case is part $part of $parts"; exit 1; }
 if [ "$failed" -ne 0 ]; then
