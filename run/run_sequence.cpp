@@ -93,16 +93,19 @@ void PatchAllSaves(Install& install, char* path, std::size_t save_dir_length, co
     PrintMessage(listed == Listed::kTooLong ? kSaveDirectoryTooLongMessage : kNoSaveGameMessage);
     return;
   }
+  std::vector<std::string> keys;
   std::map<std::string, std::vector<std::string>> by_backup;
-  for (const std::string& name : names) by_backup[BackupKey(install, name)].push_back(name);
   for (const std::string& name : names) {
-    if (!install.Chosen(name)) continue;
+    keys.push_back(BackupKey(install, name));
+    if (!keys.back().empty()) by_backup[keys.back()].push_back(name);
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!install.Chosen(names[i])) continue;
     std::vector<std::string> sharing;
-    const std::string key = BackupKey(install, name);
-    for (const std::string& other : key.empty() ? std::vector<std::string>() : by_backup[key]) {
-      if (other != name) sharing.push_back(other);
+    for (const std::string& other : by_backup[keys[i]]) {
+      if (other != names[i]) sharing.push_back(other);
     }
-    ++tally[PatchEntry(install, path, save_dir_length, name, sharing, mode)];
+    ++tally[PatchEntry(install, path, save_dir_length, names[i], sharing, mode)];
   }
 }
 
